@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "driver/answer.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
 #include "graph/my_graph.hpp"
@@ -51,8 +52,8 @@ int main() {
     return report(kExitOutOfMemory, "out of memory; a tighter hop limit D needs fewer paths");
   }
 
-  const bool written = result != -1.0 ? std::fprintf(output, "YES\r\n%.20f", result) > 0
-                                      : std::fprintf(output, "NO") > 0;
+  const std::string answer = answerText(result);
+  const bool written = std::fwrite(answer.data(), 1, answer.size(), output) == answer.size();
   const bool closed = std::fclose(output) == 0;
   if (!written || !closed) return report(kExitOutputFailed, "cannot write the file \"output\"");
   return kExitAnswered;
