@@ -47,6 +47,14 @@ int main() {
     myGraph peow(problem.KAO.data(), problem.FO.data(), problem.TERMINALS.data(), problem.N,
                  problem.M, problem.D, problem.R, problem.R0);
     result = peow.computeReliability();
+  } catch (const pathStoreFull& full) {
+    std::fclose(output);
+    return report(kExitOutOfMemory,
+                  "the paths do not fit in memory: " + std::to_string(full.pathsStored) +
+                      " paths stored when enumerating the paths between nodes " +
+                      std::to_string(full.source + 1) + " and " + std::to_string(full.target + 1) +
+                      " (terminal pair " + std::to_string(full.pairIndex + 1) +
+                      "); a tighter hop limit D needs fewer paths");
   } catch (const std::bad_alloc&) {
     std::fclose(output);
     return report(kExitOutOfMemory, "out of memory; a tighter hop limit D needs fewer paths");

@@ -1,22 +1,32 @@
 #include "graph/my_graph.hpp"
 
+#include <unistd.h>
+
+namespace {
+
+std::size_t defaultMemoryLimit() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return std::size_t{1} << 32;
+  return static_cast<std::size_t>(pages) / 4 * 3 * static_cast<std::size_t>(pageSize);
+}
+
+}  // namespace
+
+pathStoreFull::pathStoreFull(int pairIndex_, int source_, int target_, long long pathsStored_)
+    : std::runtime_error("the paths do not fit in memory"),
+      pairIndex(pairIndex_),
+      source(source_),
+      target(target_),
+      pathsStored(pathsStored_) {}
+
 myGraph::myGraph(const int* offsets, const int* neighbours, const int* flags, int n, int m, int D,
                  double p, double threshold_)
-    : diameter(D), linkProbability(p), threshold(threshold_) {
+    : diameter(D), linkProbability(p), threshold(threshold_), memoryLimit(defaultMemoryLimit()) {
   if (n >= 0) nodeStart.assign(offsets, offsets + n + 1);
   if (m > 0) adjacency.assign(neighbours, neighbours + 2 * static_cast<std::size_t>(m));
   for (int& w : adjacency) w -= 1;
   for (int i = 0; i < n; ++i)
     if (flags[i] == 1) terminals.push_back(i);
   numTerminals = static_cast<int>(terminals.size());
-}
-
-myGraph::~myGraph() {
-  if (pathState) releasePathState(pathState);
-  if (linkInfo) {
-    for (int r = 0; r < numLinks; ++r) delete[] linkInfo[r];
-    delete[] linkInfo;
-  }
-  delete[] linkOrder;
-  delete[] linkProb;
 }

@@ -11,67 +11,100 @@
 //                     belowThreshold
 //
 // computeReliability() runs them all once and returns the reliability, or
-// -1.0 when the search found the reliability certain to be below threshold.
+// -1.0 when a search step found the upper bound below the threshold.
 //
-// Path-state table, one row per terminal pair, two ints per entry:
+// Path-state table: one row per terminal pair, rows laid end to end in one
+// int array (`pathState`, row i starting at `pathStateStart[i]`), two ints
+// per entry:
 //
 //   row:   [ joined | alive paths ] [ alive | edges left ] [ alive | edges left ] ...
 //            head (entry 0)           path 0 (entry 1)       path 1 (entry 2)
 //
-//   joined      1 once some path of the pair has all its edges working
+//   joined      1 once some path of the pair has all its edges working, else 0
 //   alive paths number of the pair's paths with no failed edge
-//   alive       1 while no edge of the path has failed
-//   edges left  number of the path's edges not yet known to work
+//   alive       1 while no edge of the path has failed, else 0
+//   edges left  number of the path's edges (or folded groups) not yet known to work
 //
-// A joined row is never read past its first int, so a copy keeps only that.
+// Once a pair is joined nothing of its row but the joined flag is read.
 //
-// Link record, one per edge that lies on d >= 1 paths, 3 + 2d ints:
+// Link record: one per edge that lies on d >= 1 paths, 3 + 2d ints, records
+// laid end to end in `linkInfo` (record r starting at `linkStart[r]`):
 //
 //   [ d | u | v | pair 0 | path 0 | pair 1 | path 1 | ... ]
 //
 //   d      membership count; -1 once the record is folded into another
 //   u < v  the edge's ends
-//   (pair k, path k)  the k-th path using the edge (a "membership")
+//   (pair k, path k)  the k-th path using the edge: a membership
+//
+// Records are numbered by lower end u, then by u's neighbour-list order.
+// Memberships stand in (pair, path) order, except that the one-edge path of
+// the pair whose terminals are u and v, if there is one, stands first and
+// the membership it displaced moves to the end of the list as it then was.
 #pragma once
 
 #include <cstddef>
+#include <span>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
+// Thrown by findAllPaths when the paths would not fit in memory.
+class pathStoreFull : public std::runtime_error {
+ public:
+  pathStoreFull(int pairIndex, int source, int target, long long pathsStored);
+  int pairIndex;          // the pair being enumerated
+  int source, target;     // its terminals (0-based)
+  long long pathsStored;  // paths stored over all pairs when enumeration stopped
+};
+
 class myGraph {
  public:
+  // The paths of one pair, stored compactly: all nodes end to end, and the
+  // offset where each path starts.
+  class pathList {
+   public:
+    std::size_t size() const { return start_.size() - 1; }
+    bool empty() const { return size() == 0; }
+    std::span<const int> operator[](std::size_t j) const {
+      return {nodes_.data() + start_[j], start_[j + 1] - start_[j]};
+    }
+    std::size_t edges(std::size_t j) const { return start_[j + 1] - start_[j] - 1; }
+    void append(const int* nodes, std::size_t count) {
+      nodes_.insert(nodes_.end(), nodes, nodes + count);
+      start_.push_back(nodes_.size());
+    }
+
+   private:
+    std::vector<int> nodes_;
+    std::vector<std::size_t> start_{0};
+  };
+
   // All simple paths of at most `diameter` edges between two terminals.
   struct pathsBetween2Terminals {
     explicit pathsBetween2Terminals(std::pair<int, int> st) : source(st.first), target(st.second) {}
     int source;
     int target;
-    std::vector<std::vector<int>> paths;  // in depth-first order
+    pathList paths;  // in depth-first order
   };
 
   // offsets: n + 1 ints; neighbours: 2m ints numbered from 1; flags: n ints
   // (a node is a terminal exactly when its flag is 1). Lists are copied.
+  // The lists must describe a simple undirected graph with every edge under
+  // both ends; the file reader checks that.
   myGraph(const int* offsets, const int* neighbours, const int* flags, int n, int m, int D,
           double p, double threshold);
-  ~myGraph();
-  myGraph(const myGraph&) = delete;
-  myGraph& operator=(const myGraph&) = delete;
 
   double computeReliability();
 
-  // Stages, public so that tests can run them one at a time.
+  // Stages, public so that tests and tools can run them one at a time.
   void findAllPaths();
-  void findPaths(std::pair<int, int> pair, std::vector<int> path);
   void buildPathState();
   void buildLinkInfo();
-  void collectLinkPaths(int u, int v, int& count, int recordCount);
-  int** copyPathState(int** state) const;
-  void releasePathState(int** state) const;
+  std::vector<int> copyPathState(const std::vector<int>& state) const;
   void prepareLinks(bool merge, bool sort);
   int mergeEquivalentLinks();
   void sortLinks(int* order, int lo, int hi);
-  void factor(int** state, int connected, int pos, double prob, double* probs);
-  void linkWorks(int** state, int connected, int pos, double prob, double* probs);
-  void linkFails(int** state, int connected, int pos, double prob, double* probs);
 
   int numTerminals = 0;
   int diameter = 0;
@@ -84,19 +117,25 @@ class myGraph {
   double threshold = 0.0;
   bool belowThreshold = false;
   std::vector<pathsBetween2Terminals> terminalPairs;
-  int** pathState = nullptr;
-  int** linkInfo = nullptr;
+  std::vector<int> pathState;
+  std::vector<std::size_t> pathStateStart;
+  std::vector<int> linkInfo;
+  std::vector<std::size_t> linkStart;
   int numLinks = 0;
   int numPaths = 0;
-  int* linkOrder = nullptr;
-  double* linkProb = nullptr;
+  std::vector<int> linkOrder;
+  std::vector<double> linkProb;
 
-  // Read access for tests and tools.
-  const int* pathRow(int pair) const { return pathState[pair]; }
-  const int* linkRecord(int record) const { return linkInfo[record]; }
+  // Bytes the engine may take for its path-derived tables; findAllPaths
+  // stops with pathStoreFull beyond it. Defaults to 3/4 of physical memory.
+  std::size_t memoryLimit;
+  // Factoring steps taken by the last search (for benchmarks).
+  long long searchSteps = 0;
+
+  const int* pathRow(int pair) const { return pathState.data() + pathStateStart[pair]; }
+  const int* linkRecord(int record) const { return linkInfo.data() + linkStart[record]; }
 
  private:
-  // Finds the next record to branch on at or after pos; false when none.
-  bool chooseLink(int& pos, const double* probs) const;
+  void factor(std::vector<int>& table);
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

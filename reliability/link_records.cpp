@@ -1,97 +1,143 @@
 // Path-state tables and link records (layouts in graph/my_graph.hpp).
-#include <cstring>
+#include <cstdint>
 
 #include "graph/my_graph.hpp"
 
-void myGraph::buildPathState() {
-  const std::size_t pairs = terminalPairs.size();
-  pathState = new int*[pairs];
-  for (std::size_t i = 0; i < pairs; ++i) {
-    const auto& paths = terminalPairs[i].paths;
-    const int a = static_cast<int>(paths.size());
-    int* row = new int[2 * (a + 1)];
-    row[0] = 0;
-    row[1] = a;
-    for (int j = 0; j < a; ++j) {
-      row[2 * (j + 1)] = 1;
-      row[2 * (j + 1) + 1] = static_cast<int>(paths[j].size()) - 1;
+namespace {
+
+// Undirected edge number of a directed node pair, by open addressing on the
+// packed pair. Edges are numbered like the records: by lower end, then by
+// the lower end's neighbour-list order.
+class edgeIndex {
+ public:
+  explicit edgeIndex(std::size_t directedEdges) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * directedEdges) capacity *= 2;
+    keys_.assign(capacity, kEmpty);
+    values_.assign(capacity, -1);
+    mask_ = capacity - 1;
+  }
+  void insert(int a, int b, int edge) {
+    std::size_t h = slot(pack(a, b));
+    while (keys_[h] != kEmpty) h = (h + 1) & mask_;
+    keys_[h] = pack(a, b);
+    values_[h] = edge;
+  }
+  int find(int a, int b) const {
+    const std::uint64_t key = pack(a, b);
+    for (std::size_t h = slot(key);; h = (h + 1) & mask_) {
+      if (keys_[h] == key) return values_[h];
+      if (keys_[h] == kEmpty) return -1;
     }
-    pathState[i] = row;
+  }
+
+ private:
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static std::uint64_t pack(int a, int b) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+           static_cast<std::uint32_t>(b);
+  }
+  std::size_t slot(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
+  }
+  std::vector<std::uint64_t> keys_;
+  std::vector<int> values_;
+  std::size_t mask_ = 0;
+};
+
+}  // namespace
+
+void myGraph::buildPathState() {
+  pathStateStart.assign(terminalPairs.size() + 1, 0);
+  std::size_t ints = 0;
+  for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
+    pathStateStart[i] = ints;
+    ints += 2 * (terminalPairs[i].paths.size() + 1);
+  }
+  pathStateStart[terminalPairs.size()] = ints;
+  pathState.assign(ints, 0);
+  for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
+    const pathList& paths = terminalPairs[i].paths;
+    int* row = pathState.data() + pathStateStart[i];
+    row[0] = 0;
+    row[1] = static_cast<int>(paths.size());
+    for (std::size_t j = 0; j < paths.size(); ++j) {
+      row[2 * (j + 1)] = 1;
+      row[2 * (j + 1) + 1] = static_cast<int>(paths.edges(j));
+    }
   }
 }
 
+// One pass over every step of every path, in (pair, path) order, with an
+// index from edge to record: each edge's memberships arrive in the same
+// order as a scan of all paths for that one edge would find them.
 void myGraph::buildLinkInfo() {
-  // Every edge is listed under both ends, so exactly m positions pass u < v.
-  linkInfo = new int*[adjacency.size() / 2];
-  numLinks = 0;
   const int n = static_cast<int>(nodeStart.size()) - 1;
+  edgeIndex index(adjacency.size());
+  std::vector<int> lowEnd, highEnd;
   for (int u = 0; u < n - 1; ++u) {
     for (int j = nodeStart[u]; j < nodeStart[u + 1]; ++j) {
       const int v = adjacency[j];
       if (!(u < v)) continue;
-      int* record = new int[2 * static_cast<std::size_t>(numPaths) + 3];
-      linkInfo[numLinks++] = record;
-      int linkPathsCount = 0;
-      collectLinkPaths(u, v, linkPathsCount, numLinks);
-      record[0] = linkPathsCount;
-      record[1] = u;
-      record[2] = v;
-      if (linkPathsCount == 0) {
-        delete[] record;
-        --numLinks;
-        continue;
-      }
-      int* trimmed = new int[2 * linkPathsCount + 3];
-      std::memcpy(trimmed, record, sizeof(int) * (2 * linkPathsCount + 3));
-      delete[] record;
-      linkInfo[numLinks - 1] = trimmed;
+      const int edge = static_cast<int>(lowEnd.size());
+      index.insert(u, v, edge);
+      index.insert(v, u, edge);
+      lowEnd.push_back(u);
+      highEnd.push_back(v);
     }
   }
-}
+  const std::size_t edges = lowEnd.size();
 
-void myGraph::collectLinkPaths(int u, int v, int& count, int recordCount) {
-  int* record = linkInfo[recordCount - 1];
+  // Membership counts, then record numbers for the edges on some path.
+  std::vector<int> count(edges, 0);
+  for (const pathsBetween2Terminals& pair : terminalPairs) {
+    for (std::size_t j = 0; j < pair.paths.size(); ++j) {
+      const std::span<const int> path = pair.paths[j];
+      for (std::size_t k = 0; k + 1 < path.size(); ++k) ++count[index.find(path[k], path[k + 1])];
+    }
+  }
+  std::vector<int> recordOf(edges, -1);
+  linkStart.clear();
+  std::size_t ints = 0;
+  numLinks = 0;
+  for (std::size_t e = 0; e < edges; ++e) {
+    if (count[e] == 0) continue;
+    recordOf[e] = numLinks++;
+    linkStart.push_back(ints);
+    ints += 3 + 2 * static_cast<std::size_t>(count[e]);
+  }
+  linkStart.push_back(ints);
+  linkInfo.assign(ints, 0);
+  for (std::size_t e = 0; e < edges; ++e) {
+    if (recordOf[e] < 0) continue;
+    int* record = linkInfo.data() + linkStart[recordOf[e]];
+    record[1] = lowEnd[e];
+    record[2] = highEnd[e];
+  }
+
+  // The memberships; record[0] counts those written so far and ends as d.
   for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
-    const auto& paths = terminalPairs[i].paths;
+    const pathList& paths = terminalPairs[i].paths;
     for (std::size_t j = 0; j < paths.size(); ++j) {
-      const auto& path = paths[j];
+      const std::span<const int> path = paths[j];
       for (std::size_t k = 0; k + 1 < path.size(); ++k) {
-        const int a = path[k], b = path[k + 1];
-        if (!((a == u && b == v) || (a == v && b == u))) continue;
-        if (path.size() == 2 && count != 0) {
+        int* record = linkInfo.data() + linkStart[recordOf[index.find(path[k], path[k + 1])]];
+        int& written = record[0];
+        if (path.size() == 2 && written != 0) {
           // A one-edge path joins its pair as soon as the edge works: its
           // membership goes first, the one it displaces goes last.
-          record[3 + 2 * count] = record[3];
-          record[4 + 2 * count] = record[4];
-          ++count;
+          record[3 + 2 * written] = record[3];
+          record[4 + 2 * written] = record[4];
           record[3] = static_cast<int>(i);
           record[4] = static_cast<int>(j);
         } else {
-          record[3 + 2 * count] = static_cast<int>(i);
-          record[4 + 2 * count] = static_cast<int>(j);
-          ++count;
+          record[3 + 2 * written] = static_cast<int>(i);
+          record[4 + 2 * written] = static_cast<int>(j);
         }
+        ++written;
       }
     }
   }
 }
 
-int** myGraph::copyPathState(int** state) const {
-  const std::size_t pairs = terminalPairs.size();
-  int** copy = new int*[pairs];
-  for (std::size_t i = 0; i < pairs; ++i) {
-    if (state[i][0] == 1) {
-      copy[i] = new int[1]{1};
-      continue;
-    }
-    const std::size_t ints = 2 * (terminalPairs[i].paths.size() + 1);
-    copy[i] = new int[ints];
-    std::memcpy(copy[i], state[i], sizeof(int) * ints);
-  }
-  return copy;
-}
-
-void myGraph::releasePathState(int** state) const {
-  for (std::size_t i = 0; i < terminalPairs.size(); ++i) delete[] state[i];
-  delete[] state;
-}
+std::vector<int> myGraph::copyPathState(const std::vector<int>& state) const { return state; }

@@ -1,58 +1,103 @@
 // Working probabilities, folding of links that lie on the same paths, and
 // the branching order (most memberships first).
+#include <algorithm>
+#include <cstdint>
+#include <tuple>
 #include <utility>
 
 #include "graph/my_graph.hpp"
 
 void myGraph::prepareLinks(bool merge, bool sort) {
-  linkOrder = new int[numLinks];
-  linkProb = new double[numLinks];
-  for (int i = 0; i < numLinks; ++i) {
-    linkOrder[i] = i;
-    linkProb[i] = linkProbability;
-  }
+  linkOrder.resize(numLinks);
+  linkProb.assign(numLinks, linkProbability);
+  for (int i = 0; i < numLinks; ++i) linkOrder[i] = i;
   int reducedLinksCount = 0;
   if (merge) reducedLinksCount = mergeEquivalentLinks();
   (void)reducedLinksCount;
-  if (sort && numLinks >= 1) sortLinks(linkOrder, 0, numLinks - 1);
+  if (sort && numLinks >= 1) sortLinks(linkOrder.data(), 0, numLinks - 1);
 }
 
+// Two records fold when their membership lists are equal position by
+// position; every record folds into the lowest-numbered record with its
+// list, in increasing record order, so each group's probability is the
+// left-to-right product of its members'. Records are bucketed by a hash of
+// their list and compared only within a bucket, instead of pairwise.
 int myGraph::mergeEquivalentLinks() {
+  std::vector<std::pair<std::uint64_t, int>> byHash(numLinks);
+  for (int r = 0; r < numLinks; ++r) {
+    const int* rec = linkRecord(r);
+    std::uint64_t h = 0x84222325cbf29ce4ull ^ static_cast<std::uint32_t>(rec[0]);
+    for (int k = 3; k < 3 + 2 * rec[0]; ++k) {
+      h ^= static_cast<std::uint32_t>(rec[k]);
+      h *= 0x100000001b3ull;
+      h ^= h >> 29;
+    }
+    byHash[r] = {h, r};
+  }
+  std::sort(byHash.begin(), byHash.end());
+
+  auto sameList = [this](int a, int b) {
+    const int* ra = linkRecord(a);
+    const int* rb = linkRecord(b);
+    if (ra[0] != rb[0]) return false;
+    return std::equal(ra + 3, ra + 3 + 2 * ra[0], rb + 3);
+  };
+
   int folds = 0;
-  for (int i = 0; i < numLinks - 1; ++i) {
-    const int* ri = linkInfo[i];
-    if (ri[0] == -1) continue;
-    for (int j = i + 1; j < numLinks; ++j) {
-      int* rj = linkInfo[j];
-      if (rj[0] != ri[0]) continue;
-      bool same = true;
-      for (int k = 3; k < 3 + 2 * ri[0] && same; ++k) same = ri[k] == rj[k];
-      if (!same) continue;
-      // The two edges only ever matter together: one decision for both.
-      for (int k = 0; k < ri[0]; ++k) pathState[ri[3 + 2 * k]][2 * (ri[4 + 2 * k] + 1) + 1] -= 1;
-      rj[0] = -1;
-      linkProb[i] = linkProb[i] * linkProb[j];
+  std::vector<int> heads;  // lowest-numbered record of each list seen in this bucket
+  for (std::size_t lo = 0; lo < byHash.size();) {
+    std::size_t hi = lo + 1;
+    while (hi < byHash.size() && byHash[hi].first == byHash[lo].first) ++hi;
+    heads.clear();
+    for (std::size_t k = lo; k < hi; ++k) {
+      const int r = byHash[k].second;
+      int head = -1;
+      for (int candidate : heads) {
+        if (sameList(candidate, r)) {
+          head = candidate;
+          break;
+        }
+      }
+      if (head < 0) {
+        heads.push_back(r);
+        continue;
+      }
+      // The edges only ever matter together: one decision for the group.
+      int* rec = linkInfo.data() + linkStart[r];
+      for (int k2 = 0; k2 < rec[0]; ++k2)
+        pathState[pathStateStart[rec[3 + 2 * k2]] + 2 * (rec[4 + 2 * k2] + 1) + 1] -= 1;
+      rec[0] = -1;
+      linkProb[head] = linkProb[head] * linkProb[r];
       ++folds;
     }
+    lo = hi;
   }
   return folds;
 }
 
-// Hoare partition; the exact scheme fixes the order of equal counts and so
-// the search's summation order.
+// Hoare partition quicksort by descending membership count. The exact scheme
+// (middle pivot, loop while i < j) fixes where equal counts end up, and so
+// the search's summation order. The two sub-ranges can share one element,
+// so they are sorted in the recursive order, left one first, from an
+// explicit stack of ranges.
 void myGraph::sortLinks(int* order, int lo, int hi) {
-  auto key = [this](int x) { return linkInfo[x][0]; };
-  int i = lo, j = hi;
-  const int pivot = order[(lo + hi) / 2];
-  do {
-    while (key(order[i]) > key(pivot)) ++i;
-    while (key(order[j]) < key(pivot)) --j;
-    if (i <= j) {
-      std::swap(order[i], order[j]);
-      ++i;
-      --j;
-    }
-  } while (i < j);
-  if (lo < j) sortLinks(order, lo, j);
-  if (i < hi) sortLinks(order, i, hi);
+  auto key = [this](int x) { return linkInfo[linkStart[x]]; };
+  std::vector<std::pair<int, int>> ranges{{lo, hi}};
+  while (!ranges.empty()) {
+    std::tie(lo, hi) = ranges.back();
+    ranges.pop_back();
+    int i = lo, j = hi;
+    const int pivotKey = key(order[(static_cast<long long>(lo) + hi) / 2]);
+    do {
+      while (key(order[i]) > pivotKey) ++i;
+      while (key(order[j]) < pivotKey) --j;
+      if (i <= j) {
+        std::swap(order[i], order[j]);
+        ++i;
+        --j;
+      }
+    } while (i < j);
+    if (i < hi) ranges.emplace_back(i, hi);
+    if (lo < j) ranges.emplace_back(lo, j);
+  }
 }
