@@ -1,0 +1,106 @@
+// The engine against the straightforward reference: every stage's tables
+// and the exact answer text must be the same, bit for bit.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/answer.hpp"
+#include "graph/my_graph.hpp"
+#include "tests/reference/reference_engine.hpp"
+#include "tests/test_graphs.hpp"
+
+namespace {
+
+using testnet::Case;
+
+// Thresholds that never cut off, always cut off, or land anywhere in
+// between, so that both answers turn up.
+double randomThreshold(testnet::Rng& rng) {
+  switch (rng.below(8)) {
+    case 0:
+      return -1.0;
+    case 1:
+      return 0.0;
+    case 2:
+      return 1.0 + rng.unit();
+    case 3:
+      return 1.0 - rng.unit() * 1e-3;
+    default:
+      return rng.unit();
+  }
+}
+
+// Everything the stages leave behind, in one comparable form.
+template <class Graph>
+std::vector<std::string> stages(const Case& c) {
+  Graph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n, c.net.m(),
+          c.D, c.p, c.threshold);
+  std::vector<std::string> out;
+  auto ints = [&out](const std::string& tag, auto begin, auto end) {
+    std::string s = tag;
+    for (auto it = begin; it != end; ++it)
+      s += ' ' + std::to_string(*it);
+    out.push_back(s);
+  };
+  g.findAllPaths();
+  ints("terminals", g.terminals.begin(), g.terminals.end());
+  for (const auto& tp : g.terminalPairs) {
+    out.push_back("pair " + std::to_string(tp.source) + ' ' + std::to_string(tp.target));
+    for (std::size_t j = 0; j < tp.paths.size(); ++j)
+      ints("path", tp.paths[j].begin(), tp.paths[j].end());
+  }
+  out.push_back("paths " + std::to_string(g.numPaths));
+  g.buildPathState();
+  g.buildLinkInfo();
+  for (int r = 0; r < g.numLinks; ++r) {
+    const int* rec = g.linkRecord(r);
+    ints("record", rec, rec + 3 + 2 * rec[0]);
+  }
+  g.prepareLinks(true, true);
+  for (std::size_t i = 0; i < g.terminalPairs.size(); ++i) {
+    const int* row = g.pathRow(static_cast<int>(i));
+    ints("row", row, row + 2 * (g.terminalPairs[i].paths.size() + 1));
+  }
+  for (int r = 0; r < g.numLinks; ++r) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &g.linkProb[r], sizeof bits);
+    out.push_back("count " + std::to_string(g.linkRecord(r)[0]) + " prob " + std::to_string(bits));
+  }
+  std::vector<int> order;
+  for (int i = 0; i < g.numLinks; ++i)
+    order.push_back(g.linkOrder[i]);
+  ints("order", order.begin(), order.end());
+  return out;
+}
+
+TEST(Differential, StagesMatchTheReference) {
+  testnet::Rng rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const Case c = testnet::randomCase(rng, 16, 6);
+    SCOPED_TRACE(testnet::problemText(c.net, c.D, c.p, c.threshold));
+    ASSERT_EQ(stages<myGraph>(c), stages<reference::myGraph>(c));
+  }
+}
+
+TEST(Differential, AnswersMatchTheReferenceByteForByte) {
+  testnet::Rng rng(31337);
+  int no = 0, yes = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Case c = testnet::randomCase(rng, 15, 6);
+    c.threshold = randomThreshold(rng);
+    const std::string fast =
+        answerText(testnet::reliabilityOf<myGraph>(c.net, c.D, c.p, c.threshold));
+    const std::string slow =
+        answerText(testnet::reliabilityOf<reference::myGraph>(c.net, c.D, c.p, c.threshold));
+    ASSERT_EQ(fast, slow) << testnet::problemText(c.net, c.D, c.p, c.threshold);
+    ++(fast == "NO" ? no : yes);
+  }
+  // Both answers must have been exercised for the comparison to mean much.
+  EXPECT_GT(no, 100);
+  EXPECT_GT(yes, 100);
+}
+
+}  // namespace

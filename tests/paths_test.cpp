@@ -1,0 +1,93 @@
+// Terminal list, terminal pairs and the bounded path enumeration.
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "graph/my_graph.hpp"
+#include "tests/test_graphs.hpp"
+
+namespace {
+
+using testnet::makeNet;
+using testnet::Net;
+using Path = std::vector<int>;
+
+struct Pair {
+  int source, target;
+  std::vector<Path> paths;
+  bool operator==(const Pair&) const = default;
+};
+
+std::vector<Pair> pairsOf(const myGraph& g) {
+  std::vector<Pair> out;
+  for (const auto& tp : g.terminalPairs) {
+    Pair p{tp.source, tp.target, {}};
+    for (std::size_t j = 0; j < tp.paths.size(); ++j)
+      p.paths.emplace_back(tp.paths[j].begin(), tp.paths[j].end());
+    out.push_back(p);
+  }
+  return out;
+}
+
+std::vector<Pair> enumerate(const Net& net, int D) {
+  myGraph g(net.offsets.data(), net.neighbours.data(), net.flags.data(), net.n, net.m(), D, 0.5,
+            0.5);
+  g.findAllPaths();
+  int total = 0;
+  for (const auto& tp : g.terminalPairs)
+    total += static_cast<int>(tp.paths.size());
+  EXPECT_EQ(g.numPaths, total);
+  return pairsOf(g);
+}
+
+const testnet::Edges kTriangle = {{0, 1}, {0, 2}, {1, 2}};  // lists 0: 1,2  1: 0,2  2: 0,1
+
+TEST(Terminals, OnlyFlagOneMarksATerminal) {
+  const int offsets[] = {0, 0, 0, 0, 0};
+  const int flags[] = {1, 0, 2, -1};
+  myGraph g(offsets, nullptr, flags, 4, 0, 3, 0.5, 0.5);
+  EXPECT_EQ(g.terminals, std::vector<int>{0});
+  EXPECT_EQ(g.numTerminals, 1);
+}
+
+TEST(Paths, DepthFirstInNeighbourListOrder) {
+  EXPECT_EQ(enumerate(makeNet(3, kTriangle, {0, 1}), 2),
+            (std::vector<Pair>{{0, 1, {{0, 1}, {0, 2, 1}}}}));
+  EXPECT_EQ(enumerate(makeNet(3, kTriangle, {0, 2}), 2),
+            (std::vector<Pair>{{0, 2, {{0, 1, 2}, {0, 2}}}}));
+  // Node 0 listing 2 before 1 turns the order round.
+  EXPECT_EQ(enumerate(makeNet(3, {{0, 2}, {0, 1}, {1, 2}}, {0, 1}), 2),
+            (std::vector<Pair>{{0, 1, {{0, 2, 1}, {0, 1}}}}));
+  EXPECT_EQ(enumerate(makeNet(3, kTriangle, {0, 1}), 1), (std::vector<Pair>{{0, 1, {{0, 1}}}}));
+}
+
+TEST(Paths, PairsInTerminalOrderAndPathsThroughOtherTerminals) {
+  EXPECT_EQ(enumerate(makeNet(3, testnet::pathEdges(3), {0, 1, 2}), 2),
+            (std::vector<Pair>{{0, 1, {{0, 1}}}, {0, 2, {{0, 1, 2}}}, {1, 2, {{1, 2}}}}));
+}
+
+TEST(Paths, HopLimit) {
+  // A 6-cycle: terminals 0 and 1 are joined directly and the long way round (5 edges).
+  const Net ring = makeNet(6, testnet::cycleEdges(6), {0, 1});
+  const Path shortWay{0, 1}, longWay{0, 5, 4, 3, 2, 1};
+  EXPECT_EQ(enumerate(ring, 4), (std::vector<Pair>{{0, 1, {shortWay}}}));
+  EXPECT_EQ(enumerate(ring, 5), (std::vector<Pair>{{0, 1, {shortWay, longWay}}}));
+  EXPECT_EQ(enumerate(ring, -1), (std::vector<Pair>{{0, 1, {shortWay, longWay}}}));
+  EXPECT_EQ(enumerate(ring, -7), (std::vector<Pair>{{0, 1, {shortWay, longWay}}}));
+  EXPECT_EQ(enumerate(ring, 0), (std::vector<Pair>{{0, 1, {}}}));
+
+  // K4 between 0 and 1: one direct path, two of 2 edges, two of 3 edges.
+  const Net k4 = makeNet(4, testnet::completeEdges(4), {0, 1});
+  EXPECT_EQ(enumerate(k4, 2)[0].paths, (std::vector<Path>{{0, 1}, {0, 2, 1}, {0, 3, 1}}));
+  EXPECT_EQ(enumerate(k4, -1)[0].paths,
+            (std::vector<Path>{{0, 1}, {0, 2, 1}, {0, 2, 3, 1}, {0, 3, 1}, {0, 3, 2, 1}}));
+}
+
+TEST(Paths, FewerThanTwoTerminalsMakeNoPairs) {
+  for (const auto& terminals : {std::vector<int>{}, std::vector<int>{1}}) {
+    EXPECT_TRUE(enumerate(makeNet(3, kTriangle, terminals), -1).empty());
+  }
+}
+
+}  // namespace
