@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test twice: in a Release build, and in a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/deps.sh" g++ cmake make libgtest-dev libcli11-dev gnuplot-nox
+jobs=2
+
+echo "== Release build and tests"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DDCR_TESTS=ON -DDCR_TOOL=ON -DDCR_WERROR=ON >/dev/null
+cmake --build "$root/build" -j$jobs
+ctest --test-dir "$root/build" --output-on-failure -j$jobs
+
+echo "== Sanitizer build and tests (address, undefined)"
+cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDCR_TESTS=ON -DDCR_TOOL=ON \
+  -DDCR_WERROR=ON "-DDCR_SANITIZE=address;undefined" >/dev/null
+cmake --build "$root/build-sanitize" -j$jobs
+ctest --test-dir "$root/build-sanitize" --output-on-failure -j$jobs
