@@ -1,14 +1,27 @@
 #include "graph/my_graph.hpp"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
+// Three quarters of what this process can have: the machine's physical
+// memory, or less when an address-space or data limit is set. Stopping
+// there gives a clear message instead of the kernel's out-of-memory killer.
 std::size_t defaultMemoryLimit() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || pageSize <= 0) return std::size_t{1} << 32;
-  return static_cast<std::size_t>(pages) / 4 * 3 * static_cast<std::size_t>(pageSize);
+  std::size_t available = std::size_t{1} << 32;
+  if (pages > 0 && pageSize > 0)
+    available = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit {};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      available = std::min(available, static_cast<std::size_t>(limit.rlim_cur));
+  }
+  return available / 4 * 3;
 }
 
 }  // namespace

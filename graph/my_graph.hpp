@@ -127,7 +127,8 @@ class myGraph {
   std::vector<double> linkProb;
 
   // Bytes the engine may take for its path-derived tables; findAllPaths
-  // stops with pathStoreFull beyond it. Defaults to 3/4 of physical memory.
+  // stops with pathStoreFull beyond it. Defaults to 3/4 of the physical
+  // memory, or of the process's address-space or data limit when lower.
   std::size_t memoryLimit;
   // Factoring steps taken by the last search (for benchmarks).
   long long searchSteps = 0;
