@@ -43,6 +43,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -132,11 +133,24 @@ class myGraph {
   std::size_t memoryLimit;
   // Factoring steps taken by the last search (for benchmarks).
   long long searchSteps = 0;
+  // Lets tests run the general table search where the path-mask search
+  // would be chosen; both take the same steps and leaves.
+  bool allowMaskSearch = true;
 
   const int* pathRow(int pair) const { return pathState.data() + pathStateStart[pair]; }
   const int* linkRecord(int record) const { return linkInfo.data() + linkStart[record]; }
 
  private:
   void factor(std::vector<int>& table);
+  bool factorByMasks();
+  // The paths of one pair as seen by one branching position.
+  struct maskGroup {
+    int pair;
+    std::uint64_t onRecord;  // the pair's paths that use the record
+    std::uint64_t doneBy;    // the pair's paths whose records all stand at or before it
+  };
+  void searchOnePair(std::uint64_t alive, const std::vector<maskGroup>& groups, int live);
+  void searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<maskGroup>& groups,
+                      const std::vector<std::size_t>& groupStart, int live);
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

@@ -103,4 +103,28 @@ TEST(Differential, AnswersMatchTheReferenceByteForByte) {
   EXPECT_GT(yes, 100);
 }
 
+// The mask searches and the general table search must take the same steps
+// to the same answer; the table search is also the one used for pairs with
+// more than 64 paths, as on the complete graph on 6 nodes with no hop limit.
+TEST(Differential, TableSearchMatchesMaskSearch) {
+  testnet::Rng rng(4242);
+  for (int round = 0; round < 1500; ++round) {
+    Case c = testnet::randomCase(rng, 15, 6);
+    c.threshold = randomThreshold(rng);
+    auto run = [&](bool masks) {
+      myGraph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n,
+                c.net.m(), c.D, c.p, c.threshold);
+      g.allowMaskSearch = masks;
+      const std::string answer = answerText(g.computeReliability());
+      return std::make_pair(answer, g.searchSteps);
+    };
+    ASSERT_EQ(run(true), run(false)) << testnet::problemText(c.net, c.D, c.p, c.threshold);
+  }
+  const testnet::Net k6 = testnet::makeNet(6, testnet::completeEdges(6), {0, 5});
+  for (double threshold : {-1.0, 0.9999}) {
+    EXPECT_EQ(answerText(testnet::reliabilityOf<myGraph>(k6, -1, 0.5, threshold)),
+              answerText(testnet::reliabilityOf<reference::myGraph>(k6, -1, 0.5, threshold)));
+  }
+}
+
 }  // namespace
