@@ -146,11 +146,13 @@ class myGraph {
   // The paths of one pair as seen by one branching position.
   struct maskGroup {
     int pair;
+    int word;                // index of the alive word
     std::uint64_t onRecord;  // the pair's paths that use the record
     std::uint64_t doneBy;    // the pair's paths whose records all stand at or before it
   };
   void searchOnePair(std::uint64_t alive, const std::vector<maskGroup>& groups, int live);
-  void searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<maskGroup>& groups,
+  void searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>& nonEmpty,
+                      const std::vector<maskGroup>& groups,
                       const std::vector<std::size_t>& groupStart, int live);
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

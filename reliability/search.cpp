@@ -20,7 +20,9 @@
 //
 // Once the threshold test fires the answer is "NO" whatever else the
 // search would do, so it stops at once instead of unwinding.
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "graph/my_graph.hpp"
 
@@ -58,6 +60,13 @@ double myGraph::computeReliability() {
   reliability = 0.0;
   upperBound = 1.0;
   belowThreshold = false;
+  // The root step's threshold test, made before the search's tables are
+  // built: a threshold above 1 needs none of them.
+  if (threshold > upperBound) {
+    belowThreshold = true;
+    searchSteps = 1;
+    return -1.0;
+  }
   if (allowMaskSearch && factorByMasks()) return belowThreshold ? -1.0 : reliability;
   std::vector<int> table = copyPathState(pathState);
   factor(table);
@@ -109,11 +118,12 @@ void myGraph::factor(std::vector<int>& table) {
     for (int j = 1; j <= row[1]; ++j)
       changes += 2 + static_cast<std::size_t>(row[2 * j + 1]);
   }
-  std::vector<int> trailStore(2 * changes + 2);
+  // Left uninitialised: only the part one branch reaches is ever touched.
+  const auto trailStore = std::make_unique_for_overwrite<int[]>(2 * changes + 2);
   std::vector<frame> frames(static_cast<std::size_t>(liveCount) + 1);
 
   int* const T = table.data();
-  int* const trail = trailStore.data();
+  int* const trail = trailStore.get();
   const int* const S = slots.data();
   const std::size_t* const SS = slotStart.data();
   const int* const next = nextLive.data();
@@ -205,18 +215,19 @@ done:
   searchSteps = steps;
 }
 
-// The same search when every pair has at most 64 paths and every record is
-// branched on: a pair's alive paths are one 64-bit mask, and its path-state
-// counters are replaced by what they decide.
+// The same search when there are at most 64 pairs and every record is
+// branched on: a pair's alive paths are a bit set (64 paths a word), and its
+// path-state counters are replaced by what they decide.
 //
 //   - A path's edges-left counter reaches 0 exactly when the last of its
 //     records works with none failed. Records are decided in linkOrder, so
-//     at position q the paths whose records all stand before q + 1 and that
-//     are still alive are the complete ones: the works branch joins a pair
-//     exactly when (alive & doneBy[q]) != 0, for the pairs the record
-//     touches (no other pair can gain a complete path at q).
+//     after position q the paths whose records all stand at or before q and
+//     that are still alive are the complete ones. A path completed at q uses
+//     the record at q, so the works branch joins a pair exactly when
+//     (alive & doneBy) != 0 in one of the words where the record has paths.
 //   - The fails branch kills the record's alive paths of each unjoined pair
-//     it touches: alive &= ~onRecord; the pair is lost when that empties it.
+//     it touches: alive &= ~onRecord; the pair is lost when its last
+//     non-empty word empties.
 //
 // Within one step the order in which pairs are visited does not change
 // whether the branch ends, nor the state the next step sees, so the leaves,
@@ -225,8 +236,7 @@ done:
 bool myGraph::factorByMasks() {
   const int n = numLinks;
   const std::size_t pairs = terminalPairs.size();
-  for (const pathsBetween2Terminals& pair : terminalPairs)
-    if (pair.paths.size() > 64) return false;
+  if (pairs > 64) return false;
   int live = 0;
   for (int q = 0; q < n; ++q) {
     const int e = linkOrder[q];
@@ -236,6 +246,19 @@ bool myGraph::factorByMasks() {
   }
   for (int q = live; q < n; ++q)
     if (linkRecord(linkOrder[q])[0] != -1) return false;
+
+  // The alive words of pair i are alive[wordStart[i] ..].
+  std::vector<std::size_t> wordStart(pairs + 1, 0);
+  for (std::size_t i = 0; i < pairs; ++i)
+    wordStart[i + 1] = wordStart[i] + (terminalPairs[i].paths.size() + 63) / 64;
+  std::vector<std::uint64_t> alive(wordStart[pairs], 0);
+  std::vector<int> nonEmpty(pairs, 0);
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const std::size_t a = terminalPairs[i].paths.size();
+    for (std::size_t j = 0; j < a; ++j)
+      alive[wordStart[i] + j / 64] |= std::uint64_t{1} << (j % 64);
+    nonEmpty[i] = static_cast<int>(wordStart[i + 1] - wordStart[i]);
+  }
 
   // lastPos[pair][path]: the last branching position among the path's records.
   std::vector<std::vector<int>> lastPos(pairs);
@@ -247,137 +270,36 @@ bool myGraph::factorByMasks() {
       lastPos[rec[3 + 2 * k]][rec[4 + 2 * k]] = q;
   }
 
-  // Per position, one group per pair the record touches.
+  // Per position, one group per alive word the record has paths in.
   std::vector<maskGroup> groups;
   std::vector<std::size_t> groupStart(live + 1, 0);
-  std::vector<int> slotOfPair(pairs, -1);
+  std::vector<int> groupOfWord(alive.size(), -1);
   for (int q = 0; q < live; ++q) {
     groupStart[q] = groups.size();
     const int* rec = linkRecord(linkOrder[q]);
     for (int k = 0; k < rec[0]; ++k) {
-      const int pair = rec[3 + 2 * k];
-      if (slotOfPair[pair] < 0) {
-        slotOfPair[pair] = static_cast<int>(groups.size());
+      const int pair = rec[3 + 2 * k], path = rec[4 + 2 * k];
+      const int word = static_cast<int>(wordStart[pair]) + path / 64;
+      if (groupOfWord[word] < 0) {
+        groupOfWord[word] = static_cast<int>(groups.size());
         std::uint64_t done = 0;
-        for (std::size_t j = 0; j < lastPos[pair].size(); ++j)
-          if (lastPos[pair][j] <= q) done |= std::uint64_t{1} << j;
-        groups.push_back({pair, 0, done});
+        const std::size_t first = static_cast<std::size_t>(path / 64) * 64;
+        const std::size_t last = std::min(first + 64, lastPos[pair].size());
+        for (std::size_t j = first; j < last; ++j)
+          if (lastPos[pair][j] <= q) done |= std::uint64_t{1} << (j - first);
+        groups.push_back({pair, word, 0, done});
       }
-      groups[slotOfPair[pair]].onRecord |= std::uint64_t{1} << rec[4 + 2 * k];
+      groups[groupOfWord[word]].onRecord |= std::uint64_t{1} << (path % 64);
     }
     for (std::size_t g = groupStart[q]; g < groups.size(); ++g)
-      slotOfPair[groups[g].pair] = -1;
+      groupOfWord[groups[g].word] = -1;
   }
   groupStart[live] = groups.size();
 
-  std::vector<std::uint64_t> alive(pairs);
-  std::vector<char> joined(pairs, 0);
-  for (std::size_t i = 0; i < pairs; ++i) {
-    const std::size_t a = terminalPairs[i].paths.size();
-    alive[i] = a == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << a) - 1;
-  }
-  if (pairs == 1 && live > 0) {
+  if (pairs == 1 && alive.size() == 1 && live > 0)
     searchOnePair(alive[0], groups, live);
-    return true;
-  }
-  if (pairs <= 64) {
-    searchFewPairs(alive, groups, groupStart, live);
-    return true;
-  }
-
-  // Undo trail: (pair, old alive mask), or (pair + pairs, 0) for a join.
-  // Along one branch a pair joins once and every mask change kills a path.
-  struct change {
-    std::size_t what;
-    std::uint64_t old;
-  };
-  std::vector<change> trailStore(pairs + static_cast<std::size_t>(numPaths) + 1);
-  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
-  change* const trail = trailStore.data();
-  frame* const F = frames.data();
-  const maskGroup* const G = groups.data();
-  const std::size_t* const GS = groupStart.data();
-  std::uint64_t* const A = alive.data();
-  char* const J = joined.data();
-  std::vector<double> probAt(live);
-  for (int q = 0; q < live; ++q)
-    probAt[q] = linkProb[linkOrder[q]];
-  const double* const P = probAt.data();
-  const int targetPairs = target();
-  const double cutOff = threshold;
-
-  std::size_t trailTop = 0;
-  int top = 0;
-  int pos = 0, connected = 0;
-  double prob = 1.0;
-  long long steps = 0;
-  double sum = reliability;
-  double bound = upperBound;
-
-  for (;;) {
-    ++steps;
-    if (cutOff > bound) {
-      belowThreshold = true;
-      break;
-    }
-    if (pos != live) {
-      F[top++] = {pos, connected, prob, trailTop};
-      const double works = prob * P[pos];
-      bool joinedAll = false;
-      for (std::size_t g = GS[pos]; g < GS[pos + 1]; ++g) {
-        const int pair = G[g].pair;
-        if (J[pair] || (A[pair] & G[g].doneBy) == 0) continue;
-        J[pair] = 1;
-        trail[trailTop++] = {pairs + pair, 0};
-        if (++connected == targetPairs) {
-          joinedAll = true;
-          break;
-        }
-      }
-      if (!joinedAll) {
-        pos = pos + 1;
-        prob = works;
-        continue;
-      }
-      sum += works * 1.0;
-    }
-    for (;;) {
-      if (top == 0) goto done;
-      const frame f = F[--top];
-      while (trailTop > f.mark) {
-        const change& c = trail[--trailTop];
-        if (c.what >= pairs)
-          J[c.what - pairs] = 0;
-        else
-          A[c.what] = c.old;
-      }
-      const double fails = (1.0 - P[f.pos]) * f.prob;
-      bool lostPair = false;
-      for (std::size_t g = GS[f.pos]; g < GS[f.pos + 1]; ++g) {
-        const int pair = G[g].pair;
-        const std::uint64_t a = A[pair];
-        if (J[pair] || (a & G[g].onRecord) == 0) continue;
-        trail[trailTop++] = {static_cast<std::size_t>(pair), a};
-        A[pair] = a & ~G[g].onRecord;
-        if (A[pair] == 0) {
-          lostPair = true;
-          break;
-        }
-      }
-      if (lostPair) {
-        bound -= fails;
-        continue;
-      }
-      pos = f.pos + 1;
-      connected = f.connected;
-      prob = fails;
-      break;
-    }
-  }
-done:
-  reliability = sum;
-  upperBound = bound;
-  searchSteps = steps;
+  else
+    searchFewPairs(alive, nonEmpty, groups, groupStart, live);
   return true;
 }
 
@@ -438,29 +360,33 @@ done:
 }
 
 // At most 64 pairs: the joined pairs are one mask kept in each frame, so a
-// join needs no trail entry. A joined pair's alive mask is never read
-// again; the works branch may test it, which changes nothing.
-void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<maskGroup>& groups,
+// join needs no trail entry. A joined pair's alive words are never read
+// again; the works branch may test them, which changes nothing.
+void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>& nonEmpty,
+                             const std::vector<maskGroup>& groups,
                              const std::vector<std::size_t>& groupStart, int live) {
   const std::size_t pairs = terminalPairs.size();
   const std::uint64_t everyPair = pairs == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << pairs) - 1;
 
-  // Undo trail of (pair, old alive mask); every entry kills a path.
+  // Undo trail: (word, old value), or (-1 - pair, 0) for a word of the pair
+  // that emptied. Along one branch every entry kills at least one path.
   struct change {
-    int pair;
+    int what;
     std::uint64_t old;
   };
-  std::vector<change> trailStore(static_cast<std::size_t>(numPaths) + 1);
+  const auto trailStore =
+      std::make_unique_for_overwrite<change[]>(2 * static_cast<std::size_t>(numPaths) + 1);
   std::vector<pairsFrame> frames(static_cast<std::size_t>(live) + 1);
   std::vector<double> probAt(live);
   for (int q = 0; q < live; ++q)
     probAt[q] = linkProb[linkOrder[q]];
-  change* const trail = trailStore.data();
+  change* const trail = trailStore.get();
   pairsFrame* const F = frames.data();
   const maskGroup* const G = groups.data();
   const std::size_t* const GS = groupStart.data();
   const double* const P = probAt.data();
   std::uint64_t* const A = alive.data();
+  int* const NE = nonEmpty.data();
   const double cutOff = threshold;
 
   std::size_t trailTop = 0;
@@ -482,7 +408,7 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<mask
       const double works = prob * P[pos];
       for (std::size_t k = GS[pos]; k < GS[pos + 1]; ++k) {
         const maskGroup& g = G[k];
-        if (A[g.pair] & g.doneBy) joined |= std::uint64_t{1} << g.pair;
+        if (A[g.word] & g.doneBy) joined |= std::uint64_t{1} << g.pair;
       }
       if (joined != everyPair) {
         pos = pos + 1;
@@ -495,19 +421,24 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<mask
       if (top == 0) goto done;
       const pairsFrame f = F[--top];
       while (trailTop > f.mark) {
-        --trailTop;
-        A[trail[trailTop].pair] = trail[trailTop].old;
+        const change& c = trail[--trailTop];
+        if (c.what >= 0)
+          A[c.what] = c.old;
+        else
+          ++NE[-1 - c.what];
       }
       joined = f.joined;
       const double fails = (1.0 - P[f.pos]) * f.prob;
       bool lostPair = false;
       for (std::size_t k = GS[f.pos]; k < GS[f.pos + 1]; ++k) {
         const maskGroup& g = G[k];
-        const std::uint64_t a = A[g.pair];
+        const std::uint64_t a = A[g.word];
         if ((joined >> g.pair & 1) != 0 || (a & g.onRecord) == 0) continue;
-        trail[trailTop++] = {g.pair, a};
-        A[g.pair] = a & ~g.onRecord;
-        if (A[g.pair] == 0) {
+        trail[trailTop++] = {g.word, a};
+        A[g.word] = a & ~g.onRecord;
+        if (A[g.word] != 0) continue;
+        trail[trailTop++] = {-1 - g.pair, 0};
+        if (--NE[g.pair] == 0) {
           lostPair = true;
           break;
         }
