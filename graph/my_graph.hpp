@@ -148,11 +148,13 @@ class myGraph {
     int pair;
     int word;                // index of the alive word
     std::uint64_t onRecord;  // the pair's paths that use the record
-    std::uint64_t doneBy;    // the pair's paths whose records all stand at or before it
+    std::uint64_t doneBy;    // the pair's paths whose last record stands at this position
   };
   void searchOnePair(std::uint64_t alive, const std::vector<maskGroup>& groups, int live);
   void searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>& nonEmpty,
                       const std::vector<maskGroup>& groups,
-                      const std::vector<std::size_t>& groupStart, int live);
+                      const std::vector<std::size_t>& groupStart,
+                      const std::vector<maskGroup>& joins,
+                      const std::vector<std::size_t>& joinStart, int live);
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

@@ -221,10 +221,10 @@ done:
 //
 //   - A path's edges-left counter reaches 0 exactly when the last of its
 //     records works with none failed. Records are decided in linkOrder, so
-//     after position q the paths whose records all stand at or before q and
-//     that are still alive are the complete ones. A path completed at q uses
-//     the record at q, so the works branch joins a pair exactly when
-//     (alive & doneBy) != 0 in one of the words where the record has paths.
+//     the works branch at position q completes exactly the alive paths whose
+//     last record stands at q (doneBy); any other complete alive path would
+//     have joined its pair before. A pair joins exactly when
+//     (alive & doneBy) != 0 in one of its words.
 //   - The fails branch kills the record's alive paths of each unjoined pair
 //     it touches: alive &= ~onRecord; the pair is lost when its last
 //     non-empty word empties.
@@ -286,7 +286,7 @@ bool myGraph::factorByMasks() {
         const std::size_t first = static_cast<std::size_t>(path / 64) * 64;
         const std::size_t last = std::min(first + 64, lastPos[pair].size());
         for (std::size_t j = first; j < last; ++j)
-          if (lastPos[pair][j] <= q) done |= std::uint64_t{1} << (j - first);
+          if (lastPos[pair][j] == q) done |= std::uint64_t{1} << (j - first);
         groups.push_back({pair, word, 0, done});
       }
       groups[groupOfWord[word]].onRecord |= std::uint64_t{1} << (path % 64);
@@ -296,10 +296,20 @@ bool myGraph::factorByMasks() {
   }
   groupStart[live] = groups.size();
 
-  if (pairs == 1 && alive.size() == 1 && live > 0)
+  if (pairs == 1 && alive.size() == 1 && live > 0) {
     searchOnePair(alive[0], groups, live);
-  else
-    searchFewPairs(alive, nonEmpty, groups, groupStart, live);
+    return true;
+  }
+  // The works branch needs only the words where some path completes.
+  std::vector<maskGroup> joins;
+  std::vector<std::size_t> joinStart(live + 1, 0);
+  for (int q = 0; q < live; ++q) {
+    joinStart[q] = joins.size();
+    for (std::size_t g = groupStart[q]; g < groupStart[q + 1]; ++g)
+      if (groups[g].doneBy != 0) joins.push_back(groups[g]);
+  }
+  joinStart[live] = joins.size();
+  searchFewPairs(alive, nonEmpty, groups, groupStart, joins, joinStart, live);
   return true;
 }
 
@@ -364,7 +374,9 @@ done:
 // again; the works branch may test them, which changes nothing.
 void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>& nonEmpty,
                              const std::vector<maskGroup>& groups,
-                             const std::vector<std::size_t>& groupStart, int live) {
+                             const std::vector<std::size_t>& groupStart,
+                             const std::vector<maskGroup>& joins,
+                             const std::vector<std::size_t>& joinStart, int live) {
   const std::size_t pairs = terminalPairs.size();
   const std::uint64_t everyPair = pairs == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << pairs) - 1;
 
@@ -384,6 +396,8 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>
   pairsFrame* const F = frames.data();
   const maskGroup* const G = groups.data();
   const std::size_t* const GS = groupStart.data();
+  const maskGroup* const JG = joins.data();
+  const std::size_t* const JS = joinStart.data();
   const double* const P = probAt.data();
   std::uint64_t* const A = alive.data();
   int* const NE = nonEmpty.data();
@@ -406,9 +420,9 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>
     if (pos != live) {
       F[top++] = {pos, prob, joined, trailTop};
       const double works = prob * P[pos];
-      for (std::size_t k = GS[pos]; k < GS[pos + 1]; ++k) {
-        const maskGroup& g = G[k];
-        if (A[g.word] & g.doneBy) joined |= std::uint64_t{1} << g.pair;
+      for (std::size_t k = JS[pos]; k < JS[pos + 1]; ++k) {
+        const maskGroup& g = JG[k];
+        joined |= static_cast<std::uint64_t>((A[g.word] & g.doneBy) != 0) << g.pair;
       }
       if (joined != everyPair) {
         pos = pos + 1;
