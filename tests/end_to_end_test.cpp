@@ -145,3 +145,145 @@ TEST(Failures, MalformedInputNamesTheLineAndColumn) {
 }
 
 }  // namespace
+
+// More failure classes: the output file that cannot be made or written,
+// sizes that must fail on the missing data rather than on memory, and a
+// path store that outgrows a small address space.
+#include <fcntl.h>
+#include <sys/resource.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DCR_E2E_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DCR_E2E_ASAN 1
+#endif
+#endif
+
+namespace {
+
+// Runs dcr in `dir` with its address space limited to `bytes`.
+[[maybe_unused]] DcrRun runDcrLimited(const fs::path& dir, rlim_t bytes) {
+  const std::string out = dir.string() + ".stdout", err = dir.string() + ".stderr";
+  const std::string where = dir.string();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = open("/dev/null", O_RDONLY);
+    struct rlimit limit {bytes, bytes};
+    if (o < 0 || e < 0 || in < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
+        chdir(where.c_str()) != 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+      _exit(127);
+    execl(DCR_BINARY, DCR_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  DcrRun run;
+  int raw = 0;
+  if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.out = slurp(out);
+  run.err = slurp(err);
+  fs::remove(out);
+  fs::remove(err);
+  return run;
+}
+
+const char* const kTriangleInput = "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n2 0.5 0.5\n";
+
+void expectOneLine(const DcrRun& run) {
+  EXPECT_EQ(run.out, "");
+  ASSERT_FALSE(run.err.empty());
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.err.back(), '\n');
+}
+
+TEST(Failures, InputThatIsAFolderIsUnreadable) {
+  Scratch scratch;
+  fs::create_directory(scratch.dir() / "input");
+  spit(scratch.dir() / "output", "YES\r\n0.5");
+  expectFailure(runDcr(scratch.dir()), scratch, kExitInputUnreadable);
+}
+
+TEST(Failures, OutputThatCannotBeCreated) {
+  Scratch scratch;
+  spit(scratch.dir() / "input", kTriangleInput);
+  fs::create_directory(scratch.dir() / "output");
+  const DcrRun run = runDcr(scratch.dir());
+  EXPECT_EQ(run.status, kExitOutputFailed);
+  expectOneLine(run);
+  EXPECT_NE(run.err.find("\"output\""), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::is_directory(scratch.dir() / "output"));
+  EXPECT_TRUE(fs::is_empty(scratch.dir() / "output"));
+}
+
+TEST(Failures, OutputWriteThatFails) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  Scratch scratch;
+  spit(scratch.dir() / "input", kTriangleInput);
+  fs::create_symlink("/dev/full", scratch.dir() / "output");
+  const DcrRun run = runDcr(scratch.dir());
+  EXPECT_EQ(run.status, kExitOutputFailed);
+  expectOneLine(run);
+  EXPECT_NE(run.err.find("write"), std::string::npos) << run.err;
+}
+
+// 40 bytes that declare two billion nodes: the reader must stop at the first
+// missing offset instead of making room for the lists the header promises
+// (in a small address space that room would run out first).
+TEST(Failures, HugeDeclaredSizeFailsOnTheMissingOffsets) {
+  const std::string text = "2000000000 1\n0,0,0,0,0,0,0,0,0,0,0,0,0,\n";
+  ASSERT_EQ(text.size(), 40u);
+  Scratch scratch;
+  spit(scratch.dir() / "input", text);
+  spit(scratch.dir() / "output", "NO");
+#ifdef DCR_E2E_ASAN
+  const DcrRun run = runDcr(scratch.dir());
+#else
+  const DcrRun run = runDcrLimited(scratch.dir(), rlim_t{1} << 30);
+#endif
+  expectFailure(run, scratch, kExitBadInput);
+  EXPECT_NE(run.err.find("14th offset"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("missing"), std::string::npos) << run.err;
+}
+
+// The complete graph on 16 nodes has about 3.5e12 paths between two nodes:
+// with no hop limit they cannot be stored in 1 GiB, and the program must say
+// so (how many paths it had stored, and that D is the remedy) instead of
+// being killed.
+TEST(Failures, PathsThatDoNotFitInMemory) {
+#ifdef DCR_E2E_ASAN
+  GTEST_SKIP() << "AddressSanitizer needs a large address space";
+#else
+  const int n = 16;
+  std::string offsets, neighbours, flags;
+  for (int u = 0; u <= n; ++u) offsets += std::to_string(u * (n - 1)) + ',';
+  for (int u = 0; u < n; ++u) {
+    for (int w = 0; w < n; ++w)
+      if (w != u) neighbours += std::to_string(w + 1) + ',';
+    flags += u < 2 ? "1," : "0,";
+  }
+  Scratch scratch;
+  spit(scratch.dir() / "input", std::to_string(n) + ' ' + std::to_string(n * (n - 1) / 2) + '\n' +
+                                    offsets + '\n' + neighbours + '\n' + flags + "\n-1 0.9 0.5\n");
+  spit(scratch.dir() / "output", "YES\r\n0.5");
+  const DcrRun run = runDcrLimited(scratch.dir(), rlim_t{1} << 30);
+  expectFailure(run, scratch, kExitOutOfMemory);
+  const std::size_t at = run.err.find(" paths stored");
+  ASSERT_NE(at, std::string::npos) << run.err;
+  const std::size_t digits = run.err.find_last_not_of("0123456789", at - 1) + 1;
+  ASSERT_LT(digits, at) << run.err;
+  EXPECT_GT(std::stoll(run.err.substr(digits, at - digits)), 0) << run.err;
+  EXPECT_NE(run.err.find(" D "), std::string::npos) << run.err;
+#endif
+}
+
+TEST(Answers, TextAfterTheThresholdIsIgnored) {
+  Scratch scratch;
+  spit(scratch.dir() / "input", "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n2 0.5 0.5 then, 7 8 x\x01 nan -1,\n");
+  const DcrRun run = runDcr(scratch.dir());
+  EXPECT_EQ(run.status, kExitAnswered);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(slurp(scratch.dir() / "output"), "YES\r\n0.62500000000000000000");
+}
+
+}  // namespace

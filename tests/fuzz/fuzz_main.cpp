@@ -1,0 +1,14 @@
+// libFuzzer entry: any failed check is a crash, with its reason on stderr.
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/fuzz/harness.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string failure = checkFuzzInput(data, size);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "dcr fuzz check failed: %s\n", failure.c_str());
+    std::abort();
+  }
+  return 0;
+}
