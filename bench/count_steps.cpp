@@ -31,6 +31,7 @@ int main() {
   if (!output) return 2;
   const bool ok = std::fwrite(answer.data(), 1, answer.size(), output) == answer.size();
   if (std::fclose(output) != 0 || !ok) return 2;
-  std::printf("steps %" PRIu64 "\npaths %d\nlinks %d\n", count.steps, graph.numPaths, graph.numLinks);
+  std::printf("steps %" PRIu64 "\npaths %d\nlinks %d\n", count.steps, graph.numPaths,
+              graph.numLinks);
   return 0;
 }

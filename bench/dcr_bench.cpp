@@ -54,9 +54,9 @@ int registerAll() {
   for (const Case& c : cases()) {
     const std::uint64_t steps = stepsOf(c.problem);
     const Problem* p = &c.problem;
-    benchmark::RegisterBenchmark(("dcr/" + c.name).c_str(),
-                                 [p, steps](benchmark::State& s) { run<myGraph>(s, *p, steps); })
-        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("dcr/" + c.name).c_str(), [p, steps](benchmark::State& s) {
+      run<myGraph>(s, *p, steps);
+    })->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("reference/" + c.name).c_str(), [p, steps](benchmark::State& s) {
       run<reference::myGraph>(s, *p, steps);
     })->Unit(benchmark::kMillisecond);

@@ -26,11 +26,13 @@ inline Problem fromEdges(int n, const std::vector<std::pair<int, int>>& edges,
   pr.M = static_cast<int>(edges.size());
   pr.KAO.push_back(0);
   for (const auto& a : adj) {
-    for (int w : a) pr.FO.push_back(w + 1);
+    for (int w : a)
+      pr.FO.push_back(w + 1);
     pr.KAO.push_back(static_cast<int>(pr.FO.size()));
   }
   pr.TERMINALS.assign(static_cast<std::size_t>(n), 0);
-  for (int t : terminals) pr.TERMINALS[t] = 1;
+  for (int t : terminals)
+    pr.TERMINALS[t] = 1;
   pr.D = D;
   pr.R = p;
   pr.R0 = threshold;
@@ -51,7 +53,8 @@ inline Problem grid(int rows, int cols, const std::vector<int>& terminals, int D
   // fromEdges would list them in edge order; sort each list instead so the
   // order is up, left, right, down (ascending node numbers).
   Problem pr = fromEdges(rows * cols, edges, terminals, D, p, threshold);
-  for (int u = 0; u < pr.N; ++u) std::sort(pr.FO.begin() + pr.KAO[u], pr.FO.begin() + pr.KAO[u + 1]);
+  for (int u = 0; u < pr.N; ++u)
+    std::sort(pr.FO.begin() + pr.KAO[u], pr.FO.begin() + pr.KAO[u + 1]);
   return pr;
 }
 
@@ -78,7 +81,8 @@ inline Problem randomGraph(std::uint32_t seed, int n, double density, int k, int
       if (coin(rng) < density) edges.emplace_back(u, v);
   std::shuffle(edges.begin(), edges.end(), rng);
   std::vector<int> nodes(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) nodes[i] = i;
+  for (int i = 0; i < n; ++i)
+    nodes[i] = i;
   std::shuffle(nodes.begin(), nodes.end(), rng);
   nodes.resize(static_cast<std::size_t>(std::min(k, n)));
   return fromEdges(n, edges, nodes, D, p, threshold);

@@ -62,7 +62,8 @@ class Replay {
     const int n = g_.numLinks;
     if (pos == n) return false;
     int e = g_.linkOrder[pos];
-    while (pos < n - 1 && skipped(e)) e = g_.linkOrder[++pos];
+    while (pos < n - 1 && skipped(e))
+      e = g_.linkOrder[++pos];
     return !skipped(e);
   }
 

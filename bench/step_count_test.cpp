@@ -1,6 +1,8 @@
 // The step counter must replay the reference search exactly: same answer
 // bit for bit, same accumulators, and the number of factor() entries that
 // can be worked out by hand on small problems.
+#include "bench/step_count.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,12 +10,13 @@
 #include <vector>
 
 #include "bench/problems.hpp"
-#include "bench/step_count.hpp"
 #include "tests/reference/reference_engine.hpp"
 
 namespace {
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 StepCount counted(const Problem& p) {
   reference::myGraph g(p.KAO.data(), p.FO.data(), p.TERMINALS.data(), p.N, p.M, p.D, p.R, p.R0);
@@ -59,8 +62,10 @@ TEST(StepCount, CompleteBipartiteTwoByNTakesNSteps) {
   // of probability p*p, tried one after another down the fails chain.
   const int n = 7;
   std::vector<std::pair<int, int>> edges;
-  for (int i = 0; i < n; ++i) edges.emplace_back(0, 2 + i);
-  for (int i = 0; i < n; ++i) edges.emplace_back(1, 2 + i);
+  for (int i = 0; i < n; ++i)
+    edges.emplace_back(0, 2 + i);
+  for (int i = 0; i < n; ++i)
+    edges.emplace_back(1, 2 + i);
   const double p = 0.9, p2 = p * p;
   const StepCount c = counted(bench::fromEdges(n + 2, edges, {0, 1}, 2, p, 0.5));
   double r = 0.0, q = 1.0;
@@ -75,11 +80,13 @@ TEST(StepCount, CompleteBipartiteTwoByNTakesNSteps) {
 TEST(StepCount, PathFoldsIntoOneStep) {
   const int n = 9;
   std::vector<std::pair<int, int>> edges;
-  for (int i = 0; i + 1 < n; ++i) edges.emplace_back(i, i + 1);
+  for (int i = 0; i + 1 < n; ++i)
+    edges.emplace_back(i, i + 1);
   const double p = 0.99;
   const StepCount c = counted(bench::fromEdges(n, edges, {0, n - 1}, -1, p, 0.5));
   double r = 1.0;
-  for (int i = 0; i + 1 < n; ++i) r = r * p;
+  for (int i = 0; i + 1 < n; ++i)
+    r = r * p;
   EXPECT_EQ(c.steps, 1u);
   EXPECT_TRUE(sameBits(c.result, r));
 }

@@ -3,6 +3,6 @@
 
 inline constexpr int kExitAnswered = 0;         // "output" holds the answer
 inline constexpr int kExitInputUnreadable = 1;  // "input" missing or unreadable
-inline constexpr int kExitOutputFailed = 2;     // "output" not creatable, or its write or close failed
-inline constexpr int kExitBadInput = 3;         // "input" is malformed or not a valid problem
-inline constexpr int kExitOutOfMemory = 4;      // the paths do not fit in memory
+inline constexpr int kExitOutputFailed = 2;  // "output" not creatable, or its write or close failed
+inline constexpr int kExitBadInput = 3;      // "input" is malformed or not a valid problem
+inline constexpr int kExitOutOfMemory = 4;   // the paths do not fit in memory

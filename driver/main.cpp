@@ -31,7 +31,8 @@ int main() {
     if (output) std::fclose(output);
     return report(kExitInputUnreadable, "cannot read the file \"input\" in the working directory");
   }
-  if (!output) return report(kExitOutputFailed, "cannot create the file \"output\" in the working directory");
+  if (!output)
+    return report(kExitOutputFailed, "cannot create the file \"output\" in the working directory");
 
   Problem problem;
   const ReadOutcome read = readProblem(text, problem);

@@ -1,11 +1,11 @@
 #include "driver/problem_file.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 
 namespace {
 
@@ -19,7 +19,9 @@ std::string ordinal(long long k) {
   return std::to_string(k) + suffix;
 }
 
-bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isBlank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string showChar(char c) {
   if (std::isprint(static_cast<unsigned char>(c))) return std::string("'") + c + "'";
@@ -44,7 +46,8 @@ class Cursor {
     const std::size_t digits = p;
     long long magnitude = 0;
     while (p < text_.size() && std::isdigit(static_cast<unsigned char>(text_[p]))) {
-      if (magnitude <= static_cast<long long>(INT_MAX) + 1) magnitude = magnitude * 10 + (text_[p] - '0');
+      if (magnitude <= static_cast<long long>(INT_MAX) + 1)
+        magnitude = magnitude * 10 + (text_[p] - '0');
       ++p;
     }
     if (p == digits) return expected(what, "an integer");
@@ -70,7 +73,8 @@ class Cursor {
     std::size_t p = pos_;
     while (p < text_.size()) {
       const unsigned char c = static_cast<unsigned char>(text_[p]);
-      if (!(std::isalnum(c) || c == '.' || c == '+' || c == '-' || c == '(' || c == ')' || c == '_'))
+      if (!(std::isalnum(c) || c == '.' || c == '+' || c == '-' || c == '(' || c == ')' ||
+            c == '_'))
         break;
       ++p;
     }
@@ -105,12 +109,12 @@ class Cursor {
 
  private:
   void skipBlanks() {
-    while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && isBlank(text_[pos_]))
+      ++pos_;
   }
 
   bool expected(const std::string& what, const char* kind) {
-    if (start_ >= text_.size())
-      return fail(start_, what + ": missing (the file ends before it)");
+    if (start_ >= text_.size()) return fail(start_, what + ": missing (the file ends before it)");
     const char c = text_[start_];
     std::string message = what + ": expected " + kind + ", found " + showChar(c);
     if (c == ',' && start_ > 0 && isBlank(text_[start_ - 1]) && lastWasList_)
@@ -137,7 +141,8 @@ class Cursor {
 std::string whereIsValue(std::string_view text, long long index) {
   Cursor c(text);
   int ignored = 0;
-  for (long long k = 0; k <= index; ++k) c.readInt(ignored, k >= 2, "");
+  for (long long k = 0; k <= index; ++k)
+    c.readInt(ignored, k >= 2, "");
   return c.where(c.valueStart());
 }
 
@@ -177,8 +182,9 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
       problem = what + " is " + std::to_string(v) + ", smaller than the offset before it (" +
                 std::to_string(out.KAO.back()) + ")";
     } else if (v > twoM || (i == n && v != twoM)) {
-      problem = what + " is " + std::to_string(v) + "; the offsets must end at 2M = " +
-                std::to_string(twoM) + ", the length of the neighbour list";
+      problem = what + " is " + std::to_string(v) +
+                "; the offsets must end at 2M = " + std::to_string(twoM) +
+                ", the length of the neighbour list";
     }
     if (!problem.empty()) {
       in.failValue(problem);
@@ -193,19 +199,20 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
   std::vector<int> seenUnder(static_cast<std::size_t>(n), -1);
   int u = 0;
   for (long long idx = 0; idx < twoM; ++idx) {
-    while (out.KAO[u + 1] <= idx) ++u;
+    while (out.KAO[u + 1] <= idx)
+      ++u;
     int w = 0;
     const std::string what = "the " + ordinal(idx + 1) + " neighbour number";
     if (!in.readInt(w, true, what)) return failed();
     std::string problem;
     if (w < 1 || w > n) {
-      problem = what + " is " + std::to_string(w) + "; neighbour numbers run from 1 to N = " +
-                std::to_string(n);
+      problem = what + " is " + std::to_string(w) +
+                "; neighbour numbers run from 1 to N = " + std::to_string(n);
     } else if (w - 1 == u) {
       problem = what + ": node " + std::to_string(w) + " is listed as its own neighbour";
     } else if (seenUnder[w - 1] == u) {
-      problem = what + ": node " + std::to_string(w) + " is listed twice among the neighbours of node " +
-                std::to_string(u + 1);
+      problem = what + ": node " + std::to_string(w) +
+                " is listed twice among the neighbours of node " + std::to_string(u + 1);
     }
     if (!problem.empty()) {
       in.failValue(problem);
@@ -223,7 +230,8 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
   if (!in.readInt(out.D, false, "the hop limit D")) return failed();
   if (!in.readDouble(out.R, "the edge probability p")) return failed();
   if (!(out.R >= 0.0 && out.R <= 1.0)) {
-    in.failValue("the edge probability p is " + std::string(std::isnan(out.R) ? "not a number" : "outside [0, 1]"));
+    in.failValue("the edge probability p is " +
+                 std::string(std::isnan(out.R) ? "not a number" : "outside [0, 1]"));
     return failed();
   }
   if (!in.readDouble(out.R0, "the threshold")) return failed();
@@ -235,14 +243,17 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
   // Every edge must be listed under both of its ends. For each node w,
   // every node that lists w must itself be listed by w.
   std::vector<int> revStart(static_cast<std::size_t>(n) + 1, 0);
-  for (int w : out.FO) ++revStart[w];
-  for (long long i = 0; i < n; ++i) revStart[i + 1] += revStart[i];
+  for (int w : out.FO)
+    ++revStart[w];
+  for (long long i = 0; i < n; ++i)
+    revStart[i + 1] += revStart[i];
   std::vector<int> revFrom(out.FO.size()), revIndex(out.FO.size());
   {
     std::vector<int> fill(revStart.begin(), revStart.end() - 1);
     int node = 0;
     for (long long idx = 0; idx < twoM; ++idx) {
-      while (out.KAO[node + 1] <= idx) ++node;
+      while (out.KAO[node + 1] <= idx)
+        ++node;
       const int w = out.FO[idx] - 1;
       revFrom[fill[w]] = node;
       revIndex[fill[w]++] = static_cast<int>(idx);
@@ -250,7 +261,8 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
   }
   std::fill(seenUnder.begin(), seenUnder.end(), -1);
   for (long long w = 0; w < n; ++w) {
-    for (int k = out.KAO[w]; k < out.KAO[w + 1]; ++k) seenUnder[out.FO[k] - 1] = static_cast<int>(w);
+    for (int k = out.KAO[w]; k < out.KAO[w + 1]; ++k)
+      seenUnder[out.FO[k] - 1] = static_cast<int>(w);
     for (int k = revStart[w]; k < revStart[w + 1]; ++k) {
       const int from = revFrom[k];
       if (seenUnder[from] == w) continue;
@@ -273,7 +285,8 @@ bool readWholeFile(const std::string& path, std::string& text) {
   text.clear();
   char buffer[1 << 16];
   std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    text.append(buffer, got);
   const bool ok = !std::ferror(file);
   std::fclose(file);
   return ok;

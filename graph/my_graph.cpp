@@ -38,7 +38,8 @@ myGraph::myGraph(const int* offsets, const int* neighbours, const int* flags, in
     : diameter(D), linkProbability(p), threshold(threshold_), memoryLimit(defaultMemoryLimit()) {
   if (n >= 0) nodeStart.assign(offsets, offsets + n + 1);
   if (m > 0) adjacency.assign(neighbours, neighbours + 2 * static_cast<std::size_t>(m));
-  for (int& w : adjacency) w -= 1;
+  for (int& w : adjacency)
+    w -= 1;
   for (int i = 0; i < n; ++i)
     if (flags[i] == 1) terminals.push_back(i);
   numTerminals = static_cast<int>(terminals.size());

@@ -12,14 +12,16 @@ class edgeIndex {
  public:
   explicit edgeIndex(std::size_t directedEdges) {
     std::size_t capacity = 16;
-    while (capacity < 2 * directedEdges) capacity *= 2;
+    while (capacity < 2 * directedEdges)
+      capacity *= 2;
     keys_.assign(capacity, kEmpty);
     values_.assign(capacity, -1);
     mask_ = capacity - 1;
   }
   void insert(int a, int b, int edge) {
     std::size_t h = slot(pack(a, b));
-    while (keys_[h] != kEmpty) h = (h + 1) & mask_;
+    while (keys_[h] != kEmpty)
+      h = (h + 1) & mask_;
     keys_[h] = pack(a, b);
     values_[h] = edge;
   }
@@ -93,7 +95,8 @@ void myGraph::buildLinkInfo() {
   for (const pathsBetween2Terminals& pair : terminalPairs) {
     for (std::size_t j = 0; j < pair.paths.size(); ++j) {
       const std::span<const int> path = pair.paths[j];
-      for (std::size_t k = 0; k + 1 < path.size(); ++k) ++count[index.find(path[k], path[k + 1])];
+      for (std::size_t k = 0; k + 1 < path.size(); ++k)
+        ++count[index.find(path[k], path[k + 1])];
     }
   }
   std::vector<int> recordOf(edges, -1);
@@ -140,4 +143,6 @@ void myGraph::buildLinkInfo() {
   }
 }
 
-std::vector<int> myGraph::copyPathState(const std::vector<int>& state) const { return state; }
+std::vector<int> myGraph::copyPathState(const std::vector<int>& state) const {
+  return state;
+}

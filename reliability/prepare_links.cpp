@@ -10,7 +10,8 @@
 void myGraph::prepareLinks(bool merge, bool sort) {
   linkOrder.resize(numLinks);
   linkProb.assign(numLinks, linkProbability);
-  for (int i = 0; i < numLinks; ++i) linkOrder[i] = i;
+  for (int i = 0; i < numLinks; ++i)
+    linkOrder[i] = i;
   int reducedLinksCount = 0;
   if (merge) reducedLinksCount = mergeEquivalentLinks();
   (void)reducedLinksCount;
@@ -47,7 +48,8 @@ int myGraph::mergeEquivalentLinks() {
   std::vector<int> heads;  // lowest-numbered record of each list seen in this bucket
   for (std::size_t lo = 0; lo < byHash.size();) {
     std::size_t hi = lo + 1;
-    while (hi < byHash.size() && byHash[hi].first == byHash[lo].first) ++hi;
+    while (hi < byHash.size() && byHash[hi].first == byHash[lo].first)
+      ++hi;
     heads.clear();
     for (std::size_t k = lo; k < hi; ++k) {
       const int r = byHash[k].second;
@@ -89,8 +91,10 @@ void myGraph::sortLinks(int* order, int lo, int hi) {
     int i = lo, j = hi;
     const int pivotKey = key(order[(static_cast<long long>(lo) + hi) / 2]);
     do {
-      while (key(order[i]) > pivotKey) ++i;
-      while (key(order[j]) < pivotKey) --j;
+      while (key(order[i]) > pivotKey)
+        ++i;
+      while (key(order[j]) < pivotKey)
+        --j;
       if (i <= j) {
         std::swap(order[i], order[j]);
         ++i;

@@ -171,7 +171,9 @@ namespace {
     const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in = open("/dev/null", O_RDONLY);
-    struct rlimit limit {bytes, bytes};
+    struct rlimit limit {
+      bytes, bytes
+    };
     if (o < 0 || e < 0 || in < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
         chdir(where.c_str()) != 0 || setrlimit(RLIMIT_AS, &limit) != 0)
       _exit(127);
@@ -180,7 +182,8 @@ namespace {
   }
   DcrRun run;
   int raw = 0;
-  if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw))
+    run.status = WEXITSTATUS(raw);
   run.out = slurp(out);
   run.err = slurp(err);
   fs::remove(out);
@@ -256,7 +259,8 @@ TEST(Failures, PathsThatDoNotFitInMemory) {
 #else
   const int n = 16;
   std::string offsets, neighbours, flags;
-  for (int u = 0; u <= n; ++u) offsets += std::to_string(u * (n - 1)) + ',';
+  for (int u = 0; u <= n; ++u)
+    offsets += std::to_string(u * (n - 1)) + ',';
   for (int u = 0; u < n; ++u) {
     for (int w = 0; w < n; ++w)
       if (w != u) neighbours += std::to_string(w + 1) + ',';
@@ -279,7 +283,8 @@ TEST(Failures, PathsThatDoNotFitInMemory) {
 
 TEST(Answers, TextAfterTheThresholdIsIgnored) {
   Scratch scratch;
-  spit(scratch.dir() / "input", "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n2 0.5 0.5 then, 7 8 x\x01 nan -1,\n");
+  spit(scratch.dir() / "input",
+       "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n2 0.5 0.5 then, 7 8 x\x01 nan -1,\n");
   const DcrRun run = runDcr(scratch.dir());
   EXPECT_EQ(run.status, kExitAnswered);
   EXPECT_EQ(run.err, "");

@@ -47,7 +47,8 @@ std::string checkRejection(const ReadOutcome& r) {
 std::string checkAccepted(const Problem& p) {
   const long long n = p.N, twoM = 2LL * p.M;
   if (n < 0 || p.M < 0) return "negative count accepted";
-  if (static_cast<long long>(p.KAO.size()) != n + 1 || static_cast<long long>(p.FO.size()) != twoM ||
+  if (static_cast<long long>(p.KAO.size()) != n + 1 ||
+      static_cast<long long>(p.FO.size()) != twoM ||
       static_cast<long long>(p.TERMINALS.size()) != n)
     return "list lengths do not match N and M";
   if (p.KAO.front() != 0 || p.KAO.back() != twoM) return "offsets do not run from 0 to 2M";
@@ -80,7 +81,8 @@ std::string checkAccepted(const Problem& p) {
 std::string checkRoundTrip(const Problem& p) {
   std::string text = std::to_string(p.N) + ' ' + std::to_string(p.M) + '\n';
   auto list = [&text](const std::vector<int>& v) {
-    for (int x : v) text += std::to_string(x) + ',';
+    for (int x : v)
+      text += std::to_string(x) + ',';
     text += '\n';
   };
   list(p.KAO);
@@ -93,8 +95,7 @@ std::string checkRoundTrip(const Problem& p) {
   const ReadOutcome r = readProblem(text, q);
   if (!r.ok) return "plain rewrite rejected: " + r.error;
   const bool same = q.N == p.N && q.M == p.M && q.KAO == p.KAO && q.FO == p.FO &&
-                    q.TERMINALS == p.TERMINALS && q.D == p.D && q.R == p.R &&
-                    (q.R0 == p.R0);
+                    q.TERMINALS == p.TERMINALS && q.D == p.D && q.R == p.R && (q.R0 == p.R0);
   return same ? "" : "plain rewrite reads as a different problem";
 }
 
@@ -143,7 +144,8 @@ Graph make(const Problem& p) {
 // A full path store must say which pair it stopped at, truthfully.
 std::string checkStoreFull(const pathStoreFull& full, const myGraph& g, const std::vector<int>& t) {
   const long long k = static_cast<long long>(t.size());
-  if (full.pairIndex < 0 || full.pairIndex >= k * (k - 1) / 2) return "pathStoreFull: pair index out of range";
+  if (full.pairIndex < 0 || full.pairIndex >= k * (k - 1) / 2)
+    return "pathStoreFull: pair index out of range";
   long long index = 0;
   for (long long i = 0; i + 1 < k; ++i)
     for (long long j = i + 1; j < k; ++j, ++index)

@@ -23,7 +23,8 @@ std::vector<std::string> savedInputs() {
     const fs::path dir = fs::path(DCR_FUZZ_DIR) / folder;
     if (!fs::is_directory(dir)) continue;
     for (const auto& entry : fs::directory_iterator(dir))
-      if (entry.is_regular_file()) files.push_back(std::string(folder) + "/" + entry.path().filename().string());
+      if (entry.is_regular_file())
+        files.push_back(std::string(folder) + "/" + entry.path().filename().string());
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -38,13 +39,12 @@ TEST_P(SavedInput, PassesTheFuzzChecks) {
   EXPECT_EQ(checkFuzzInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Fuzz, SavedInput, testing::ValuesIn(savedInputs()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           for (char& ch : name)
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Fuzz, SavedInput, testing::ValuesIn(savedInputs()), [](const auto& info) {
+  std::string name = info.param;
+  for (char& ch : name)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+});
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SavedInput);
 
 }  // namespace

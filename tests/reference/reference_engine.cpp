@@ -5,13 +5,13 @@
 
 namespace reference {
 
-
 myGraph::myGraph(const int* offsets, const int* neighbours, const int* flags, int n, int m, int D,
                  double p, double threshold_)
     : diameter(D), linkProbability(p), threshold(threshold_) {
   if (n >= 0) nodeStart.assign(offsets, offsets + n + 1);
   if (m > 0) adjacency.assign(neighbours, neighbours + 2 * static_cast<std::size_t>(m));
-  for (int& w : adjacency) w -= 1;
+  for (int& w : adjacency)
+    w -= 1;
   for (int i = 0; i < n; ++i)
     if (flags[i] == 1) terminals.push_back(i);
   numTerminals = static_cast<int>(terminals.size());
@@ -20,13 +20,13 @@ myGraph::myGraph(const int* offsets, const int* neighbours, const int* flags, in
 myGraph::~myGraph() {
   if (pathState) releasePathState(pathState);
   if (linkInfo) {
-    for (int r = 0; r < numLinks; ++r) delete[] linkInfo[r];
+    for (int r = 0; r < numLinks; ++r)
+      delete[] linkInfo[r];
     delete[] linkInfo;
   }
   delete[] linkOrder;
   delete[] linkProb;
 }
-
 
 void myGraph::findAllPaths() {
   std::vector<int> path(1);
@@ -54,7 +54,8 @@ void myGraph::findPaths(std::pair<int, int> pair, std::vector<int> path) {
     for (int i = nodeStart[c]; i < nodeStart[c + 1]; ++i) {
       const int w = adjacency[i];
       bool onPath = false;
-      for (std::size_t k = 0; k < last; ++k) onPath = onPath || path[k] == w;
+      for (std::size_t k = 0; k < last; ++k)
+        onPath = onPath || path[k] == w;
       if (!onPath) {
         path[last] = w;
         findPaths(pair, path);
@@ -62,8 +63,6 @@ void myGraph::findPaths(std::pair<int, int> pair, std::vector<int> path) {
     }
   }
 }
-
-
 
 void myGraph::buildPathState() {
   const std::size_t pairs = terminalPairs.size();
@@ -154,11 +153,10 @@ int** myGraph::copyPathState(int** state) const {
 }
 
 void myGraph::releasePathState(int** state) const {
-  for (std::size_t i = 0; i < terminalPairs.size(); ++i) delete[] state[i];
+  for (std::size_t i = 0; i < terminalPairs.size(); ++i)
+    delete[] state[i];
   delete[] state;
 }
-
-
 
 void myGraph::prepareLinks(bool merge, bool sort) {
   linkOrder = new int[numLinks];
@@ -182,10 +180,12 @@ int myGraph::mergeEquivalentLinks() {
       int* rj = linkInfo[j];
       if (rj[0] != ri[0]) continue;
       bool same = true;
-      for (int k = 3; k < 3 + 2 * ri[0] && same; ++k) same = ri[k] == rj[k];
+      for (int k = 3; k < 3 + 2 * ri[0] && same; ++k)
+        same = ri[k] == rj[k];
       if (!same) continue;
       // The two edges only ever matter together: one decision for both.
-      for (int k = 0; k < ri[0]; ++k) pathState[ri[3 + 2 * k]][2 * (ri[4 + 2 * k] + 1) + 1] -= 1;
+      for (int k = 0; k < ri[0]; ++k)
+        pathState[ri[3 + 2 * k]][2 * (ri[4 + 2 * k] + 1) + 1] -= 1;
       rj[0] = -1;
       linkProb[i] = linkProb[i] * linkProb[j];
       ++folds;
@@ -201,8 +201,10 @@ void myGraph::sortLinks(int* order, int lo, int hi) {
   int i = lo, j = hi;
   const int pivot = order[(lo + hi) / 2];
   do {
-    while (key(order[i]) > key(pivot)) ++i;
-    while (key(order[j]) < key(pivot)) --j;
+    while (key(order[i]) > key(pivot))
+      ++i;
+    while (key(order[j]) < key(pivot))
+      --j;
     if (i <= j) {
       std::swap(order[i], order[j]);
       ++i;
@@ -212,8 +214,6 @@ void myGraph::sortLinks(int* order, int lo, int hi) {
   if (lo < j) sortLinks(order, lo, j);
   if (i < hi) sortLinks(order, i, hi);
 }
-
-
 
 double myGraph::computeReliability() {
   findAllPaths();
@@ -247,7 +247,8 @@ bool myGraph::chooseLink(int& pos, const double* probs) const {
   const int n = numLinks;
   if (pos == n) return false;
   int e = linkOrder[pos];
-  while (pos < n - 1 && (linkInfo[e][0] == -1 || probs[e] == -1.0)) e = linkOrder[++pos];
+  while (pos < n - 1 && (linkInfo[e][0] == -1 || probs[e] == -1.0))
+    e = linkOrder[++pos];
   return !(linkInfo[e][0] == -1 || probs[e] == -1.0);
 }
 
