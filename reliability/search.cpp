@@ -396,6 +396,17 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>
   pairsFrame* const F = frames.data();
   const maskGroup* const G = groups.data();
   const std::size_t* const GS = groupStart.data();
+  // Per position, the pairs its join groups and its groups touch: a step
+  // whose pairs are all joined has nothing to walk.
+  std::vector<std::uint64_t> joinPairs(live, 0), failPairs(live, 0);
+  for (int q = 0; q < live; ++q) {
+    for (std::size_t k = joinStart[q]; k < joinStart[q + 1]; ++k)
+      joinPairs[q] |= std::uint64_t{1} << joins[k].pair;
+    for (std::size_t k = groupStart[q]; k < groupStart[q + 1]; ++k)
+      failPairs[q] |= std::uint64_t{1} << groups[k].pair;
+  }
+  const std::uint64_t* const JP = joinPairs.data();
+  const std::uint64_t* const FP = failPairs.data();
   const maskGroup* const JG = joins.data();
   const std::size_t* const JS = joinStart.data();
   const double* const P = probAt.data();
@@ -420,9 +431,11 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>
     if (pos != live) {
       F[top++] = {pos, prob, joined, trailTop};
       const double works = prob * P[pos];
-      for (std::size_t k = JS[pos]; k < JS[pos + 1]; ++k) {
-        const maskGroup& g = JG[k];
-        joined |= static_cast<std::uint64_t>((A[g.word] & g.doneBy) != 0) << g.pair;
+      if ((JP[pos] & ~joined) != 0) {
+        for (std::size_t k = JS[pos]; k < JS[pos + 1]; ++k) {
+          const maskGroup& g = JG[k];
+          joined |= static_cast<std::uint64_t>((A[g.word] & g.doneBy) != 0) << g.pair;
+        }
       }
       if (joined != everyPair) {
         pos = pos + 1;
@@ -444,18 +457,22 @@ void myGraph::searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>
       joined = f.joined;
       const double fails = (1.0 - P[f.pos]) * f.prob;
       bool lostPair = false;
-      for (std::size_t k = GS[f.pos]; k < GS[f.pos + 1]; ++k) {
+      const std::size_t end = (FP[f.pos] & ~joined) != 0 ? GS[f.pos + 1] : GS[f.pos];
+      for (std::size_t k = GS[f.pos]; k < end; ++k) {
         const maskGroup& g = G[k];
         const std::uint64_t a = A[g.word];
         if ((joined >> g.pair & 1) != 0 || (a & g.onRecord) == 0) continue;
         trail[trailTop++] = {g.word, a};
         A[g.word] = a & ~g.onRecord;
         if (A[g.word] != 0) continue;
-        trail[trailTop++] = {-1 - g.pair, 0};
-        if (--NE[g.pair] == 0) {
+        // The pair's last non-empty word: the branch ends here, so the
+        // count need not change.
+        if (NE[g.pair] == 1) {
           lostPair = true;
           break;
         }
+        trail[trailTop++] = {-1 - g.pair, 0};
+        --NE[g.pair];
       }
       if (lostPair) {
         bound -= fails;
