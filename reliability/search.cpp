@@ -6,7 +6,12 @@
 // pair's last path dead) subtract theirs from `upperBound`; every step first
 // tests `threshold > upperBound` and the search stops once it holds.
 //
-// State: one working table (a copy of pathState) and an undo trail of
+// Three forms of the search take exactly the same steps and leaves: the
+// general one below on the path-state table, and, for at most 64 pairs,
+// factorByMasks with bit sets of alive paths (searchFewPairs, and
+// searchOnePair for two terminals with at most 64 paths).
+//
+// General state: one working table (a copy of pathState) and an undo trail of
 // (table index, old value) couples. A step pushes a frame holding its
 // position, connected-pair count, probability and trail height, runs its
 // works branch on the table, and descends. When a branch ends, the innermost
