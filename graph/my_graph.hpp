@@ -133,9 +133,12 @@ class myGraph {
   std::size_t memoryLimit;
   // Factoring steps taken by the last search (for benchmarks).
   long long searchSteps = 0;
-  // Lets tests run the general table search where the path-mask search
-  // would be chosen; both take the same steps and leaves.
-  bool allowMaskSearch = true;
+  // Which form of the search runs. All take the same steps and leaves;
+  // tests force each one where another would be chosen. A forced snapshot
+  // form falls back to the chosen one on problems it cannot take;
+  // plainSnapshotMasks also keeps it off the CPU's wide word operations.
+  enum class searchForm { chosen, table, trailedMasks, snapshotMasks, plainSnapshotMasks };
+  searchForm search = searchForm::chosen;
 
   const int* pathRow(int pair) const { return pathState.data() + pathStateStart[pair]; }
   const int* linkRecord(int record) const { return linkInfo.data() + linkStart[record]; }
@@ -143,18 +146,5 @@ class myGraph {
  private:
   void factor(std::vector<int>& table);
   bool factorByMasks();
-  // The paths of one pair as seen by one branching position.
-  struct maskGroup {
-    int pair;
-    int word;                // index of the alive word
-    std::uint64_t onRecord;  // the pair's paths that use the record
-    std::uint64_t doneBy;    // the pair's paths whose last record stands at this position
-  };
-  void searchOnePair(std::uint64_t alive, const std::vector<maskGroup>& groups, int live);
-  void searchFewPairs(std::vector<std::uint64_t>& alive, std::vector<int>& nonEmpty,
-                      const std::vector<maskGroup>& groups,
-                      const std::vector<std::size_t>& groupStart,
-                      const std::vector<maskGroup>& joins,
-                      const std::vector<std::size_t>& joinStart, int live);
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

@@ -103,27 +103,35 @@ TEST(Differential, AnswersMatchTheReferenceByteForByte) {
   EXPECT_GT(yes, 100);
 }
 
-// The mask searches and the general table search must take the same steps
-// to the same answer; the table search is also the one used for pairs with
-// more than 64 paths, as on the complete graph on 6 nodes with no hop limit.
-TEST(Differential, TableSearchMatchesMaskSearch) {
+// Every form of the search must take the same steps to the same answer:
+// forced, the trailed and snapshot mask forms also run where the one-pair
+// or the snapshot form would be chosen, and the snapshot form runs both
+// with and without wide word operations. The complete graph on 6 nodes
+// with no hop limit has 65 paths per pair, so its alive sets take two words.
+TEST(Differential, SearchFormsTakeTheSameSteps) {
+  using form = myGraph::searchForm;
+  auto run = [](const Case& c, form f) {
+    myGraph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n, c.net.m(),
+              c.D, c.p, c.threshold);
+    g.search = f;
+    const std::string answer = answerText(g.computeReliability());
+    return std::make_pair(answer, g.searchSteps);
+  };
+  auto compare = [&](const Case& c) {
+    const auto table = run(c, form::table);
+    for (form f : {form::chosen, form::trailedMasks, form::snapshotMasks, form::plainSnapshotMasks})
+      ASSERT_EQ(run(c, f), table) << testnet::problemText(c.net, c.D, c.p, c.threshold);
+  };
   testnet::Rng rng(4242);
   for (int round = 0; round < 1500; ++round) {
     Case c = testnet::randomCase(rng, 15, 6);
     c.threshold = randomThreshold(rng);
-    auto run = [&](bool masks) {
-      myGraph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n,
-                c.net.m(), c.D, c.p, c.threshold);
-      g.allowMaskSearch = masks;
-      const std::string answer = answerText(g.computeReliability());
-      return std::make_pair(answer, g.searchSteps);
-    };
-    ASSERT_EQ(run(true), run(false)) << testnet::problemText(c.net, c.D, c.p, c.threshold);
+    compare(c);
   }
-  // 65 paths per pair: the alive sets take two words.
   for (const std::vector<int>& terminals : {std::vector<int>{0, 5}, std::vector<int>{0, 3, 5}}) {
     const testnet::Net k6 = testnet::makeNet(6, testnet::completeEdges(6), terminals);
     for (double threshold : {-1.0, 0.9999, 0.3}) {
+      compare(Case{k6, -1, 0.5, threshold});
       EXPECT_EQ(answerText(testnet::reliabilityOf<myGraph>(k6, -1, 0.5, threshold)),
                 answerText(testnet::reliabilityOf<reference::myGraph>(k6, -1, 0.5, threshold)));
     }

@@ -1,0 +1,58 @@
+// Tables and entry points of the factoring search on bit sets of alive
+// paths (at most 64 pairs). Internal to the engine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace masks {
+
+using bits = std::uint64_t;
+
+// The paths of one pair as seen by one branching position.
+struct group {
+  int pair;
+  int word;       // index of the alive word
+  bits onRecord;  // the pair's paths that use the record
+  bits doneBy;    // the pair's paths whose last record stands at this position
+};
+
+// The search's tables, built once from the link records. Pair i's alive
+// paths are words [wordStart[i], wordStart[i + 1]), path j in bit j % 64 of
+// word wordStart[i] + j / 64.
+struct problem {
+  int live = 0;  // branching positions, all live
+  std::size_t pairs = 0;
+  std::vector<double> probAt;  // linkProb at each position
+  std::vector<std::size_t> wordStart;
+  std::vector<bits> alive;    // the root's alive words
+  std::vector<group> groups;  // per position, one group per word it touches
+  std::vector<std::size_t> groupStart;
+  bool pathless = false;  // some pair has no path at all
+
+  bits everyPair() const { return pairs == 64 ? ~bits{0} : (bits{1} << pairs) - 1; }
+};
+
+// What a search adds up, and where it stopped.
+struct totals {
+  double sum;
+  double bound;
+  long long steps = 0;
+  bool below = false;
+};
+
+// One pair of at most 64 paths.
+void searchOnePair(const problem& mp, double cutOff, totals& t);
+// At most 64 alive words, every pair with a path; `wide` lets it use
+// 256-bit word operations when the CPU has them.
+void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide);
+// Any problem of at most 64 pairs.
+void searchTrailed(const problem& mp, double cutOff, totals& t);
+
+#if DCR_AVX2_SEARCH
+// searchSnapshots with 256-bit word operations; callers check the CPU.
+void searchSnapshotsAvx2(const problem& mp, double cutOff, totals& t);
+#endif
+
+}  // namespace masks
