@@ -29,10 +29,25 @@ void myGraph::findAllPaths() {
   const int n = static_cast<int>(nodeStart.size()) - 1;
   // A negative diameter converts to a huge unsigned bound: no limit.
   const std::size_t maxNodes = static_cast<std::size_t>(static_cast<unsigned>(diameter));
-  std::vector<char> onPath(n > 0 ? n : 0, 0);
-  std::vector<int> path;    // the nodes of the current partial path
-  std::vector<int> cursor;  // cursor[d]: next neighbour position to try from path[d]
+  // A simple path has at most n nodes; the buffers hold one more for the
+  // target.
+  const std::size_t room = static_cast<std::size_t>(n > 0 ? n : 0) + 1;
+  std::vector<char> onPath(room, 0);
+  std::vector<int> pathStore(room);    // the nodes of the current partial path
+  std::vector<int> cursorStore(room);  // cursor[d]: next neighbour position to try from path[d]
+  int* const path = pathStore.data();
+  int* const cursor = cursorStore.data();
+  const int* const start = nodeStart.data();
+  const int* const adj = adjacency.data();
+  char* const on = onPath.data();
   std::size_t bytes = 0;
+  // With a hop limit, hops[w] is the distance from w to the pair's target
+  // when it is below D (else INT_MAX): a partial path whose last node
+  // cannot reach the target within the hops left has no path below it, so
+  // it is not extended. The paths found and their order stay the same.
+  const bool limited = diameter >= 0;
+  std::vector<int> hops(limited ? room : 0, INT_MAX);
+  std::vector<int> reached;  // the nodes whose hops are set
 
   for (int i = 0; i < numTerminals - 1; ++i) {
     for (int j = i + 1; j < numTerminals; ++j) {
@@ -44,32 +59,50 @@ void myGraph::findAllPaths() {
       pathList& found = terminalPairs.back().paths;
       // A one-node path is extended only while it has fewer than D edges.
       if (!(1 <= maxNodes)) continue;
-      path.assign(1, s);
-      cursor.assign(1, nodeStart[s]);
-      onPath[s] = 1;
-      while (!path.empty()) {
-        const std::size_t d = path.size() - 1;
+      if (limited) {
+        for (int v : reached)
+          hops[v] = INT_MAX;
+        reached.assign(1, t);
+        hops[t] = 0;
+        for (std::size_t k = 0; k < reached.size(); ++k) {
+          const int v = reached[k];
+          if (hops[v] + 1 >= diameter) break;
+          for (int e = start[v]; e < start[v + 1]; ++e) {
+            const int w = adj[e];
+            if (hops[w] != INT_MAX) continue;
+            hops[w] = hops[v] + 1;
+            reached.push_back(w);
+          }
+        }
+      }
+      // path[0 .. d] is the partial path; it is extended while it has fewer
+      // than maxNodes nodes.
+      std::size_t d = 0;
+      path[0] = s;
+      cursor[0] = start[s];
+      on[s] = 1;
+      for (;;) {
         const int c = path[d];
-        if (cursor[d] == nodeStart[c + 1]) {
-          onPath[c] = 0;
-          path.pop_back();
-          cursor.pop_back();
+        if (cursor[d] == start[c + 1]) {
+          on[c] = 0;
+          if (d == 0) break;
+          --d;
           continue;
         }
-        const int w = adjacency[cursor[d]++];
-        if (onPath[w]) continue;
+        const int w = adj[cursor[d]++];
+        if (on[w]) continue;
         if (w == t) {
-          bytes += footprint(path.size() + 1);
+          bytes += footprint(d + 2);
           if (bytes > memoryLimit || numPaths == INT_MAX / 4)
             throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t, numPaths);
-          path.push_back(t);
-          found.append(path.data(), path.size());
-          path.pop_back();
+          path[d + 1] = t;
+          found.append(path, d + 2);
           ++numPaths;
-        } else if (path.size() + 1 <= maxNodes) {
-          onPath[w] = 1;
-          path.push_back(w);
-          cursor.push_back(nodeStart[w]);
+        } else if (d + 2 <= maxNodes &&
+                   (!limited || hops[w] <= diameter - static_cast<int>(d) - 1)) {
+          on[w] = 1;
+          path[++d] = w;
+          cursor[d] = start[w];
         }
       }
     }

@@ -1,4 +1,5 @@
 // Path-state tables and link records (layouts in graph/my_graph.hpp).
+#include <algorithm>
 #include <cstdint>
 
 #include "graph/my_graph.hpp"
@@ -90,13 +91,31 @@ void myGraph::buildLinkInfo() {
   }
   const std::size_t edges = lowEnd.size();
 
+  // The edge numbers of one path's steps. Paths come in depth-first order,
+  // so a path mostly shares a long first part with the one before it: the
+  // steps within that shared part keep the numbers already found.
+  std::vector<int> stepEdge;
+  std::span<const int> previous;
+  auto edgesOf = [&](std::span<const int> path) {
+    if (stepEdge.size() < path.size()) stepEdge.resize(path.size());
+    std::size_t same = 0;
+    const std::size_t most = std::min(path.size(), previous.size());
+    while (same < most && path[same] == previous[same])
+      ++same;
+    for (std::size_t k = same == 0 ? 0 : same - 1; k + 1 < path.size(); ++k)
+      stepEdge[k] = index.find(path[k], path[k + 1]);
+    previous = path;
+    return stepEdge.data();
+  };
+
   // Membership counts, then record numbers for the edges on some path.
   std::vector<int> count(edges, 0);
   for (const pathsBetween2Terminals& pair : terminalPairs) {
     for (std::size_t j = 0; j < pair.paths.size(); ++j) {
       const std::span<const int> path = pair.paths[j];
+      const int* edge = edgesOf(path);
       for (std::size_t k = 0; k + 1 < path.size(); ++k)
-        ++count[index.find(path[k], path[k + 1])];
+        ++count[edge[k]];
     }
   }
   std::vector<int> recordOf(edges, -1);
@@ -119,12 +138,14 @@ void myGraph::buildLinkInfo() {
   }
 
   // The memberships; record[0] counts those written so far and ends as d.
+  previous = {};
   for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
     const pathList& paths = terminalPairs[i].paths;
     for (std::size_t j = 0; j < paths.size(); ++j) {
       const std::span<const int> path = paths[j];
+      const int* edge = edgesOf(path);
       for (std::size_t k = 0; k + 1 < path.size(); ++k) {
-        int* record = linkInfo.data() + linkStart[recordOf[index.find(path[k], path[k + 1])]];
+        int* record = linkInfo.data() + linkStart[recordOf[edge[k]]];
         int& written = record[0];
         if (path.size() == 2 && written != 0) {
           // A one-edge path joins its pair as soon as the edge works: its
