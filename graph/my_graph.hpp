@@ -50,6 +50,8 @@
 #include <utility>
 #include <vector>
 
+#include "graph/grow_buffer.hpp"
+
 // Thrown by findAllPaths when the paths would not fit in memory.
 class pathStoreFull : public std::runtime_error {
  public:
@@ -72,13 +74,17 @@ class myGraph {
     }
     std::size_t edges(std::size_t j) const { return start_[j + 1] - start_[j] - 1; }
     void append(const int* nodes, std::size_t count) {
-      nodes_.insert(nodes_.end(), nodes, nodes + count);
+      nodes_.append(nodes, count);
       start_.push_back(nodes_.size());
     }
 
    private:
-    std::vector<int> nodes_;
-    std::vector<std::size_t> start_{0};
+    growBuffer<int> nodes_;
+    growBuffer<std::size_t> start_ = [] {
+      growBuffer<std::size_t> first;
+      first.push_back(0);
+      return first;
+    }();
   };
 
   // All simple paths of at most `diameter` edges between two terminals.
@@ -120,7 +126,7 @@ class myGraph {
   std::vector<pathsBetween2Terminals> terminalPairs;
   std::vector<int> pathState;
   std::vector<std::size_t> pathStateStart;
-  std::vector<int> linkInfo;
+  growBuffer<int> linkInfo;
   std::vector<std::size_t> linkStart;
   int numLinks = 0;
   int numPaths = 0;

@@ -129,10 +129,13 @@ void myGraph::buildLinkInfo() {
     ints += 3 + 2 * static_cast<std::size_t>(count[e]);
   }
   linkStart.push_back(ints);
-  linkInfo.assign(ints, 0);
+  // Every int is written below: the heads here, the memberships after.
+  linkInfo = {};
+  linkInfo.resizeForOverwrite(ints);
   for (std::size_t e = 0; e < edges; ++e) {
     if (recordOf[e] < 0) continue;
     int* record = linkInfo.data() + linkStart[recordOf[e]];
+    record[0] = 0;
     record[1] = lowEnd[e];
     record[2] = highEnd[e];
   }

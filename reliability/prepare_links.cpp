@@ -22,21 +22,20 @@ void myGraph::prepareLinks(bool merge, bool sort) {
 // position; every record folds into the lowest-numbered record with its
 // list, in increasing record order, so each group's probability is the
 // left-to-right product of its members'. Records are bucketed by a hash of
-// their list and compared only within a bucket, instead of pairwise.
+// their count and first memberships, then, where a bucket holds more than
+// one, by a hash of the whole list, and compared only within a bucket,
+// instead of pairwise.
 int myGraph::mergeEquivalentLinks() {
-  std::vector<std::pair<std::uint64_t, int>> byHash(numLinks);
-  for (int r = 0; r < numLinks; ++r) {
+  auto hashOf = [this](int r, int memberships) {
     const int* rec = linkRecord(r);
     std::uint64_t h = 0x84222325cbf29ce4ull ^ static_cast<std::uint32_t>(rec[0]);
-    for (int k = 3; k < 3 + 2 * rec[0]; ++k) {
+    for (int k = 3; k < 3 + 2 * std::min(rec[0], memberships); ++k) {
       h ^= static_cast<std::uint32_t>(rec[k]);
       h *= 0x100000001b3ull;
       h ^= h >> 29;
     }
-    byHash[r] = {h, r};
-  }
-  std::sort(byHash.begin(), byHash.end());
-
+    return h;
+  };
   auto sameList = [this](int a, int b) {
     const int* ra = linkRecord(a);
     const int* rb = linkRecord(b);
@@ -45,11 +44,10 @@ int myGraph::mergeEquivalentLinks() {
   };
 
   int folds = 0;
-  std::vector<int> heads;  // lowest-numbered record of each list seen in this bucket
-  for (std::size_t lo = 0; lo < byHash.size();) {
-    std::size_t hi = lo + 1;
-    while (hi < byHash.size() && byHash[hi].first == byHash[lo].first)
-      ++hi;
+  std::vector<int> heads;  // lowest-numbered record of each list seen in a bucket
+  // Records byHash[lo .. hi), in increasing record order, share a hash.
+  std::vector<std::pair<std::uint64_t, int>> byHash(numLinks);
+  auto foldBucket = [&](std::size_t lo, std::size_t hi) {
     heads.clear();
     for (std::size_t k = lo; k < hi; ++k) {
       const int r = byHash[k].second;
@@ -72,7 +70,28 @@ int myGraph::mergeEquivalentLinks() {
       linkProb[head] = linkProb[head] * linkProb[r];
       ++folds;
     }
-    lo = hi;
+  };
+  auto bucketEnd = [&](std::size_t lo, std::size_t end) {
+    std::size_t hi = lo + 1;
+    while (hi < end && byHash[hi].first == byHash[lo].first)
+      ++hi;
+    return hi;
+  };
+
+  for (int r = 0; r < numLinks; ++r)
+    byHash[r] = {hashOf(r, 4), r};
+  std::sort(byHash.begin(), byHash.end());
+  for (std::size_t lo = 0, hi; lo < byHash.size(); lo = hi) {
+    hi = bucketEnd(lo, byHash.size());
+    if (hi - lo == 1) continue;  // alone with its first memberships: nothing to fold
+    for (std::size_t k = lo; k < hi; ++k)
+      byHash[k].first = hashOf(byHash[k].second, linkRecord(byHash[k].second)[0]);
+    std::sort(byHash.begin() + static_cast<std::ptrdiff_t>(lo),
+              byHash.begin() + static_cast<std::ptrdiff_t>(hi));
+    for (std::size_t sub = lo, subEnd; sub < hi; sub = subEnd) {
+      subEnd = bucketEnd(sub, hi);
+      foldBucket(sub, subEnd);
+    }
   }
   return folds;
 }

@@ -1,0 +1,83 @@
+// A growable array of trivially copyable values for the engine's largest
+// tables. Growth goes through realloc, which for big blocks remaps pages
+// instead of copying them (the path store is written once, in order, and
+// can run to gigabytes), and a table that is about to be written in full
+// can be sized without being zeroed first.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+template <class T>
+class growBuffer {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  growBuffer() = default;
+  growBuffer(const growBuffer& other) { *this = other; }
+  growBuffer(growBuffer&& other) noexcept { swap(other); }
+  growBuffer& operator=(const growBuffer& other) {
+    if (this != &other) {
+      size_ = 0;
+      reserve(other.size_);
+      if (other.size_ != 0) std::memcpy(data_, other.data_, other.size_ * sizeof(T));
+      size_ = other.size_;
+    }
+    return *this;
+  }
+  growBuffer& operator=(growBuffer&& other) noexcept {
+    swap(other);
+    return *this;
+  }
+  ~growBuffer() { std::free(data_); }
+
+  std::size_t size() const { return size_; }
+  const T* data() const { return data_; }
+  T* data() { return data_; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  T& operator[](std::size_t i) { return data_[i]; }
+
+  // Sets the size to `count`; values beyond the old size are left unset for
+  // the caller to write.
+  void resizeForOverwrite(std::size_t count) {
+    reserve(count);
+    size_ = count;
+  }
+
+  void push_back(const T& value) {
+    if (size_ == capacity_) reserve(capacity_ < 16 ? 16 : 2 * capacity_);
+    data_[size_++] = value;
+  }
+  void append(const T* values, std::size_t count) {
+    if (size_ + count > capacity_) {
+      std::size_t want = capacity_ < 16 ? 16 : 2 * capacity_;
+      while (want < size_ + count)
+        want *= 2;
+      reserve(want);
+    }
+    std::memcpy(data_ + size_, values, count * sizeof(T));
+    size_ += count;
+  }
+
+ private:
+  void reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    void* grown = std::realloc(data_, capacity * sizeof(T));
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(grown);
+    capacity_ = capacity;
+  }
+  void swap(growBuffer& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
