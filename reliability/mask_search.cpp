@@ -215,7 +215,7 @@ void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide) {
   }
 #endif
   (void)wide;
-  snapshotSearch<plainKit>(mp, cutOff, t);
+  snapshotSearchSized<plainKit>(mp, cutOff, t);
 }
 
 // Any number of words, one step at a time: one working set of alive words

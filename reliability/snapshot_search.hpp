@@ -31,7 +31,10 @@ namespace masks {
 //
 // A fails branch cuts joined pairs' words too: those are never read again,
 // and a joined pair emptying is no failure.
-template <class Kit>
+// `Vectors` fixes W at 4 * Vectors words at compile time (the search is
+// chosen so that it matches), so the word loops unroll; 0 leaves W to the
+// problem.
+template <class Kit, int Vectors>
 void snapshotSearch(const problem& mp, double cutOff, totals& t) {
   struct frame {
     int pos;
@@ -42,7 +45,7 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
   const std::size_t words = mp.alive.size();
-  const std::size_t W = (words + 3) / 4 * 4;
+  const std::size_t W = Vectors != 0 ? 4 * static_cast<std::size_t>(Vectors) : (words + 3) / 4 * 4;
   // Slot word of each alive word, and the pair of each slot word.
   std::vector<std::size_t> slotWord(words);
   std::vector<int> pairOf(W, -1);
@@ -143,6 +146,23 @@ done:
   t.sum = sum;
   t.bound = bound;
   t.steps = steps;
+}
+
+// Runs the instantiation whose W fits the problem.
+template <class Kit>
+void snapshotSearchSized(const problem& mp, double cutOff, totals& t) {
+  switch ((mp.alive.size() + 3) / 4) {
+    case 1:
+      return snapshotSearch<Kit, 1>(mp, cutOff, t);
+    case 2:
+      return snapshotSearch<Kit, 2>(mp, cutOff, t);
+    case 3:
+      return snapshotSearch<Kit, 3>(mp, cutOff, t);
+    case 4:
+      return snapshotSearch<Kit, 4>(mp, cutOff, t);
+    default:
+      return snapshotSearch<Kit, 0>(mp, cutOff, t);
+  }
 }
 
 }  // namespace masks

@@ -36,7 +36,7 @@ struct avx2Kit {
 }  // namespace
 
 void searchSnapshotsAvx2(const problem& mp, double cutOff, totals& t) {
-  snapshotSearch<avx2Kit>(mp, cutOff, t);
+  snapshotSearchSized<avx2Kit>(mp, cutOff, t);
 }
 
 }  // namespace masks
