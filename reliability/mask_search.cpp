@@ -189,6 +189,7 @@ namespace {
 
 // Word operations one word at a time, for any CPU.
 struct plainKit {
+  static constexpr std::size_t lanes = 4;
   static bits joins(const bits* s, const bits* d, std::size_t W) {
     bits some = 0;
     for (std::size_t i = 0; i < W; ++i)
@@ -209,10 +210,7 @@ struct plainKit {
 
 void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide) {
 #if DCR_AVX2_SEARCH
-  if (wide && __builtin_cpu_supports("avx2")) {
-    searchSnapshotsAvx2(mp, cutOff, t);
-    return;
-  }
+  if (wide && __builtin_cpu_supports("avx2")) return searchSnapshotsAvx2(mp, cutOff, t);
 #endif
   (void)wide;
   snapshotSearchSized<plainKit>(mp, cutOff, t);

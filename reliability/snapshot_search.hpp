@@ -4,7 +4,7 @@
 // instantiation is that unit's own.
 //
 // A state is one slot of W words, W the number of alive words rounded up to
-// a multiple of 4 (at most 64), the padding words all ones. Word i holds pair
+// a multiple of the kit's `lanes`, the padding words all ones. Word i holds pair
 // i's first 64 paths; a pair's further words come after all pairs' first
 // words. A kit provides, over W words:
 //
@@ -20,18 +20,20 @@
 
 namespace masks {
 
-// The state of a step is one slot of W words plus the joined mask in its
-// frame. A works branch changes no alive word, so the next step keeps the
-// slot; a fails branch writes its cut state into the slot above its own
-// Slots never decrease up the frame stack, and frames above one that is
-// popped are gone, so when a fails branch writes the slot above its own no
-// pending step uses it, and nothing has written its own since the step saw
-// it: no trail, no undo. A slot index is at most the step's position, so
-// memory is live + 1 slots and two masks per position, W words each.
+// The state of a step is one slot of W words plus, in its frame, the mask
+// of pairs not yet joined. A works branch changes no alive word, so the next
+// step keeps the slot; a fails branch writes its cut state into the slot
+// above its own. Slots never decrease up the frame stack, and frames above
+// one that is popped are gone, so when a fails branch writes the slot above
+// its own no pending step uses it, and nothing has written its own since
+// the step saw it: no trail, no undo. A slot index is at most the step's
+// position, so memory is live + 1 slots and two masks per position, W words
+// each.
 //
 // A fails branch cuts joined pairs' words too: those are never read again,
 // and a joined pair emptying is no failure.
-// `Vectors` fixes W at 4 * Vectors words at compile time (the search is
+//
+// `Vectors` fixes W at lanes * Vectors words at compile time (the search is
 // chosen so that it matches), so the word loops unroll; 0 leaves W to the
 // problem.
 template <class Kit, int Vectors>
@@ -40,12 +42,14 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
     int pos;
     int slot;     // the alive words the step saw
     double prob;  // probability of the decisions above the step
-    bits joined;  // bit i: pair i joined when the step began
+    bits open;    // bit i: pair i not joined when the step began
   };
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
   const std::size_t words = mp.alive.size();
-  const std::size_t W = Vectors != 0 ? 4 * static_cast<std::size_t>(Vectors) : (words + 3) / 4 * 4;
+  constexpr std::size_t lanes = Kit::lanes;
+  const std::size_t W = Vectors != 0 ? lanes * static_cast<std::size_t>(Vectors)
+                                     : (words + lanes - 1) / lanes * lanes;
   // Slot word of each alive word, and the pair of each slot word.
   std::vector<std::size_t> slotWord(words);
   std::vector<int> pairOf(W, -1);
@@ -96,13 +100,12 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
   const bits* const D = done.data();
   bits* const S = slots.data();
   frame* const F = frames.data();
-  const bits everyPair = mp.everyPair();
 
   int top = 0;
   int pos = 0;
   int slot = 0;
   double prob = 1.0;
-  bits joined = 0;
+  bits open = mp.everyPair();  // the pairs not joined yet
   long long steps = 0;
   double sum = t.sum;
   double bound = t.bound;
@@ -113,11 +116,11 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
       break;
     }
     if (pos != live) {
-      F[top++] = {pos, slot, prob, joined};
+      F[top++] = {pos, slot, prob, open};
       const double works = prob * P[pos];
       const bits joins = Kit::joins(S + slot * W, D + pos * W, W);
-      joined |= multiWord == 0 ? joins & everyPair : pairsTouching(joins);
-      if (joined != everyPair) {
+      open &= ~(multiWord == 0 ? joins : pairsTouching(joins));
+      if (open != 0) {
         pos = pos + 1;
         prob = works;
         continue;
@@ -131,13 +134,13 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
       const double fails = (1.0 - P[f.pos]) * f.prob;
       bits emptied = Kit::cut(S + f.slot * W, K + f.pos * W, S + (f.slot + 1) * W, W);
       if (multiWord != 0) emptied = pairsWithin(emptied);
-      if ((emptied & everyPair & ~f.joined) != 0) {
+      if ((emptied & f.open) != 0) {
         bound -= fails;
         continue;
       }
       pos = f.pos + 1;
       prob = fails;
-      joined = f.joined;
+      open = f.open;
       slot = f.slot + 1;
       break;
     }
@@ -151,7 +154,7 @@ done:
 // Runs the instantiation whose W fits the problem.
 template <class Kit>
 void snapshotSearchSized(const problem& mp, double cutOff, totals& t) {
-  switch ((mp.alive.size() + 3) / 4) {
+  switch ((mp.alive.size() + Kit::lanes - 1) / Kit::lanes) {
     case 1:
       return snapshotSearch<Kit, 1>(mp, cutOff, t);
     case 2:

@@ -9,6 +9,7 @@ namespace masks {
 namespace {
 
 struct avx2Kit {
+  static constexpr std::size_t lanes = 4;
   static __m256i load(const bits* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
