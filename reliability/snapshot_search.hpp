@@ -36,14 +36,8 @@ namespace masks {
 // `Vectors` fixes W at lanes * Vectors words at compile time (the search is
 // chosen so that it matches), so the word loops unroll; 0 leaves W to the
 // problem.
-template <class Kit, int Vectors>
+template <class Kit, int Vectors, bool MultiWord>
 void snapshotSearch(const problem& mp, double cutOff, totals& t) {
-  struct frame {
-    int pos;
-    int slot;     // the alive words the step saw
-    double prob;  // probability of the decisions above the step
-    bits open;    // bit i: pair i not joined when the step began
-  };
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
   const std::size_t words = mp.alive.size();
@@ -61,21 +55,24 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
     }
     if (mp.wordStart[i + 1] - mp.wordStart[i] > 1) multiWord |= bits{1} << i;
   }
-  // Per position: the bits that survive the record failing, and the paths
-  // whose last record it is.
-  std::vector<bits> keep(static_cast<std::size_t>(live) * W, ~bits{0});
-  std::vector<bits> done(static_cast<std::size_t>(live) * W, 0);
+  // One row per position: the bits that survive the record failing (W
+  // words), the paths whose last record it is (W words), and the record's
+  // probability (its bit pattern), padded to whole vectors.
+  const std::size_t stride = 2 * W + lanes;
+  std::vector<bits> rows(static_cast<std::size_t>(live) * stride, 0);
   for (int q = 0; q < live; ++q) {
+    bits* const row = rows.data() + q * stride;
+    std::fill(row, row + W, ~bits{0});
     for (std::size_t g = mp.groupStart[q]; g < mp.groupStart[q + 1]; ++g) {
       const std::size_t w = slotWord[mp.groups[g].word];
-      keep[q * W + w] = ~mp.groups[g].onRecord;
-      done[q * W + w] = mp.groups[g].doneBy;
+      row[w] = ~mp.groups[g].onRecord;
+      row[W + w] = mp.groups[g].doneBy;
     }
+    row[2 * W] = std::bit_cast<bits>(mp.probAt[q]);
   }
   std::vector<bits> slots((static_cast<std::size_t>(live) + 1) * W, ~bits{0});
   for (std::size_t w = 0; w < words; ++w)
     slots[slotWord[w]] = mp.alive[w];
-  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
   const bits firstWords = mp.everyPair();
   // The pairs with a word in `mask`, and the pairs with every word in it.
   const bits extraWords = (words == 64 ? ~bits{0} : (bits{1} << words) - 1) & ~firstWords;
@@ -95,15 +92,22 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
     return found;
   };
 
-  const double* const P = mp.probAt.data();
-  const bits* const K = keep.data();
-  const bits* const D = done.data();
-  bits* const S = slots.data();
+  // A pending step: its row, the slot of alive words it saw, the
+  // probability of the decisions above it and the pairs open when it began.
+  struct frame {
+    const bits* row;
+    bits* slot;
+    double prob;
+    bits open;
+  };
+  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
   frame* const F = frames.data();
+  const bits* const rowsEnd = rows.data() + static_cast<std::size_t>(live) * stride;
+  auto probOf = [W](const bits* row) { return std::bit_cast<double>(row[2 * W]); };
 
   int top = 0;
-  int pos = 0;
-  int slot = 0;
+  const bits* row = rows.data();  // the step's position
+  bits* s = slots.data();         // the step's alive words
   double prob = 1.0;
   bits open = mp.everyPair();  // the pairs not joined yet
   long long steps = 0;
@@ -115,13 +119,13 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
       t.below = true;
       break;
     }
-    if (pos != live) {
-      F[top++] = {pos, slot, prob, open};
-      const double works = prob * P[pos];
-      const bits joins = Kit::joins(S + slot * W, D + pos * W, W);
-      open &= ~(multiWord == 0 ? joins : pairsTouching(joins));
+    if (row != rowsEnd) {
+      F[top++] = {row, s, prob, open};
+      const double works = prob * probOf(row);
+      const bits joins = Kit::joins(s, row + W, W);
+      open &= ~(MultiWord ? pairsTouching(joins) : joins);
       if (open != 0) {
-        pos = pos + 1;
+        row += stride;
         prob = works;
         continue;
       }
@@ -130,18 +134,18 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
     // The branch has ended: the fails branch of the innermost pending step.
     for (;;) {
       if (top == 0) goto done;
-      const frame f = F[--top];
-      const double fails = (1.0 - P[f.pos]) * f.prob;
-      bits emptied = Kit::cut(S + f.slot * W, K + f.pos * W, S + (f.slot + 1) * W, W);
-      if (multiWord != 0) emptied = pairsWithin(emptied);
+      const frame& f = F[--top];
+      const double fails = (1.0 - probOf(f.row)) * f.prob;
+      bits emptied = Kit::cut(f.slot, f.row, f.slot + W, W);
+      if (MultiWord) emptied = pairsWithin(emptied);
       if ((emptied & f.open) != 0) {
         bound -= fails;
         continue;
       }
-      pos = f.pos + 1;
+      row = f.row + stride;
+      s = f.slot + W;
       prob = fails;
       open = f.open;
-      slot = f.slot + 1;
       break;
     }
   }
@@ -151,21 +155,29 @@ done:
   t.steps = steps;
 }
 
-// Runs the instantiation whose W fits the problem.
-template <class Kit>
+// Runs the instantiation whose W and word layout fit the problem.
+template <class Kit, bool MultiWord>
 void snapshotSearchSized(const problem& mp, double cutOff, totals& t) {
   switch ((mp.alive.size() + Kit::lanes - 1) / Kit::lanes) {
     case 1:
-      return snapshotSearch<Kit, 1>(mp, cutOff, t);
+      return snapshotSearch<Kit, 1, MultiWord>(mp, cutOff, t);
     case 2:
-      return snapshotSearch<Kit, 2>(mp, cutOff, t);
+      return snapshotSearch<Kit, 2, MultiWord>(mp, cutOff, t);
     case 3:
-      return snapshotSearch<Kit, 3>(mp, cutOff, t);
+      return snapshotSearch<Kit, 3, MultiWord>(mp, cutOff, t);
     case 4:
-      return snapshotSearch<Kit, 4>(mp, cutOff, t);
+      return snapshotSearch<Kit, 4, MultiWord>(mp, cutOff, t);
     default:
-      return snapshotSearch<Kit, 0>(mp, cutOff, t);
+      return snapshotSearch<Kit, 0, MultiWord>(mp, cutOff, t);
   }
+}
+
+template <class Kit>
+void snapshotSearchSized(const problem& mp, double cutOff, totals& t) {
+  if (mp.alive.size() == mp.pairs)
+    snapshotSearchSized<Kit, false>(mp, cutOff, t);
+  else
+    snapshotSearchSized<Kit, true>(mp, cutOff, t);
 }
 
 }  // namespace masks
