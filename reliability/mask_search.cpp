@@ -125,25 +125,29 @@ namespace masks {
 // One pair: joining it is success, so the state is its alive word alone and
 // each frame keeps a copy of it instead of a trail.
 void searchOnePair(const problem& mp, double cutOff, totals& t) {
+  // One row per position: the paths that survive the record failing, the
+  // paths whose last record it is, and the record's probability.
+  struct row {
+    bits keep;
+    bits doneBy;
+    double prob;
+  };
   struct frame {
-    int pos;
+    const row* at;
     double prob;
     bits alive;
   };
   const int live = mp.live;
-  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
-  std::vector<bits> onRecord(live), doneBy(live);
+  std::vector<row> rows(live);
   for (int q = 0; q < live; ++q) {
-    onRecord[q] = mp.groups[mp.groupStart[q]].onRecord;
-    doneBy[q] = mp.groups[mp.groupStart[q]].doneBy;
+    const group& g = mp.groups[mp.groupStart[q]];
+    rows[q] = {~g.onRecord, g.doneBy, mp.probAt[q]};
   }
-  const double* const P = mp.probAt.data();
-  const bits* const ON = onRecord.data();
-  const bits* const DB = doneBy.data();
+  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
   frame* const F = frames.data();
 
   int top = 0;
-  int pos = 0;
+  const row* at = rows.data();
   double prob = 1.0;
   bits a = mp.alive[0];
   long long steps = 0;
@@ -157,24 +161,24 @@ void searchOnePair(const problem& mp, double cutOff, totals& t) {
     }
     // The alive word is never empty on entry to a step (that is a failure
     // leaf), so some path completes at or before the last position.
-    F[top++] = {pos, prob, a};
-    const double works = prob * P[pos];
-    if ((a & DB[pos]) == 0) {
-      pos = pos + 1;
+    F[top++] = {at, prob, a};
+    const double works = prob * at->prob;
+    if ((a & at->doneBy) == 0) {
+      ++at;
       prob = works;
       continue;
     }
     sum += works * 1.0;
     for (;;) {
       if (top == 0) goto done;
-      const frame f = F[--top];
-      const double fails = (1.0 - P[f.pos]) * f.prob;
-      a = f.alive & ~ON[f.pos];
+      const frame& f = F[--top];
+      const double fails = (1.0 - f.at->prob) * f.prob;
+      a = f.alive & f.at->keep;
       if (a == 0) {
         bound -= fails;
         continue;
       }
-      pos = f.pos + 1;
+      at = f.at + 1;
       prob = fails;
       break;
     }
