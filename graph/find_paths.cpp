@@ -2,6 +2,7 @@
 // pair of terminals: depth first, neighbours in neighbour-list order, with
 // one path buffer and one neighbour cursor per path position instead of
 // recursion (a path may run through all n nodes when there is no limit).
+#include <algorithm>
 #include <climits>
 
 #include "graph/my_graph.hpp"
@@ -78,6 +79,7 @@ void myGraph::findAllPaths() {
       // path[0 .. d] is the partial path; it is extended while it has fewer
       // than maxNodes nodes.
       std::size_t d = 0;
+      std::size_t kept = 0;  // first nodes unchanged since the last path found
       path[0] = s;
       cursor[0] = start[s];
       on[s] = 1;
@@ -86,6 +88,7 @@ void myGraph::findAllPaths() {
         if (cursor[d] == start[c + 1]) {
           on[c] = 0;
           if (d == 0) break;
+          kept = std::min(kept, d);
           --d;
           continue;
         }
@@ -96,7 +99,8 @@ void myGraph::findAllPaths() {
           if (bytes > memoryLimit || numPaths == INT_MAX / 4)
             throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t, numPaths);
           path[d + 1] = t;
-          found.append(path, d + 2);
+          found.append(path, d + 2, std::min(kept, d + 1));
+          kept = d + 1;
           ++numPaths;
         } else if (d + 2 <= maxNodes &&
                    (!limited || hops[w] <= diameter - static_cast<int>(d) - 1)) {

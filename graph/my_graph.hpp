@@ -42,6 +42,7 @@
 // the membership it displaced moves to the end of the list as it then was.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -63,8 +64,10 @@ class pathStoreFull : public std::runtime_error {
 
 class myGraph {
  public:
-  // The paths of one pair, stored compactly: all nodes end to end, and the
-  // offset where each path starts.
+  // The paths of one pair, stored compactly: all nodes end to end, the
+  // offset where each path starts, and how many first nodes each path is
+  // known to share with the one before it (paths come in depth-first order,
+  // so most share a long first part).
   class pathList {
    public:
     std::size_t size() const { return start_.size() - 1; }
@@ -73,13 +76,18 @@ class myGraph {
       return {nodes_.data() + start_[j], start_[j + 1] - start_[j]};
     }
     std::size_t edges(std::size_t j) const { return start_[j + 1] - start_[j] - 1; }
-    void append(const int* nodes, std::size_t count) {
+    // At most the length of the common first part of paths j - 1 and j; 0
+    // for the first path.
+    std::size_t shared(std::size_t j) const { return shared_[j]; }
+    void append(const int* nodes, std::size_t count, std::size_t shared = 0) {
+      shared_.push_back(static_cast<int>(empty() ? 0 : std::min(shared, count)));
       nodes_.append(nodes, count);
       start_.push_back(nodes_.size());
     }
 
    private:
     growBuffer<int> nodes_;
+    growBuffer<int> shared_;
     growBuffer<std::size_t> start_ = [] {
       growBuffer<std::size_t> first;
       first.push_back(0);

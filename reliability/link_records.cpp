@@ -91,20 +91,16 @@ void myGraph::buildLinkInfo() {
   }
   const std::size_t edges = lowEnd.size();
 
-  // The edge numbers of one path's steps. Paths come in depth-first order,
-  // so a path mostly shares a long first part with the one before it: the
+  // The edge numbers of path j's steps. Paths come in depth-first order, so
+  // a path mostly shares a long first part with the one before it: the
   // steps within that shared part keep the numbers already found.
   std::vector<int> stepEdge;
-  std::span<const int> previous;
-  auto edgesOf = [&](std::span<const int> path) {
+  auto edgesOf = [&](const pathList& paths, std::size_t j) {
+    const std::span<const int> path = paths[j];
     if (stepEdge.size() < path.size()) stepEdge.resize(path.size());
-    std::size_t same = 0;
-    const std::size_t most = std::min(path.size(), previous.size());
-    while (same < most && path[same] == previous[same])
-      ++same;
+    const std::size_t same = paths.shared(j);
     for (std::size_t k = same == 0 ? 0 : same - 1; k + 1 < path.size(); ++k)
       stepEdge[k] = index.find(path[k], path[k + 1]);
-    previous = path;
     return stepEdge.data();
   };
 
@@ -113,7 +109,7 @@ void myGraph::buildLinkInfo() {
   for (const pathsBetween2Terminals& pair : terminalPairs) {
     for (std::size_t j = 0; j < pair.paths.size(); ++j) {
       const std::span<const int> path = pair.paths[j];
-      const int* edge = edgesOf(path);
+      const int* edge = edgesOf(pair.paths, j);
       for (std::size_t k = 0; k + 1 < path.size(); ++k)
         ++count[edge[k]];
     }
@@ -130,38 +126,41 @@ void myGraph::buildLinkInfo() {
   }
   linkStart.push_back(ints);
   // Every int is written below: the heads here, the memberships after.
+  // next[e]: where edge e's next membership goes.
   linkInfo = {};
   linkInfo.resizeForOverwrite(ints);
+  std::vector<int*> head(edges, nullptr), next(edges, nullptr);
   for (std::size_t e = 0; e < edges; ++e) {
     if (recordOf[e] < 0) continue;
     int* record = linkInfo.data() + linkStart[recordOf[e]];
-    record[0] = 0;
+    record[0] = count[e];
     record[1] = lowEnd[e];
     record[2] = highEnd[e];
+    head[e] = record;
+    next[e] = record + 3;
   }
 
-  // The memberships; record[0] counts those written so far and ends as d.
-  previous = {};
+  // The memberships, in (pair, path) order.
   for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
     const pathList& paths = terminalPairs[i].paths;
     for (std::size_t j = 0; j < paths.size(); ++j) {
-      const std::span<const int> path = paths[j];
-      const int* edge = edgesOf(path);
-      for (std::size_t k = 0; k + 1 < path.size(); ++k) {
-        int* record = linkInfo.data() + linkStart[recordOf[edge[k]]];
-        int& written = record[0];
-        if (path.size() == 2 && written != 0) {
+      const std::size_t steps = paths.edges(j);
+      const int* edge = edgesOf(paths, j);
+      for (std::size_t k = 0; k < steps; ++k) {
+        int* const record = head[edge[k]];
+        int*& slot = next[edge[k]];
+        if (steps == 1 && slot != record + 3) {
           // A one-edge path joins its pair as soon as the edge works: its
           // membership goes first, the one it displaces goes last.
-          record[3 + 2 * written] = record[3];
-          record[4 + 2 * written] = record[4];
+          slot[0] = record[3];
+          slot[1] = record[4];
           record[3] = static_cast<int>(i);
           record[4] = static_cast<int>(j);
         } else {
-          record[3 + 2 * written] = static_cast<int>(i);
-          record[4 + 2 * written] = static_cast<int>(j);
+          slot[0] = static_cast<int>(i);
+          slot[1] = static_cast<int>(j);
         }
-        ++written;
+        slot += 2;
       }
     }
   }
