@@ -10,13 +10,13 @@
 namespace {
 
 // Bytes the engine will hold for one stored path of `nodes` nodes, over all
-// its stages: the stored nodes and offset, the path-state entry in the
-// master table and in the search's working table, and per edge a
-// membership in a link record, in the search's membership slots and at
-// most two trail entries.
+// its stages: the stored nodes, offset and shared-prefix count, the
+// path-state entry in the master table and in the search's working table,
+// and per edge a membership in a link record, in the search's membership
+// slots and at most two trail entries.
 std::size_t footprint(std::size_t nodes) {
-  return nodes * sizeof(int) + sizeof(std::size_t) + 4 * sizeof(int) + 2 * sizeof(int) +
-         (nodes - 1) * (2 + 2 + 4) * sizeof(int);
+  return nodes * sizeof(int) + sizeof(std::size_t) + sizeof(int) + 4 * sizeof(int) +
+         2 * sizeof(int) + (nodes - 1) * (2 + 2 + 4) * sizeof(int);
 }
 
 // Bytes one terminal pair takes besides its paths: its record with the

@@ -106,7 +106,10 @@ bool myGraph::factorByMasks() {
     mp.probAt[q] = linkProb[linkOrder[q]];
 
   masks::totals t{reliability, upperBound};
-  const bool snapshots = live > 0 && !mp.pathless && words <= 64;
+  // The snapshot form's tables take about three words per position and
+  // alive word: kept within a few tens of megabytes.
+  const bool snapshots = live > 0 && !mp.pathless && words <= 64 &&
+                         (static_cast<std::size_t>(live) + 1) * words <= std::size_t{1} << 21;
   if (search == searchForm::trailedMasks || !snapshots)
     masks::searchTrailed(mp, threshold, t);
   else if (pairs == 1 && words == 1 && search == searchForm::chosen)
@@ -312,7 +315,7 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
     }
     for (;;) {
       if (top == 0) goto done;
-      const frame f = F[--top];
+      const frame& f = F[--top];
       while (trailTop > f.mark) {
         const change& c = trail[--trailTop];
         if (c.what >= 0)

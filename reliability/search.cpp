@@ -167,7 +167,7 @@ void myGraph::factor(std::vector<int>& table) {
     // step, or finish when there is none.
     for (;;) {
       if (top == 0) goto done;
-      const frame f = F[--top];
+      const frame& f = F[--top];
       while (trailTop > f.mark) {
         trailTop -= 2;
         T[trail[trailTop]] = trail[trailTop + 1];
