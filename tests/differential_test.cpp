@@ -85,6 +85,23 @@ TEST(Differential, StagesMatchTheReference) {
   }
 }
 
+// Thousands of long paths per pair, so that consecutive paths share long
+// first parts (the link pass reuses their edges), many partial paths cannot
+// reach the target within the hops left (enumeration drops them), and the
+// records fold in groups.
+TEST(Differential, StagesMatchTheReferenceOnLargePathSets) {
+  const std::vector<Case> cases = {
+      {testnet::makeNet(25, testnet::gridEdges(5, 5), {0, 24}), 12, 0.9, 2.0},
+      {testnet::makeNet(25, testnet::gridEdges(5, 5), {0, 4, 12}), 10, 0.9, 2.0},
+      {testnet::makeNet(8, testnet::completeEdges(8), {0, 3, 7}), -1, 0.9, 2.0},
+      {testnet::makeNet(14, testnet::cycleEdges(14), {0, 7}), 6, 0.9, 2.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testnet::problemText(c.net, c.D, c.p, c.threshold));
+    ASSERT_EQ(stages<myGraph>(c), stages<reference::myGraph>(c));
+  }
+}
+
 TEST(Differential, AnswersMatchTheReferenceByteForByte) {
   testnet::Rng rng(31337);
   int no = 0, yes = 0;
@@ -128,6 +145,15 @@ TEST(Differential, SearchFormsTakeTheSameSteps) {
     c.threshold = randomThreshold(rng);
     compare(c);
   }
+  // Two terminals joined through 5000 middle nodes: 5000 paths take more
+  // words than the snapshot form takes, so the trailed form runs.
+  testnet::Edges k2n;
+  for (int i = 2; i < 5002; ++i) {
+    k2n.emplace_back(0, i);
+    k2n.emplace_back(1, i);
+  }
+  for (double threshold : {-1.0, 0.5})
+    compare(Case{testnet::makeNet(5002, k2n, {0, 1}), 2, 0.3, threshold});
   for (const std::vector<int>& terminals : {std::vector<int>{0, 5}, std::vector<int>{0, 3, 5}}) {
     const testnet::Net k6 = testnet::makeNet(6, testnet::completeEdges(6), terminals);
     for (double threshold : {-1.0, 0.9999, 0.3}) {
