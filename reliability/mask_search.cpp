@@ -149,7 +149,7 @@ void searchOnePair(const problem& mp, double cutOff, totals& t) {
   std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
   frame* const F = frames.data();
 
-  int top = 0;
+  frame* top = F;  // one past the innermost pending step
   const row* at = rows.data();
   double prob = 1.0;
   bits a = mp.alive[0];
@@ -164,7 +164,7 @@ void searchOnePair(const problem& mp, double cutOff, totals& t) {
     }
     // The alive word is never empty on entry to a step (that is a failure
     // leaf), so some path completes at or before the last position.
-    F[top++] = {at, prob, a};
+    *top++ = {at, prob, a};
     const double works = prob * at->prob;
     if ((a & at->doneBy) == 0) {
       ++at;
@@ -173,8 +173,8 @@ void searchOnePair(const problem& mp, double cutOff, totals& t) {
     }
     sum += works * 1.0;
     for (;;) {
-      if (top == 0) goto done;
-      const frame& f = F[--top];
+      if (top == F) goto done;
+      const frame& f = *--top;
       const double fails = (1.0 - f.at->prob) * f.prob;
       a = f.alive & f.at->keep;
       if (a == 0) {

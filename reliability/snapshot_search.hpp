@@ -105,7 +105,7 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
   const bits* const rowsEnd = rows.data() + static_cast<std::size_t>(live) * stride;
   auto probOf = [W](const bits* row) { return std::bit_cast<double>(row[2 * W]); };
 
-  int top = 0;
+  frame* top = F;                 // one past the innermost pending step
   const bits* row = rows.data();  // the step's position
   bits* s = slots.data();         // the step's alive words
   double prob = 1.0;
@@ -120,7 +120,7 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
       break;
     }
     if (row != rowsEnd) {
-      F[top++] = {row, s, prob, open};
+      *top++ = {row, s, prob, open};
       const double works = prob * probOf(row);
       const bits joins = Kit::joins(s, row + W, W);
       open &= ~(MultiWord ? pairsTouching(joins) : joins);
@@ -133,8 +133,8 @@ void snapshotSearch(const problem& mp, double cutOff, totals& t) {
     }
     // The branch has ended: the fails branch of the innermost pending step.
     for (;;) {
-      if (top == 0) goto done;
-      const frame& f = F[--top];
+      if (top == F) goto done;
+      const frame& f = *--top;
       const double fails = (1.0 - probOf(f.row)) * f.prob;
       bits emptied = Kit::cut(f.slot, f.row, f.slot + W, W);
       if (MultiWord) emptied = pairsWithin(emptied);
