@@ -91,3 +91,34 @@ TEST(Paths, FewerThanTwoTerminalsMakeNoPairs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each path's shared count is exactly the number of first nodes it has in
+// common with the path before it in its pair (the link pass reuses those
+// steps' edges), 0 for a pair's first path; and the store survives growth
+// from one path to thousands and a copy of the graph.
+TEST(Paths, SharedFirstPartsAreExact) {
+  for (const auto& [net, D] : {std::pair{makeNet(25, testnet::gridEdges(5, 5), {0, 24, 12}), 12},
+                               std::pair{makeNet(7, testnet::completeEdges(7), {0, 6}), -1},
+                               std::pair{makeNet(9, testnet::cycleEdges(9), {0, 4}), 4}}) {
+    myGraph g(net.offsets.data(), net.neighbours.data(), net.flags.data(), net.n, net.m(), D, 0.5,
+              0.5);
+    g.findAllPaths();
+    const myGraph copy = g;
+    for (const auto& tp : copy.terminalPairs) {
+      ASSERT_FALSE(tp.paths.empty());
+      EXPECT_EQ(tp.paths.shared(0), 0u);
+      for (std::size_t j = 1; j < tp.paths.size(); ++j) {
+        const auto a = tp.paths[j - 1], b = tp.paths[j];
+        std::size_t common = 0;
+        while (common < a.size() && common < b.size() && a[common] == b[common])
+          ++common;
+        ASSERT_EQ(tp.paths.shared(j), common) << "path " << j;
+      }
+    }
+    EXPECT_EQ(pairsOf(copy), pairsOf(g));
+  }
+}
+
+}  // namespace
