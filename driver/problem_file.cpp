@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,129 +31,215 @@ std::string showChar(char c) {
   return buf;
 }
 
+// The bytes being read: a text in memory, or a file read a block at a time,
+// so that what the reader holds is the values it converted, never the text
+// (blanks and comments of any length cost nothing).
+class Source {
+ public:
+  explicit Source(std::string_view text) : cur_(text.data()), end_(text.data() + text.size()) {}
+  explicit Source(std::FILE* file) : file_(file) {}
+
+  // The next byte, or -1 at the end of the text (or on a read error).
+  int peek() {
+    if (cur_ == end_ && !refill()) return -1;
+    return static_cast<unsigned char>(*cur_);
+  }
+  void advance() { ++cur_; }
+  bool failed() const { return failed_; }
+
+ private:
+  bool refill() {
+    if (!file_ || failed_) return false;
+    const std::size_t got = std::fread(buffer_, 1, sizeof buffer_, file_);
+    if (got == 0) {
+      failed_ = std::ferror(file_) != 0;
+      return false;
+    }
+    cur_ = buffer_;
+    end_ = buffer_ + got;
+    return true;
+  }
+
+  const char* cur_ = nullptr;
+  const char* end_ = nullptr;
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+  char buffer_[1 << 16];
+};
+
+// Where a value starts, for messages.
+struct Place {
+  long long line = 1;
+  long long column = 1;
+  std::string text() const {
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+  }
+};
+
 // A cursor over the text that performs the scanf-style conversions one at
 // a time and, on failure, says what went wrong and where.
 class Cursor {
  public:
-  explicit Cursor(std::string_view text) : text_(text) {}
+  explicit Cursor(Source& source) : in_(source) {}
 
   // "%d" (list = false) or "%d," (list = true).
   bool readInt(int& value, bool list, const std::string& what) {
     skipBlanks();
-    start_ = pos_;
-    std::size_t p = pos_;
-    if (p < text_.size() && (text_[p] == '+' || text_[p] == '-')) ++p;
-    const bool negative = p > pos_ && text_[pos_] == '-';
-    const std::size_t digits = p;
+    start_ = here_;
+    std::string token;  // for the message only: sign, then at most kShown digits
+    bool negative = false;
+    if (peek() == '+' || peek() == '-') {
+      negative = peek() == '-';
+      take(token);
+    }
     long long magnitude = 0;
-    while (p < text_.size() && std::isdigit(static_cast<unsigned char>(text_[p]))) {
+    bool any = false;
+    while (peek() >= 0 && std::isdigit(peek())) {
       if (magnitude <= static_cast<long long>(INT_MAX) + 1)
-        magnitude = magnitude * 10 + (text_[p] - '0');
-      ++p;
+        magnitude = magnitude * 10 + (peek() - '0');
+      any = true;
+      take(token);
     }
-    if (p == digits) return expected(what, "an integer");
+    if (!any)
+      return token.empty() ? expected(what, "an integer")
+                           : fail(what + ": expected an integer, found '" + token + "'");
     const long long v = negative ? -magnitude : magnitude;
-    if (v < INT_MIN || v > INT_MAX) {
-      return fail(start_, what + ": " + std::string(text_.substr(start_, p - start_)) +
-                              " is outside the range of an integer");
-    }
+    if (v < INT_MIN || v > INT_MAX)
+      return fail(what + ": " + token + " is outside the range of an integer");
     value = static_cast<int>(v);
-    pos_ = p;
-    if (list && pos_ < text_.size() && text_[pos_] == ',') ++pos_;
+    if (list && peek() == ',') step();
     lastWasList_ = list;
     return true;
   }
 
-  // "%lf".
+  // "%lf". The characters a number can be made of are gathered and handed to
+  // the C library's own "%lf" conversion, so exactly what it accepts is
+  // accepted, with the same value and the same length taken: "inf" and
+  // "infinity" are numbers, "infin" is not.
   bool readDouble(double& value, const std::string& what) {
     skipBlanks();
-    start_ = pos_;
-    // The longest run of characters a number can hold (digits, sign, point,
-    // exponent, hex digits, inf and nan spellings); strtod decides how much
-    // of it is the number.
-    std::size_t p = pos_;
-    while (p < text_.size()) {
-      const unsigned char c = static_cast<unsigned char>(text_[p]);
+    start_ = here_;
+    std::string token;
+    for (int c = peek(); c >= 0; c = peek()) {
       if (!(std::isalnum(c) || c == '.' || c == '+' || c == '-' || c == '(' || c == ')' ||
             c == '_'))
         break;
-      ++p;
+      token += static_cast<char>(c);
+      step();
     }
-    const std::string token(text_.substr(pos_, p - pos_));
-    char* end = nullptr;
-    const double v = std::strtod(token.c_str(), &end);
-    if (end == token.c_str()) return expected(what, "a number");
+    if (token.empty()) return expected(what, "a number");
+    double v = 0;
+    int used = 0;
+    if (std::sscanf(token.c_str(), "%lf%n", &v, &used) != 1 || used <= 0)
+      return fail(what + ": " + shown(token) + " is not a number");
+    // What the conversion left belongs to the next read ("0.5e0.5" is the
+    // number 0.5e0 and then .5). No token holds a line end, so the place
+    // moves along the line.
+    if (static_cast<std::size_t>(used) < token.size()) {
+      pending_.assign(token, static_cast<std::size_t>(used), std::string::npos);
+      pendingAt_ = 0;
+      here_ = start_;
+      here_.column += used;
+      prevBlank_ = false;
+    }
     value = v;
-    pos_ += static_cast<std::size_t>(end - token.c_str());
     lastWasList_ = false;
     return true;
   }
 
   // Records an error about the value read last.
-  bool failValue(const std::string& message) { return fail(start_, message); }
+  bool failValue(const std::string& message) { return fail(message); }
 
-  std::size_t valueStart() const { return start_; }
+  const Place& valueStart() const { return start_; }
   const std::string& error() const { return error_; }
-
-  std::string where(std::size_t at) const {
-    long long line = 1, column = 1;
-    for (std::size_t i = 0; i < at && i < text_.size(); ++i) {
-      if (text_[i] == '\n') {
-        ++line;
-        column = 1;
-      } else {
-        ++column;
-      }
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
-  }
+  bool readFailed() const { return in_.failed(); }
 
  private:
+  static constexpr std::size_t kShown = 24;
+
+  // Up to kShown characters of a token, escaped, and "..." if there is more.
+  static std::string shown(const std::string& token) {
+    std::string out = "'";
+    for (std::size_t i = 0; i < token.size() && i < kShown; ++i)
+      out += token[i];
+    return out + (token.size() > kShown ? "...'" : "'");
+  }
+
+  int peek() {
+    if (pendingAt_ < pending_.size()) return static_cast<unsigned char>(pending_[pendingAt_]);
+    return in_.peek();
+  }
+
+  void step() {
+    if (peek() == '\n') {
+      ++here_.line;
+      here_.column = 1;
+    } else {
+      ++here_.column;
+    }
+    prevBlank_ = isBlank(static_cast<char>(peek()));
+    if (pendingAt_ < pending_.size())
+      ++pendingAt_;
+    else
+      in_.advance();
+  }
+
+  void take(std::string& token) {
+    if (token.size() < kShown) token += static_cast<char>(peek());
+    step();
+  }
+
   void skipBlanks() {
-    while (pos_ < text_.size() && isBlank(text_[pos_]))
-      ++pos_;
+    while (peek() >= 0 && isBlank(static_cast<char>(peek())))
+      step();
   }
 
   bool expected(const std::string& what, const char* kind) {
-    if (start_ >= text_.size()) return fail(start_, what + ": missing (the file ends before it)");
-    const char c = text_[start_];
-    std::string message = what + ": expected " + kind + ", found " + showChar(c);
-    if (c == ',' && start_ > 0 && isBlank(text_[start_ - 1]) && lastWasList_)
+    const int c = peek();
+    if (c < 0) {
+      if (in_.failed()) return fail(what + ": the file cannot be read");
+      return fail(what + ": missing (the file ends before it)");
+    }
+    std::string message = what + ": expected " + kind + ", found " + showChar(static_cast<char>(c));
+    if (c == ',' && prevBlank_ && lastWasList_)
       message += " (a comma must follow its value directly, with no blank in between)";
     else if (c == ',' && !lastWasList_)
       message += " (only list elements may be followed by a comma)";
-    return fail(start_, message);
+    return fail(message);
   }
 
-  bool fail(std::size_t at, const std::string& message) {
-    error_ = where(at) + ": " + message;
+  bool fail(const std::string& message) {
+    error_ = start_.text() + ": " + message;
     return false;
   }
 
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::size_t start_ = 0;
+  Source& in_;
+  Place here_;   // place of the next byte
+  Place start_;  // place of the value read last
+  bool prevBlank_ = false;
   bool lastWasList_ = false;
+  std::string pending_;  // bytes given back by the last number, read before the source's
+  std::size_t pendingAt_ = 0;
   std::string error_;
 };
 
-// Line and column of the value with the given index (0-based, counting
-// from N); every value before it is known to be a readable integer.
-std::string whereIsValue(std::string_view text, long long index) {
-  Cursor c(text);
-  int ignored = 0;
-  for (long long k = 0; k <= index; ++k)
-    c.readInt(ignored, k >= 2, "");
-  return c.where(c.valueStart());
-}
 
-}  // namespace
+// The place of every neighbour number, kept for the one message that
+// names a value after all of them are read (an edge listed under one end
+// only). Lines and columns beyond 2^32 are shown as 2^32 - 1.
+struct CompactPlace {
+  std::uint32_t line, column;
+  static std::uint32_t clamp(long long v) {
+    return v > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(v);
+  }
+};
 
-ReadOutcome readProblem(std::string_view text, Problem& out) {
+ReadOutcome readFrom(Source& source, Problem& out) {
   ReadOutcome outcome;
-  Cursor in(text);
+  Cursor in(source);
   auto failed = [&] {
     outcome.error = in.error();
+    outcome.unreadable = in.readFailed();
     return outcome;
   };
 
@@ -197,6 +284,7 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
   // neighbour twice under one node. `seenUnder[w]` is the last node that
   // listed w.
   std::vector<int> seenUnder(static_cast<std::size_t>(n), -1);
+  std::vector<CompactPlace> places;
   int u = 0;
   for (long long idx = 0; idx < twoM; ++idx) {
     while (out.KAO[u + 1] <= idx)
@@ -220,6 +308,8 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
     }
     seenUnder[w - 1] = u;
     out.FO.push_back(w);
+    places.push_back(
+        {CompactPlace::clamp(in.valueStart().line), CompactPlace::clamp(in.valueStart().column)});
   }
 
   for (long long i = 0; i < n; ++i) {
@@ -267,7 +357,8 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
       const int from = revFrom[k];
       if (seenUnder[from] == w) continue;
       const long long idx = revIndex[k];
-      outcome.error = whereIsValue(text, 2 + (n + 1) + idx) + ": the " + ordinal(idx + 1) +
+      const CompactPlace at = places[static_cast<std::size_t>(idx)];
+      outcome.error = Place{at.line, at.column}.text() + ": the " + ordinal(idx + 1) +
                       " neighbour number: node " + std::to_string(from + 1) + " lists node " +
                       std::to_string(w + 1) + ", but node " + std::to_string(w + 1) +
                       " does not list node " + std::to_string(from + 1);
@@ -277,6 +368,18 @@ ReadOutcome readProblem(std::string_view text, Problem& out) {
 
   outcome.ok = true;
   return outcome;
+}
+
+}  // namespace
+
+ReadOutcome readProblem(std::string_view text, Problem& out) {
+  Source source(text);
+  return readFrom(source, out);
+}
+
+ReadOutcome readProblem(std::FILE* file, Problem& out) {
+  Source source(file);
+  return readFrom(source, out);
 }
 
 bool readWholeFile(const std::string& path, std::string& text) {

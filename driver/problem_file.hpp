@@ -12,6 +12,7 @@
 // never produce an answer.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,12 +30,19 @@ struct Problem {
 
 struct ReadOutcome {
   bool ok = false;
-  std::string error;  // "line L, column C: ..." when !ok
+  bool unreadable = false;  // !ok because reading the file failed, not its text
+  std::string error;        // "line L, column C: ..." when !ok
 };
 
 // Parses and checks `text`. On success fills `out`; on failure `out` holds
 // whatever was read so far.
 ReadOutcome readProblem(std::string_view text, Problem& out);
+
+// The same, reading `file` as it goes: memory holds the converted values,
+// never the text, so a file of any length costs only what its values need.
+// Nothing after the threshold is read. Throws std::bad_alloc when the
+// values themselves do not fit.
+ReadOutcome readProblem(std::FILE* file, Problem& out);
 
 // Reads the whole file at `path` into `text`; false if it cannot be read.
 bool readWholeFile(const std::string& path, std::string& text);

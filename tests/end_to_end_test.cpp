@@ -291,4 +291,101 @@ TEST(Answers, TextAfterTheThresholdIsIgnored) {
   EXPECT_EQ(slurp(scratch.dir() / "output"), "YES\r\n0.62500000000000000000");
 }
 
+// The reader holds the values, never the text: a problem behind 100 MB of
+// blanks is answered in a 32 MiB address space, an endless stream of bytes
+// that cannot start a number fails at its first byte, and values that do
+// not fit fail with the out-of-memory status. Each run also proves that an
+// earlier "output" is emptied first.
+TEST(Failures, ReadingIsBoundedByTheValuesNotTheText) {
+  Scratch scratch;
+  spit(scratch.dir() / "output", "NO");
+  {
+    std::ofstream input(scratch.dir() / "input", std::ios::binary);
+    const std::string blanks(1 << 20, ' ');
+    for (int i = 0; i < 100; ++i)
+      input << blanks;
+    input << kTriangleInput;
+  }
+#ifdef DCR_E2E_ASAN
+  const DcrRun padded = runDcr(scratch.dir());
+#else
+  const DcrRun padded = runDcrLimited(scratch.dir(), rlim_t{32} << 20);
+#endif
+  EXPECT_EQ(padded.status, kExitAnswered) << padded.err;
+  EXPECT_EQ(slurp(scratch.dir() / "output"), "YES\r\n0.62500000000000000000");
+
+  fs::remove(scratch.dir() / "input");
+  fs::create_symlink("/dev/zero", scratch.dir() / "input");
+  spit(scratch.dir() / "output", "NO");
+#ifdef DCR_E2E_ASAN
+  const DcrRun zeros = runDcr(scratch.dir());
+#else
+  const DcrRun zeros = runDcrLimited(scratch.dir(), rlim_t{1} << 30);
+#endif
+  expectFailure(zeros, scratch, kExitBadInput);
+  EXPECT_NE(zeros.err.find("byte 0x00"), std::string::npos) << zeros.err;
+}
+
+TEST(Failures, ValuesThatDoNotFitWhileReading) {
+#ifdef DCR_E2E_ASAN
+  GTEST_SKIP() << "AddressSanitizer needs a large address space";
+#else
+  const int n = 2000000;  // 8 MB of offsets and flags, more than 16 MiB of lists
+  std::string text = std::to_string(n) + " 0\n";
+  text.reserve(4u * n + 64);
+  for (int i = 0; i <= n; ++i)
+    text += "0 ";
+  for (int i = 0; i < n; ++i)
+    text += "0 ";
+  text += "\n1 0.5 0.5\n";
+  Scratch scratch;
+  spit(scratch.dir() / "input", text);
+  spit(scratch.dir() / "output", "YES\r\n0.5");
+  const DcrRun run = runDcrLimited(scratch.dir(), rlim_t{16} << 20);
+  expectFailure(run, scratch, kExitOutOfMemory);
+  EXPECT_NE(run.err.find("reading"), std::string::npos) << run.err;
+#endif
+}
+
+// Runs dcr in `dir` with the given arguments (quoted by the caller).
+DcrRun runDcrWithArguments(const fs::path& dir, const std::string& arguments) {
+  const fs::path out = dir.string() + ".stdout", err = dir.string() + ".stderr";
+  const std::string command = "cd '" + dir.string() + "' && '" DCR_BINARY "' " + arguments +
+                              " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+  const int raw = std::system(command.c_str());
+  DcrRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = slurp(out);
+  run.err = slurp(err);
+  fs::remove(out);
+  fs::remove(err);
+  return run;
+}
+
+// dcr takes no arguments for its job; --help and --version answer on
+// standard output, anything else is a usage error, and none of them
+// creates, empties or reads a file.
+TEST(Arguments, AnswerWithoutTouchingFiles) {
+  Scratch scratch;
+  const DcrRun help = runDcrWithArguments(scratch.dir(), "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: dcr"), std::string::npos) << help.out;
+  EXPECT_EQ(help.err, "");
+  EXPECT_FALSE(fs::exists(scratch.dir() / "output"));
+
+  spit(scratch.dir() / "input", kTriangleInput);
+  spit(scratch.dir() / "output", "NO");
+  const DcrRun version = runDcrWithArguments(scratch.dir(), "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("dcr ") + DCR_VERSION + "\n");
+  for (const char* bad : {"-x", "input", "--help --version", "''", "--versions"}) {
+    SCOPED_TRACE(bad);
+    const DcrRun run = runDcrWithArguments(scratch.dir(), bad);
+    EXPECT_EQ(run.status, kExitUsage);
+    expectOneLine(run);
+    EXPECT_NE(run.err.find("usage: dcr"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(slurp(scratch.dir() / "output"), "NO");
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 // the place of the offending value.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "driver/problem_file.hpp"
@@ -87,3 +90,101 @@ TEST(Reader, RejectsMalformedInputAtTheOffendingValue) {
 }
 
 }  // namespace
+
+// The last three values against the C library's own conversions, run the
+// way the format prescribes ("%d", "%lf", "%lf" on one stream): whatever
+// they accept must be read alike, to the bit, and whatever they refuse
+// must be refused. "infin" is the classic trap: a prefix of "infinity" that
+// "%lf" rejects although "inf" on its own is a number.
+namespace {
+
+struct Scanned {
+  bool converted = false;  // all three conversions succeeded
+  int D = 0;
+  double p = 0, threshold = 0;
+};
+
+Scanned scanTail(const std::string& tail) {
+  Scanned s;
+  std::string copy = tail;
+  std::FILE* f = fmemopen(copy.data(), copy.size(), "r");
+  if (!f) return s;
+  s.converted = std::fscanf(f, "%d", &s.D) == 1 && std::fscanf(f, "%lf", &s.p) == 1 &&
+                std::fscanf(f, "%lf", &s.threshold) == 1;
+  std::fclose(f);
+  return s;
+}
+
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+TEST(Reader, NumbersAreWhatTheLibraryConversionTakes) {
+  const char* pTokens[] = {"0.5",   "1e", "1e+",  "0x1p-1", "0X1.8P-1", ".5garbage", "0.5e0.5",
+                           "5e-1x", "0x", "inf",  "infin",  "nan",      "+",         ".",
+                           "1.",    "-0", "0.5e", "1e+x",   "0.25 1e"};
+  const char* thresholdTokens[] = {"0.5",     "inf",    "INFINITY", "infin", "infi",
+                                   "infinit", "+infin", "-inf",     "infx",  "infix",
+                                   "nan",     "nan(1)", "1e",       "0x",    "0x1p",
+                                   "2.5x",    "-",      "",         "1e+",   "infinityx"};
+  int compared = 0;
+  for (const char* p : pTokens) {
+    for (const char* t : thresholdTokens) {
+      const std::string tail = std::string("2 ") + p + " " + t + "\n";
+      SCOPED_TRACE(tail);
+      const Scanned want = scanTail(tail);
+      Problem got;
+      const ReadOutcome r = readProblem("3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n" + tail, got);
+      const bool valid =
+          want.converted && want.p >= 0.0 && want.p <= 1.0 && !std::isnan(want.threshold);
+      EXPECT_EQ(r.ok, valid) << r.error;
+      if (r.ok && valid) {
+        EXPECT_EQ(got.D, want.D);
+        EXPECT_TRUE(sameBits(got.R, want.p)) << got.R << " vs " << want.p;
+        EXPECT_TRUE(sameBits(got.R0, want.threshold)) << got.R0 << " vs " << want.threshold;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 40);  // the table must exercise accepted spellings, not only failures
+}
+
+// The file reader reads a block at a time: values, numbers given back and
+// places must come out the same when they straddle a block's end.
+TEST(Reader, FileReaderAgreesWithTheTextReaderAcrossBlocks) {
+  for (std::size_t pad : {65536 - 40, 65536 - 37, 65536 - 35, 65536 - 33, 65536 - 31, 131072 - 3}) {
+    for (const char* tail : {"2 0.5e0.5\n", "2 0.5 infin\n", "2 1e+x\n", "2 0.5 0.5\n"}) {
+      const std::string text =
+          std::string(pad, ' ') + "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n" + tail;
+      SCOPED_TRACE(std::to_string(pad) + " " + tail);
+      std::FILE* f = std::tmpfile();
+      ASSERT_NE(f, nullptr);
+      ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+      std::rewind(f);
+      Problem fromFile, fromText;
+      const ReadOutcome a = readProblem(f, fromFile);
+      std::fclose(f);
+      const ReadOutcome b = readProblem(text, fromText);
+      EXPECT_EQ(a.ok, b.ok);
+      EXPECT_EQ(a.error, b.error);
+      EXPECT_FALSE(a.unreadable);
+      if (a.ok && b.ok) {
+        EXPECT_TRUE(sameBits(fromFile.R, fromText.R));
+        EXPECT_TRUE(sameBits(fromFile.R0, fromText.R0));
+        EXPECT_EQ(fromFile.FO, fromText.FO);
+      }
+    }
+  }
+}
+
+TEST(Reader, AFolderIsUnreadableNotMalformed) {
+  std::FILE* f = std::fopen("/", "r");
+  if (!f) GTEST_SKIP() << "this system does not open folders as files";
+  Problem p;
+  const ReadOutcome r = readProblem(f, p);
+  std::fclose(f);
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.unreadable);
+}
