@@ -71,6 +71,7 @@ class Source {
 struct Place {
   long long line = 1;
   long long column = 1;
+  long long offset = 0;  // bytes before it
   std::string text() const {
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
   }
@@ -140,6 +141,7 @@ class Cursor {
       pendingAt_ = 0;
       here_ = start_;
       here_.column += used;
+      here_.offset += used;
       prevBlank_ = false;
     }
     value = v;
@@ -151,6 +153,7 @@ class Cursor {
   bool failValue(const std::string& message) { return fail(message); }
 
   const Place& valueStart() const { return start_; }
+  long long consumed() const { return here_.offset; }
   const std::string& error() const { return error_; }
   bool readFailed() const { return in_.failed(); }
 
@@ -171,6 +174,7 @@ class Cursor {
   }
 
   void step() {
+    ++here_.offset;
     if (peek() == '\n') {
       ++here_.line;
       here_.column = 1;
@@ -222,7 +226,6 @@ class Cursor {
   std::size_t pendingAt_ = 0;
   std::string error_;
 };
-
 
 // The place of every neighbour number, kept for the one message that
 // names a value after all of them are read (an edge listed under one end
@@ -358,7 +361,7 @@ ReadOutcome readFrom(Source& source, Problem& out) {
       if (seenUnder[from] == w) continue;
       const long long idx = revIndex[k];
       const CompactPlace at = places[static_cast<std::size_t>(idx)];
-      outcome.error = Place{at.line, at.column}.text() + ": the " + ordinal(idx + 1) +
+      outcome.error = Place{at.line, at.column, 0}.text() + ": the " + ordinal(idx + 1) +
                       " neighbour number: node " + std::to_string(from + 1) + " lists node " +
                       std::to_string(w + 1) + ", but node " + std::to_string(w + 1) +
                       " does not list node " + std::to_string(from + 1);
@@ -367,6 +370,7 @@ ReadOutcome readFrom(Source& source, Problem& out) {
   }
 
   outcome.ok = true;
+  outcome.end = static_cast<std::size_t>(in.consumed());
   return outcome;
 }
 

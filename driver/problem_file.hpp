@@ -32,6 +32,7 @@ struct ReadOutcome {
   bool ok = false;
   bool unreadable = false;  // !ok because reading the file failed, not its text
   std::string error;        // "line L, column C: ..." when !ok
+  std::size_t end = 0;      // when ok: bytes up to the end of the threshold; the rest is unread
 };
 
 // Parses and checks `text`. On success fills `out`; on failure `out` holds

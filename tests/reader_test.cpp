@@ -44,6 +44,17 @@ TEST(Reader, CommaAndBlankLayoutsReadAlike) {
   }
 }
 
+TEST(Reader, EndIsWhereTheThresholdStops) {
+  const std::string body = "3 3 0,2,4,6, 2,3,1,3,1,2, 1,1,0, 2 0.5 ";
+  for (const std::string tail : {"0.5", "0.5\n", "0.5 more words", "5e-1x", "1e+x"}) {
+    Problem p;
+    const ReadOutcome r = readProblem(body + tail, p);
+    ASSERT_TRUE(r.ok) << r.error;
+    const std::size_t number = tail.find_first_of(" \nx");
+    EXPECT_EQ(r.end, body.size() + (number == std::string::npos ? tail.size() : number)) << tail;
+  }
+}
+
 TEST(Reader, FlagsAreReadAsWritten) {
   // Which flags mark terminals is the engine's business: the reader keeps them.
   Problem p;
