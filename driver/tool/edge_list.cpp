@@ -81,7 +81,11 @@ void appendInt(std::string& out, long long v) {
 std::string parseEdgeList(std::string_view text, int base, int nodes, EdgeList& out) {
   out = EdgeList{};
   std::unordered_map<std::uint64_t, int> lineOf;  // edge -> line it was first given on
+  if (nodes > kMaxNodes)
+    return "--nodes " + std::to_string(nodes) + " is more than " + std::to_string(kMaxNodes);
   int largest = -1;
+  int largestLine = 0;
+  std::string largestText;
   int line = 0;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -110,7 +114,13 @@ std::string parseEdgeList(std::string_view text, int base, int nodes, EdgeList& 
       return at + "edge " + std::string(words[0]) + " " + std::string(words[1]) +
              " repeats the edge on line " + std::to_string(it->second);
     }
-    largest = std::max({largest, e.u, e.v});
+    for (int k = 0; k < 2; ++k) {
+      if ((k == 0 ? e.u : e.v) > largest) {
+        largest = k == 0 ? e.u : e.v;
+        largestLine = line;
+        largestText = words[k];
+      }
+    }
     out.edges.push_back(e);
   }
   if (nodes >= 0) {
@@ -118,7 +128,22 @@ std::string parseEdgeList(std::string_view text, int base, int nodes, EdgeList& 
   } else if (largest < 0) {
     return "the edge list has no edges; give --nodes for a network without any";
   } else {
-    out.nodes = largest + 1;
+    // Checked only now that the edge count is known; nothing so far was
+    // sized by a node number.
+    const long long need = static_cast<long long>(largest) + 1;
+    const long long allowed = 2LL * static_cast<long long>(out.edges.size()) + kSpareNodes;
+    if (need > allowed || need > kMaxNodes) {
+      std::string message = "line " + std::to_string(largestLine) + ": node " + largestText +
+                            " is far beyond what " + std::to_string(out.edges.size()) +
+                            (out.edges.size() == 1 ? " edge" : " edges") +
+                            " can join, so it is probably a typo; ";
+      if (need > kMaxNodes)
+        return message + "networks of more than " + std::to_string(kMaxNodes) +
+               " nodes are not supported";
+      return message + "if the network really has " + std::to_string(need) +
+             " nodes (all but a few isolated), give --nodes " + std::to_string(need);
+    }
+    out.nodes = static_cast<int>(need);
   }
   return "";
 }

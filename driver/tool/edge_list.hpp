@@ -26,10 +26,22 @@ struct EdgeList {
   std::vector<Edge> edges;  // in the order read; no duplicates, no self loops
 };
 
+// The most nodes a network may have. Every node costs a few bytes in the
+// problem file and in the engine whatever its edges, and a network this size
+// is already far beyond what the search can solve; a larger count is a typo.
+inline constexpr int kMaxNodes = 10'000'000;
+
+// Without --nodes, the node count may exceed twice the edge count (the most
+// nodes the edges can join) by this many isolated nodes. A number further
+// out is almost always a typo, and would otherwise silently cost a list
+// entry for every node up to it.
+inline constexpr int kSpareNodes = 1000;
+
 // Reads `text` as an edge list whose numbers start at `base` (0 or 1).
-// `nodes` < 0 takes the node count from the largest number seen; otherwise
-// every number must name one of those nodes. Returns "" on success, else a
-// message beginning "line L: ".
+// `nodes` < 0 takes the node count from the largest number seen, which must
+// then stay within 2 * edges + kSpareNodes; otherwise every number must
+// name one of `nodes` nodes, and `nodes` must not exceed kMaxNodes. Returns
+// "" on success, else a message beginning "line L: " when a line is at fault.
 std::string parseEdgeList(std::string_view text, int base, int nodes, EdgeList& out);
 
 // Reads --terminals: "all", or node numbers (from `base`) separated by
@@ -60,6 +72,8 @@ EdgeList edgesOf(const Problem& problem);
 std::string shortestText(double value);
 
 // Strict number parsing for command-line values: the whole text must be one
-// finite number. False otherwise.
+// finite number; integers are decimal only (an optional sign, then digits),
+// so "0x10" and "1e3" are refused rather than read in some other base.
+// False otherwise.
 bool parseDouble(std::string_view text, double& value);
 bool parseInt(std::string_view text, int& value);

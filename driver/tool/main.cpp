@@ -9,12 +9,17 @@
 //   4   the engine gave up (the paths do not fit in memory)
 //   5   the plot could not be drawn (gnuplot missing or failing)
 //   64  bad command-line arguments
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <limits>
@@ -23,9 +28,11 @@
 #include <vector>
 
 #include "driver/problem_file.hpp"
+#include "driver/tool/checks.hpp"
 #include "driver/tool/edge_list.hpp"
 #include "driver/tool/plot.hpp"
 #include "driver/tool/sweep.hpp"
+#include "driver/tool/text.hpp"
 
 namespace {
 
@@ -39,9 +46,61 @@ constexpr int kUsage = 64;
 
 std::string command = "dcr-tool";  // prefix of every message: the subcommand run
 
+void printLine(const std::string& line) {
+  const std::string text = line + '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+// Messages quote file names, paths and tokens as typed; every byte that is
+// not printable goes out escaped, so nothing typed can drive the terminal.
 int fail(int status, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", command.c_str(), message.c_str());
+  printLine(command + ": " + printable(message));
   return status;
+}
+
+// As fail(), for text of several lines (gnuplot's own report).
+int failLines(int status, const std::string& message) {
+  std::string text = command + ": ";
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = message.find('\n', start);
+    text += printable(message.substr(start, end - start));
+    if (end == std::string::npos) break;
+    text += '\n';
+    start = end + 1;
+  }
+  printLine(text);
+  return status;
+}
+
+// Warnings never change the exit status or standard output.
+void warn(const std::string& file, const std::string& message) {
+  printLine("warning: " + printable(file) + ": " + printable(message));
+}
+
+// Integer options are decimal only, whatever CLI11 would accept, so that
+// "-D 010" is never taken for 8 nor "0x10" for 16 in one place but refused
+// in another.
+bool parseIntOption(const std::string& text, int low, int high, int& value) {
+  return parseInt(text, value) && value >= low && value <= high;
+}
+
+// Whether `path` can be written, found out without changing it: an
+// existing file is opened for writing, a new one created and removed.
+// Returns "" or why not.
+std::string checkWritable(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    ::close(fd);
+    ::unlink(path.c_str());
+    return "";
+  }
+  if (errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return "";
+  }
+  return std::strerror(errno);
 }
 
 bool readInput(const std::string& path, std::string& text) {
@@ -60,8 +119,7 @@ bool writeOutput(const std::string& path, const std::string& text) {
 
 // Reads and checks a problem file with dcr's reader. Returns kOk or the
 // status already reported.
-int loadProblem(const std::string& path, Problem& problem) {
-  std::string text;
+int loadProblem(const std::string& path, Problem& problem, std::string& text) {
   if (!readInput(path, text))
     return fail(kUnreadable, "cannot read the problem file '" + path + "'");
   const ReadOutcome read = readProblem(text, problem);
@@ -74,15 +132,25 @@ int loadProblem(const std::string& path, Problem& problem) {
 struct MakeInputArgs {
   std::string edges;
   std::string terminals;
-  int diameter = 0;
+  std::string diameter;
   std::string p;
   std::string threshold;
   std::string output;
-  int base = 0;
-  int nodes = -1;
+  std::string base = "0";
+  std::string nodes;
 };
 
 int runMakeInput(const MakeInputArgs& a) {
+  int diameter = 0, base = 0, nodes = -1;
+  if (!parseIntOption(a.diameter, INT_MIN, INT_MAX, diameter))
+    return fail(kUsage, "--diameter " + a.diameter + ": the hop limit D must be a decimal integer");
+  if (!parseIntOption(a.base, 0, 1, base))
+    return fail(kUsage, "--base " + a.base + ": the first node number must be 0 or 1");
+  if (!a.nodes.empty() && !parseIntOption(a.nodes, 0, kMaxNodes, nodes)) {
+    return fail(kUsage,
+                "--nodes " + a.nodes + ": the node count must be a decimal integer from 0 to " +
+                    std::to_string(kMaxNodes) + "; larger networks are beyond what dcr can solve");
+  }
   double p = 0, threshold = 0;
   if (!parseDouble(a.p, p) || !(p >= 0.0 && p <= 1.0))
     return fail(kUsage, "--p " + a.p + ": the edge probability must be a number from 0 to 1");
@@ -93,15 +161,17 @@ int runMakeInput(const MakeInputArgs& a) {
   if (!readInput(a.edges, text))
     return fail(kUnreadable, "cannot read the edge list '" + a.edges + "'");
   EdgeList list;
-  if (std::string bad = parseEdgeList(text, a.base, a.nodes, list); !bad.empty())
+  if (std::string bad = parseEdgeList(text, base, nodes, list); !bad.empty())
     return fail(kBadInput, a.edges + ": " + bad);
   std::vector<int> flags;
-  if (std::string bad = parseTerminals(a.terminals, a.base, list.nodes, flags); !bad.empty())
+  if (std::string bad = parseTerminals(a.terminals, base, list.nodes, flags); !bad.empty())
     return fail(kUsage, "--terminals " + a.terminals + ": " + bad);
 
   Problem problem;
-  if (std::string bad = makeProblem(list, flags, a.diameter, p, threshold, problem); !bad.empty())
+  if (std::string bad = makeProblem(list, flags, diameter, p, threshold, problem); !bad.empty())
     return fail(kBadInput, a.edges + ": " + bad);
+  for (const std::string& warning : problemWarnings(problem, base, true))
+    warn(a.edges, warning);
   if (!writeOutput(a.output, problemText(problem)))
     return fail(kUnwritable, "cannot write '" + (a.output.empty() ? "-" : a.output) + "'");
   return kOk;
@@ -111,15 +181,23 @@ int runMakeInput(const MakeInputArgs& a) {
 
 struct ShowArgs {
   std::string file;
-  int base = 0;
+  std::string base = "0";
   bool countPaths = true;
 };
 
 int runShow(const ShowArgs& a) {
+  int base = 0;
+  if (!parseIntOption(a.base, 0, 1, base))
+    return fail(kUsage, "--base " + a.base + ": the first node number must be 0 or 1");
   Problem problem;
-  if (int status = loadProblem(a.file, problem); status != kOk) return status;
+  std::string text;
+  if (int status = loadProblem(a.file, problem, text); status != kOk) return status;
+  for (const std::string& warning : problemWarnings(problem, base, false))
+    warn(a.file, warning);
+  if (std::string trailing = trailingTextWarning(text, problem); !trailing.empty())
+    warn(a.file, trailing);
 
-  const auto number = [&a](int node) { return std::to_string(node + a.base); };
+  const auto number = [base](int node) { return std::to_string(node + base); };
   std::string out;
   auto row = [&out](const std::string& label, const std::string& value) {
     out += label;
@@ -136,7 +214,7 @@ int runShow(const ShowArgs& a) {
   for (int t : terminals)
     terminalText += ' ' + number(t);
 
-  row("problem file", a.file);
+  row("problem file", printable(a.file));
   row("nodes n", std::to_string(problem.N));
   row("edges m", std::to_string(problem.M));
   row("terminals", terminalText);
@@ -161,7 +239,7 @@ int runShow(const ShowArgs& a) {
       row("links after merging", std::to_string(s.linksAfterMerging));
     }
   }
-  out += "edge list (u v, nodes numbered from " + std::to_string(a.base) + "):\n";
+  out += "edge list (u v, nodes numbered from " + std::to_string(base) + "):\n";
   for (const Edge& e : edgesOf(problem).edges)
     out += "  " + number(e.u) + ' ' + number(e.v) + '\n';
   if (!writeOutput("-", out)) return fail(kUnwritable, "cannot write to standard output");
@@ -175,7 +253,11 @@ struct SweepArgs {
   std::string file;
   std::string p;
   std::string diameter;
+  std::string threshold;
   std::string plot;
+  std::string title;
+  bool titleGiven = false;
+  bool logUnreliability = false;
 };
 
 // A one-line progress report on standard error, rewritten in place; only
@@ -217,37 +299,44 @@ int runSweep(const SweepArgs& a) {
     if (std::string bad = parseDRange(a.diameter, ds); !bad.empty())
       return fail(kUsage, "--diameter " + a.diameter + ": " + bad);
   }
+  double threshold = 0;
+  if (!a.threshold.empty() && !parseDouble(a.threshold, threshold))
+    return fail(kUsage, "--threshold " + a.threshold + ": the threshold must be a finite number");
   std::string gnuplot;
+  PlotRequest plot;
   if (!a.plot.empty()) {
-    // Before any solving: a sweep can take long, and the missing program
-    // should not be found out at its end.
+    // All before any solving: a sweep can take long, and a plot that cannot
+    // be drawn should not be found out at its end.
+    if (std::string bad = plotFormatOf(a.plot, plot.format); !bad.empty())
+      return fail(kUsage, "--plot " + a.plot + ": " + bad);
     gnuplot = findGnuplot();
     if (gnuplot.empty()) return fail(kPlotFailed, gnuplotMissingMessage());
-    std::filesystem::path folder = std::filesystem::path(a.plot).parent_path();
-    if (folder.empty()) folder = ".";
-    if (::access(folder.c_str(), W_OK) != 0)
-      return fail(kUnwritable,
-                  "--plot " + a.plot + ": cannot write in the folder '" + folder.string() + "'");
+    if (std::string bad = checkWritable(a.plot); !bad.empty())
+      return fail(kUnwritable, "--plot " + a.plot + ": cannot write it: " + bad);
   }
 
   // Against p, one line per D, unless only D takes several values.
   const bool overP = ps.size() > 1 || ds.size() <= 1;
 
   Problem problem;
-  if (int status = loadProblem(a.file, problem); status != kOk) return status;
+  std::string text;
+  if (int status = loadProblem(a.file, problem, text); status != kOk) return status;
   if (ps.empty()) ps.push_back(problem.R);
   if (ds.empty()) ds.push_back(problem.D);
-  PlotRequest plot;
+  if (!a.threshold.empty()) problem.R0 = threshold;
   plot.output = a.plot;
+  plot.logUnreliability = a.logUnreliability;
   plot.threshold = problem.R0;
   plot.integerX = !overP;
   plot.xLabel = overP ? "edge probability p" : "hop limit D";
   int terminals = 0;
   for (int f : problem.TERMINALS)
     terminals += f == 1;
-  plot.title = std::filesystem::path(a.file).filename().string() + ": " +
-               std::to_string(problem.N) + " nodes, " + std::to_string(problem.M) + " edges, " +
-               std::to_string(terminals) + " terminals";
+  plot.title = a.titleGiven
+                   ? a.title
+                   : std::filesystem::path(a.file).filename().string() + ": " +
+                         std::to_string(problem.N) + " nodes, " + std::to_string(problem.M) +
+                         " edges, " + std::to_string(terminals) + " terminals";
   if (!overP) plot.series.push_back({"p = " + shortestText(ps[0]), {}, {}});
 
   if (!writeOutput("-", csvHeader())) return fail(kUnwritable, "cannot write to standard output");
@@ -272,14 +361,16 @@ int runSweep(const SweepArgs& a) {
       }
       const std::string digits = reliabilityDigits(solution.answer);
       plot.series.back().x.push_back(overP ? p : D);
-      plot.series.back().y.push_back(digits.empty() ? std::numeric_limits<double>::quiet_NaN()
-                                                    : std::strtod(digits.c_str(), nullptr));
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      plot.series.back().y.push_back(digits.empty()       ? nan
+                                     : a.logUnreliability ? unreliability(digits)
+                                                          : std::strtod(digits.c_str(), nullptr));
     }
   }
   progress.clear();
   if (!a.plot.empty()) {
     if (std::string bad = drawPlot(plot, gnuplot); !bad.empty())
-      return fail(kPlotFailed, "--plot " + a.plot + ": " + bad);
+      return failLines(kPlotFailed, "--plot " + a.plot + ": " + bad);
   }
   return kOk;
 }
@@ -292,6 +383,8 @@ int main(int argc, char** argv) {
       "sweeps them over p or D.",
       "dcr-tool"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("dcr-tool ") + DCR_VERSION,
+                       "Print the version and exit");
 
   MakeInputArgs make;
   CLI::App* makeCmd =
@@ -300,7 +393,14 @@ int main(int argc, char** argv) {
       "The edge list has one edge \"u v\" a line; '#' starts a comment and blank lines are "
       "ignored.\n"
       "Self loops and repeated edges are refused with their line number. Each node's neighbours\n"
-      "are written in increasing order, so one edge set always gives the same file.");
+      "are written in increasing order, so one edge set always gives the same file.\n"
+      "Without --nodes, a node number far beyond what the edges can join (more than twice the\n"
+      "edge count plus " +
+      std::to_string(kSpareNodes) + ") is refused as a typo; --nodes allows up to " +
+      std::to_string(kMaxNodes) +
+      " nodes.\n"
+      "Integers are decimal. Warnings on standard error (isolated nodes, a terminal without\n"
+      "edges, fewer than two terminals) do not change the file or the exit status.");
   makeCmd->add_option("EDGES", make.edges, "Edge list file, or - for standard input")
       ->required()
       ->type_name("FILE");
@@ -322,14 +422,14 @@ int main(int argc, char** argv) {
       ->type_name("R");
   makeCmd->add_option("-o,--output", make.output, "Write here instead of standard output")
       ->type_name("FILE");
-  makeCmd->add_option("--base", make.base, "First node number of the edge list and --terminals")
-      ->check(CLI::IsMember({0, 1}))
-      ->capture_default_str();
+  makeCmd
+      ->add_option("--base", make.base,
+                   "First node number of the edge list and --terminals: 0 or 1 (default 0)")
+      ->type_name("0|1");
   makeCmd
       ->add_option("--nodes", make.nodes,
                    "Node count (default: largest number seen + 1); extra nodes are isolated")
-      ->type_name("N")
-      ->check(CLI::NonNegativeNumber);
+      ->type_name("N");
 
   ShowArgs show;
   bool noPaths = false;
@@ -337,13 +437,16 @@ int main(int argc, char** argv) {
   showCmd->footer(
       "Prints n, m, the terminals, D, p and the threshold, how many terminal pairs, paths of at\n"
       "most D edges and links after merging there are, and the edge list. The file is read and\n"
-      "checked exactly as dcr reads it, with the same error messages.");
+      "checked exactly as dcr reads it, with the same error messages.\n"
+      "Warnings on standard error point at what is usually a mistake: isolated nodes, a terminal\n"
+      "without edges, terminal flags other than 0 and 1, fewer than two terminals, and text\n"
+      "after the threshold (dcr ignores it). They do not change the printout or the exit "
+      "status.");
   showCmd->add_option("FILE", show.file, "Problem file, or - for standard input")
       ->required()
       ->type_name("FILE");
-  showCmd->add_option("--base", show.base, "First node number in the printout")
-      ->check(CLI::IsMember({0, 1}))
-      ->capture_default_str();
+  showCmd->add_option("--base", show.base, "First node number in the printout: 0 or 1 (default 0)")
+      ->type_name("0|1");
   showCmd->add_flag("--no-paths", noPaths,
                     "Skip counting paths (that can take long on big networks)");
 
@@ -360,19 +463,39 @@ int main(int argc, char** argv) {
       ->type_name("RANGE");
   sweepCmd
       ->add_option("--diameter,-D", sweep.diameter,
-                   "FROM:TO[:STEP] (or one value): hop limits to solve; with --p, every D is "
-                   "swept over every p")
+                   "FROM:TO[:STEP] (or one value): decimal hop limits to solve; with --p, every "
+                   "D is swept over every p")
       ->type_name("RANGE");
   sweepCmd
-      ->add_option("--plot", sweep.plot,
-                   "Also draw reliability against the swept value into this PNG (needs gnuplot); "
-                   "one line per D")
-      ->type_name("FILE.png");
+      ->add_option("--threshold", sweep.threshold,
+                   "Decide against this reliability level instead of the file's")
+      ->type_name("R");
+  CLI::Option* plotOption =
+      sweepCmd
+          ->add_option("--plot", sweep.plot,
+                       "Also draw reliability against the swept value into this file (needs "
+                       "gnuplot); .png, .svg or .pdf picks the format; one line per D")
+          ->type_name("FILE");
+  sweepCmd
+      ->add_option("--title", sweep.title,
+                   "Title of the plot (default: the file name and the network's size)")
+      ->type_name("TEXT")
+      ->needs(plotOption);
+  sweepCmd
+      ->add_flag("--log-unreliability", sweep.logUnreliability,
+                 "Plot 1 - R on a log axis instead of R, to tell values near 1 apart")
+      ->needs(plotOption);
   sweepCmd->footer(
       "Each value is solved with dcr's engine; the CSV on standard output has the columns\n"
       "p,diameter,answer,reliability,seconds: p in shortest round-trip form (the exact double\n"
       "solved), answer YES or NO, reliability the 20 decimals dcr writes (empty for NO).\n"
-      "A progress line goes to standard error when it is a terminal.");
+      "A progress line goes to standard error when it is a terminal.\n"
+      "At most " +
+      std::to_string(kMaxSweepValues) +
+      " values a range; a STEP below the spacing of doubles near TO is refused.\n"
+      "The plot marks NO answers by the threshold line (--threshold moves it). With\n"
+      "--log-unreliability, R = 1 (1 - R = 0, which a log axis cannot show) is marked at the\n"
+      "bottom. The plot's format, gnuplot and the file's folder are checked before solving.");
 
   // CLI11 would only say that a subcommand is required; name what was typed.
   const std::string first = argc > 1 ? argv[1] : "";
@@ -384,9 +507,16 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
-    return status == 0 ? kOk : kUsage;
+    if (e.get_exit_code() == 0) {
+      app.exit(e);  // --help, --version
+      return kOk;
+    }
+    // CLI11's message quotes what was typed; printed escaped like ours.
+    printLine(printable(e.what()));
+    printLine("Run with --help for more information.");
+    return kUsage;
   }
+  sweep.titleGiven = sweepCmd->count("--title") > 0;
 
   try {
     if (makeCmd->parsed()) {

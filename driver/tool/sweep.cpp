@@ -1,8 +1,10 @@
 #include "driver/tool/sweep.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -53,15 +55,36 @@ std::string parsePRange(std::string_view text, std::vector<double>& values) {
   const double from = v[0], to = v[1], step = v[2];
   if (!(step > 0.0)) return "STEP " + std::string(parts[2]) + " must be positive";
   if (from > to) return "FROM " + std::string(parts[0]) + " is beyond TO " + std::string(parts[1]);
+  if (from == to) {
+    values.push_back(from);
+    return "";
+  }
+  // Below the spacing of doubles near TO, neighbouring values would round
+  // to the same double and the same p would be solved again and again.
+  const double spacing = std::nextafter(to, 2.0) - to;
+  if (step < spacing) {
+    return "STEP " + std::string(parts[2]) + " is below the spacing of doubles near TO (" +
+           shortestText(spacing) + "), so p values would repeat";
+  }
   const double tolerance = 1e-9 * step;
-  const double span = (to - from) / step;
-  if (span >= static_cast<double>(kMaxSweepValues)) return tooMany();
-  const long long count = static_cast<long long>(std::floor(span + 1e-9)) + 1;
-  for (long long i = 0; i < count; ++i) {
+  // A first bound on the count keeps the loop short whatever the numbers;
+  // the values themselves are counted below.
+  if ((to - from) / step > static_cast<double>(kMaxSweepValues) + 1.0) return tooMany();
+  for (std::size_t i = 0;; ++i) {
     double x = from + static_cast<double>(i) * step;
     if (std::fabs(x - to) <= tolerance) x = to;
     if (x > to) break;
+    if (!values.empty() && x <= values.back()) {
+      values.clear();
+      return "STEP " + std::string(parts[2]) + " is below the spacing of doubles near " +
+             shortestText(x) + ", so p values would repeat";
+    }
+    if (values.size() == kMaxSweepValues) {
+      values.clear();
+      return tooMany();
+    }
     values.push_back(x);
+    if (x == to) break;
   }
   return "";
 }
@@ -75,7 +98,7 @@ std::string parseDRange(std::string_view text, std::vector<int>& values) {
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const std::string name = parts.size() == 1 ? "the value" : kNames[i];
     if (!parseInt(parts[i], v[i]))
-      return name + " '" + std::string(parts[i]) + "' is not an integer";
+      return name + " '" + std::string(parts[i]) + "' is not a decimal integer";
   }
   if (parts.size() == 1) {
     values.push_back(v[0]);
@@ -147,4 +170,27 @@ std::string csvRow(double p, int D, const Solution& solution) {
   std::snprintf(seconds, sizeof seconds, "%.6f", solution.seconds);
   return shortestText(p) + ',' + std::to_string(D) + ',' + (yes ? "YES" : "NO") + ',' +
          reliabilityDigits(solution.answer) + ',' + seconds + '\n';
+}
+
+double unreliability(const std::string& digits) {
+  const std::size_t point = digits.find('.');
+  const std::string whole = digits.substr(0, point);
+  const std::string fraction = point == std::string::npos ? "" : digits.substr(point + 1);
+  const auto isDigits = [](const std::string& t) {
+    return std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!isDigits(fraction) || (whole != "0" && whole != "1")) return std::nan("");
+  if (whole == "1") {
+    return fraction.find_first_not_of('0') == std::string::npos ? 0.0 : std::nan("");
+  }
+  // 1 - 0.d1d2...dk = 0.(9-d1)(9-d2)...(9-dk) + 10^-k.
+  std::string complement = fraction;
+  for (char& c : complement)
+    c = static_cast<char>('9' - (c - '0'));
+  std::size_t i = complement.size();
+  while (i > 0 && complement[i - 1] == '9')
+    complement[--i] = '0';
+  if (i == 0) return 1.0;  // R = 0
+  ++complement[i - 1];
+  return std::strtod(("0." + complement).c_str(), nullptr);
 }

@@ -54,3 +54,9 @@ std::string csvRow(double p, int D, const Solution& solution);
 
 // The reliability digits of an answer text, "" for "NO".
 std::string reliabilityDigits(const std::string& answer);
+
+// 1 - R for reliability digits such as "0.99999999999999999999", worked
+// out on the decimal digits so nothing is lost before the final rounding
+// to a double (1 - 0.99999999999999999999 in doubles would be 0). NaN if
+// `digits` is not a decimal number from 0 to 1.
+double unreliability(const std::string& digits);

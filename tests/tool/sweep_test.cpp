@@ -57,7 +57,7 @@ TEST(PRange, ErrorsSayWhichPart) {
   EXPECT_EQ(parsePRange("x:1:0.1", v), "FROM 'x' is not a number");
   EXPECT_EQ(parsePRange("0:1", v), "expected FROM:TO:STEP or a single value");
   EXPECT_NE(parsePRange("0:1:1e-9", v).find("more than"), std::string::npos);
-  EXPECT_NE(parsePRange("0:1:1e-310", v).find("more than"), std::string::npos);
+  EXPECT_NE(parsePRange("0:1:1e-310", v).find("spacing of doubles"), std::string::npos);
 }
 
 TEST(DRange, IntegersWithOptionalStep) {
@@ -72,7 +72,8 @@ TEST(DRange, IntegersWithOptionalStep) {
   EXPECT_EQ(v, (std::vector<int>{5}));
 
   EXPECT_EQ(parseDRange("4:1", v), "FROM 4 is beyond TO 1");
-  EXPECT_EQ(parseDRange("1:2.5", v), "TO '2.5' is not an integer");
+  EXPECT_EQ(parseDRange("1:2.5", v), "TO '2.5' is not a decimal integer");
+  EXPECT_EQ(parseDRange("0x10", v), "the value '0x10' is not a decimal integer");
   EXPECT_NE(parseDRange("-2000000000:2000000000", v).find("more than"), std::string::npos);
 }
 
@@ -116,16 +117,15 @@ PlotRequest twoSeries() {
 
 TEST(Plot, DataBreaksLinesAtNoAnswers) {
   EXPECT_EQ(plotData(twoSeries()),
-            "0 0 ?\n0.5 0.25 ?\n1 1 ?\n"
+            "0 0 ? ?\n0.5 0.25 ? ?\n1 1 ? ?\n"
             "\n\n"
-            "0 0 ?\n\n0.5 ? 0.45\n0.75 ? 0.45\n1 1 ?\n");
+            "0 0 ? ?\n\n0.5 ? 0.45 ?\n0.75 ? 0.45 ?\n1 1 ? ?\n");
 }
 
-TEST(Plot, ScriptQuotesNamesAndDrawsEverySeries) {
-  const std::string script = gnuplotScript(twoSeries(), "/tmp/x/sweep.dat");
-  EXPECT_NE(script.find("set output 'it''s here.png'"), std::string::npos);
+TEST(Plot, ScriptDrawsEverySeries) {
+  const std::string script = gnuplotScript(twoSeries());
   EXPECT_NE(script.find("title 'D = 3'"), std::string::npos);
-  EXPECT_NE(script.find("threshold 0.5"), std::string::npos);
+  EXPECT_NE(script.find("threshold R = 0.5"), std::string::npos);
   // Only the series with NO answers gets markers.
   EXPECT_EQ(script.find("index 0 using 1:3"), std::string::npos);
   EXPECT_NE(script.find("index 1 using 1:3"), std::string::npos);

@@ -1,0 +1,102 @@
+#include "driver/tool/text.hpp"
+
+#include <cstdio>
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at `i` (1 for ASCII), or 0 if
+// the bytes there are not one. Overlong forms and surrogates are invalid.
+std::size_t sequenceLength(std::string_view s, std::size_t i, unsigned& codePoint) {
+  const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned lead = byte(i);
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned min = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, min = 0x80, codePoint = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, min = 0x800, codePoint = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, min = 0x10000, codePoint = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > s.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    codePoint = (codePoint << 6) | (byte(i + k) & 0x3F);
+  }
+  if (codePoint < min || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+bool isControl(unsigned codePoint) {
+  return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+}
+
+void appendHex(std::string& out, unsigned char c) {
+  char buf[5];
+  std::snprintf(buf, sizeof buf, "\\x%02X", c);
+  out += buf;
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned codePoint = 0;
+    const std::size_t length = sequenceLength(text, i, codePoint);
+    if (length > 0 && !isControl(codePoint)) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    // A C1 control is escaped byte by byte, like an invalid sequence.
+    const std::size_t bad = length > 0 ? length : 1;
+    for (std::size_t k = i; k < i + bad; ++k) {
+      switch (text[k]) {
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default:
+          appendHex(out, static_cast<unsigned char>(text[k]));
+      }
+    }
+    i += bad;
+  }
+  return out;
+}
+
+std::string titleText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned codePoint = 0;
+    const std::size_t length = sequenceLength(text, i, codePoint);
+    if (length == 0) {
+      out += '?';
+      ++i;
+    } else {
+      if (isControl(codePoint))
+        out += ' ';
+      else
+        out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}

@@ -1,0 +1,109 @@
+// Escaping text for the terminal and for plot titles, and the warnings about
+// problems that are valid but usually a mistake.
+#include "driver/tool/checks.hpp"
+
+#include <gtest/gtest.h>
+
+#include "driver/tool/text.hpp"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(Printable, EscapesEveryNonPrintableByteAndKeepsUtf8) {
+  EXPECT_EQ(printable("net_1.input"), "net_1.input");
+  EXPECT_EQ(printable("réseau ✓.input"), "réseau ✓.input");
+  EXPECT_EQ(printable("a\0b"s), "a\\x00b");
+  EXPECT_EQ(printable("x\ny\rz\t"), "x\\ny\\rz\\t");
+  EXPECT_EQ(printable("\x1b[31mred\x7f"), "\\x1B[31mred\\x7F");
+  EXPECT_EQ(printable("\xc2\x9b"
+                      "2J"),
+            "\\xC2\\x9B2J");                       // C1 control CSI, UTF-8 encoded
+  EXPECT_EQ(printable("\xff\xc3"), "\\xFF\\xC3");  // not UTF-8; cut sequence
+  EXPECT_EQ(printable("\xc0\xaf"), "\\xC0\\xAF");  // overlong '/'
+  // What comes out is printable ASCII or UTF-8 again: escaping is stable.
+  EXPECT_EQ(printable(printable("\x01\xfe")), printable("\x01\xfe"));
+}
+
+TEST(TitleText, BlanksControlsAndReplacesBrokenBytes) {
+  EXPECT_EQ(titleText("p\n!touch PWNED\n.input"), "p !touch PWNED .input");
+  EXPECT_EQ(titleText("a\0b\x1b\xc2\x85"s), "a b  ");
+  EXPECT_EQ(titleText("ü\xff"), "ü?");
+}
+
+Problem parse(const std::string& text) {
+  Problem p;
+  const ReadOutcome read = readProblem(text, p);
+  EXPECT_TRUE(read.ok) << read.error;
+  return p;
+}
+
+bool mentions(const std::vector<std::string>& warnings, const std::string& part) {
+  for (const std::string& w : warnings)
+    if (w.find(part) != std::string::npos) return true;
+  return false;
+}
+
+TEST(Warnings, NoneForAnOrdinaryProblem) {
+  EXPECT_TRUE(
+      problemWarnings(parse("3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n2 0.5 0.5\n"), 0, true).empty());
+}
+
+TEST(Warnings, IsolatedNodesTerminalsWithoutEdgesAndOddFlags) {
+  // Nodes 1..5 (numbered from 1): edge 2-3 only; terminals 1 and 2; node 4
+  // has flag 2, node 5 flag -1. Shown from 1.
+  const Problem p = parse("5 1\n0,0,1,2,2,2,\n3,2,\n1,1,0,2,-1,\n2 0.5 0.5\n");
+  const auto w = problemWarnings(p, 1, false);
+  ASSERT_EQ(w.size(), 3u) << ::testing::PrintToString(w);
+  EXPECT_EQ(w[0], "2 nodes (4, 5) without any edge (isolated)");
+  EXPECT_NE(w[1].find("terminal 1 without any edge"), std::string::npos) << w[1];
+  EXPECT_NE(w[1].find("reliability is 0"), std::string::npos) << w[1];
+  EXPECT_NE(w[2].find("node 4 has 2, 5 has -1"), std::string::npos) << w[2];
+
+  // Numbered from 0, the hint about --base 1 comes only from an edge list.
+  EXPECT_TRUE(mentions(problemWarnings(p, 0, true), "--base 1"));
+  EXPECT_FALSE(mentions(problemWarnings(p, 0, false), "--base 1"));
+  EXPECT_FALSE(mentions(problemWarnings(p, 1, true), "--base 1"));
+}
+
+TEST(Warnings, FewerThanTwoTerminals) {
+  const auto one = problemWarnings(parse("2 1\n0,1,2,\n2,1,\n0,1,\n2 0.5 0.5\n"), 0, false);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0],
+            "only one terminal (node 1): with fewer than two terminals the reliability is "
+            "reported as 0");
+  const auto none = problemWarnings(parse("2 1\n0,1,2,\n2,1,\n0,0,\n2 0.5 0.5\n"), 0, false);
+  EXPECT_TRUE(mentions(none, "no terminal"));
+}
+
+TEST(Warnings, LongListsAreCut) {
+  std::string text = "40 0\n";
+  for (int i = 0; i <= 40; ++i)
+    text += "0,";
+  text += "\n\n1,1,";
+  for (int i = 2; i < 40; ++i)
+    text += "0,";
+  text += "\n2 0.5 0.5\n";
+  const auto w = problemWarnings(parse(text), 0, false);
+  EXPECT_TRUE(mentions(w, "38 nodes (2, 3, 4, 5, 6, 7, 8, 9, 10, 11 and 28 more)"))
+      << ::testing::PrintToString(w);
+  EXPECT_TRUE(mentions(w, "2 terminals (0, 1) without any edge"));
+}
+
+TEST(TrailingText, FoundWhereTheReaderStops) {
+  const std::string body = "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n2 0.5 ";
+  EXPECT_EQ(trailingTextWarning(body + "0.5\n\n", parse(body + "0.5\n\n")), "");
+  EXPECT_EQ(endOfProblem(body + "0.5 x", parse(body + "0.5 x")), body.size() + 3);
+  // Lists without blanks, signs, a hexadecimal threshold and text glued to it.
+  const std::string dense = "3 3 0,2,4,6,2,3,1,3,1,2,+1,1,0,2 0.5 0x1p-1done";
+  EXPECT_EQ(endOfProblem(dense, parse(dense)), dense.size() - 4);
+
+  const std::string extra = body + "0.5 0.7\n# second try\x01\n";
+  EXPECT_EQ(trailingTextWarning(extra, parse(extra)),
+            "line 5: text after the threshold is ignored: '0.7\\n# second try\\x01\\n' (18 bytes)");
+  const std::string longer = body + "0.5\n" + std::string(100, 'y');
+  EXPECT_NE(trailingTextWarning(longer, parse(longer)).find("yyy'... (100 bytes)"),
+            std::string::npos);
+}
+
+}  // namespace
