@@ -1,7 +1,5 @@
 #include "driver/tool/checks.hpp"
 
-#include <cstdlib>
-
 #include "driver/tool/text.hpp"
 
 namespace {
@@ -27,46 +25,6 @@ std::string counted(const std::vector<std::string>& items, const std::string& on
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
-class Walker {
- public:
-  explicit Walker(std::string_view text) : text_(text) {}
-
-  // One "%d" (and its comma when `list`); false if the text has no integer here.
-  bool integer(bool list) {
-    skipBlanks();
-    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-    const std::size_t digits = pos_;
-    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9')
-      ++pos_;
-    if (pos_ == digits) return false;
-    if (list && pos_ < text_.size() && text_[pos_] == ',') ++pos_;
-    return true;
-  }
-
-  // One "%lf": as much as strtod takes.
-  bool real() {
-    skipBlanks();
-    // strtod needs a terminated string; a number is short, so a bounded
-    // copy is enough and keeps this linear in the file.
-    const std::string copy(text_.substr(pos_, 512));
-    char* end = nullptr;
-    std::strtod(copy.c_str(), &end);
-    if (end == copy.c_str()) return false;
-    pos_ += static_cast<std::size_t>(end - copy.c_str());
-    return true;
-  }
-
-  std::size_t pos() const { return pos_; }
-
- private:
-  void skipBlanks() {
-    while (pos_ < text_.size() && isBlank(text_[pos_]))
-      ++pos_;
-  }
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
 
 }  // namespace
 
@@ -106,19 +64,7 @@ std::vector<std::string> problemWarnings(const Problem& problem, int base, bool 
   return out;
 }
 
-std::size_t endOfProblem(std::string_view text, const Problem& problem) {
-  Walker walk(text);
-  const long long lists = 2LL * problem.N + 1 + 2LL * problem.M;
-  if (!walk.integer(false) || !walk.integer(false)) return std::string_view::npos;
-  for (long long i = 0; i < lists; ++i)
-    if (!walk.integer(true)) return std::string_view::npos;
-  if (!walk.integer(false) || !walk.real() || !walk.real()) return std::string_view::npos;
-  return walk.pos();
-}
-
-std::string trailingTextWarning(std::string_view text, const Problem& problem) {
-  const std::size_t end = endOfProblem(text, problem);
-  if (end == std::string_view::npos) return "";
+std::string trailingTextWarning(std::string_view text, std::size_t end) {
   std::size_t start = end;
   while (start < text.size() && isBlank(text[start]))
     ++start;

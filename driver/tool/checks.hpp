@@ -15,12 +15,7 @@
 // make-input with --base 0). Each is one line without "warning: ".
 std::vector<std::string> problemWarnings(const Problem& problem, int base, bool edgeListBase);
 
-// Where dcr's reader stopped in `text`, which it accepted as `problem`: the
-// offset just past the threshold. Found by walking the file's layout again
-// (N, M, the three lists, D, p, threshold); std::string_view::npos if the
-// walk does not agree with the text.
-std::size_t endOfProblem(std::string_view text, const Problem& problem);
-
-// A warning about non-blank text after the threshold, which dcr ignores;
-// "" when there is none.
-std::string trailingTextWarning(std::string_view text, const Problem& problem);
+// A warning about non-blank text after the threshold, which dcr never
+// reads; `end` is where the reader stopped (ReadOutcome::end). "" when
+// there is none.
+std::string trailingTextWarning(std::string_view text, std::size_t end);

@@ -119,11 +119,12 @@ bool writeOutput(const std::string& path, const std::string& text) {
 
 // Reads and checks a problem file with dcr's reader. Returns kOk or the
 // status already reported.
-int loadProblem(const std::string& path, Problem& problem, std::string& text) {
+int loadProblem(const std::string& path, Problem& problem, std::string& text, std::size_t& end) {
   if (!readInput(path, text))
     return fail(kUnreadable, "cannot read the problem file '" + path + "'");
   const ReadOutcome read = readProblem(text, problem);
   if (!read.ok) return fail(kBadInput, path + ": " + read.error);
+  end = read.end;
   return kOk;
 }
 
@@ -191,10 +192,11 @@ int runShow(const ShowArgs& a) {
     return fail(kUsage, "--base " + a.base + ": the first node number must be 0 or 1");
   Problem problem;
   std::string text;
-  if (int status = loadProblem(a.file, problem, text); status != kOk) return status;
+  std::size_t end = 0;
+  if (int status = loadProblem(a.file, problem, text, end); status != kOk) return status;
   for (const std::string& warning : problemWarnings(problem, base, false))
     warn(a.file, warning);
-  if (std::string trailing = trailingTextWarning(text, problem); !trailing.empty())
+  if (std::string trailing = trailingTextWarning(text, end); !trailing.empty())
     warn(a.file, trailing);
 
   const auto number = [base](int node) { return std::to_string(node + base); };
@@ -320,7 +322,8 @@ int runSweep(const SweepArgs& a) {
 
   Problem problem;
   std::string text;
-  if (int status = loadProblem(a.file, problem, text); status != kOk) return status;
+  std::size_t end = 0;
+  if (int status = loadProblem(a.file, problem, text, end); status != kOk) return status;
   if (ps.empty()) ps.push_back(problem.R);
   if (ds.empty()) ds.push_back(problem.D);
   if (!a.threshold.empty()) problem.R0 = threshold;

@@ -236,7 +236,9 @@ TEST(Errors, NameTheBadArgumentOrLine) {
   const std::vector<BadCall> calls = {
       {{"frobnicate"}, 64, "unknown subcommand 'frobnicate'"},
       {{"sweep", "input", "--p", "0:1:0"}, 64, "--p 0:1:0: STEP 0 must be positive"},
-      {{"sweep", "input", "--diameter", "a:3"}, 64, "--diameter a:3: FROM 'a' is not a decimal integer"},
+      {{"sweep", "input", "--diameter", "a:3"},
+       64,
+       "--diameter a:3: FROM 'a' is not a decimal integer"},
       {{"sweep", "input"}, 64, "nothing to sweep"},
       {{"show", "missing.input"}, 1, "'missing.input'"},
       {{"make-input", "tri.edges", "--terminals", "all", "-D", "2", "--p", "2", "--threshold", "1"},
