@@ -20,7 +20,7 @@ std::string plotFormatOf(const std::string& path, PlotFormat& format);
 // Line colours, one a series in this order (then again with another dash
 // pattern): dark enough to read on white, and apart from each other.
 inline constexpr const char* kPlotColours[] = {"#0060B0", "#C03A00", "#007A4D", "#7B3294",
-                                               "#1A1A1A", "#8C510A", "#B0006B", "#00707A"};
+                                               "#1A1A1A", "#8C510A", "#B0006B", "#606000"};
 
 struct PlotSeries {
   std::string title;      // key entry, e.g. "D = 3"

@@ -57,6 +57,27 @@ TEST(EdgeListParse, ErrorsNameTheLine) {
   EXPECT_NE(parseError("# only a comment\n").find("no edges"), std::string::npos);
 }
 
+// Nothing is sized by a node number before the edge count is known: a
+// number far past what the edges can join needs --nodes, and --nodes has a
+// ceiling of its own.
+TEST(EdgeListParse, FarNodeNumbersNeedNodes) {
+  EXPECT_EQ(parseError("0 1\n1 2000000000\n"),
+            "line 2: node 2000000000 is far beyond what 2 edges can join, so it is probably a "
+            "typo; networks of more than 10000000 nodes are not supported");
+  const std::string far = parseError("# from 1\n1 2\n2 3000\n2 3\n", 1);
+  EXPECT_EQ(far.rfind("line 3: node 3000 is far beyond what 3 edges can join", 0), 0u) << far;
+  EXPECT_NE(far.find("give --nodes 3000"), std::string::npos) << far;
+
+  EdgeList list;
+  // 2 * edges + kSpareNodes is the largest count taken without --nodes.
+  EXPECT_EQ(parseEdgeList("0 1\n1 1003\n", 0, -1, list), "");
+  EXPECT_EQ(list.nodes, 2 * 2 + kSpareNodes);
+  EXPECT_NE(parseError("0 1\n1 1004\n"), "");
+  EXPECT_EQ(parseEdgeList("0 1\n1 3000\n", 0, 3001, list), "");
+  EXPECT_EQ(list.nodes, 3001);
+  EXPECT_NE(parseError("0 1\n", 0, kMaxNodes + 1).find("more than 10000000"), std::string::npos);
+}
+
 TEST(Terminals, ListsAllAndErrors) {
   std::vector<int> flags;
   ASSERT_EQ(parseTerminals("0,3", 0, 5, flags), "");
@@ -150,8 +171,12 @@ TEST(Numbers, ShortestTextRoundTripsAndParsingIsStrict) {
   for (const char* bad : {"", " 0.5", "0.5x", "nan", "inf"})
     EXPECT_FALSE(parseDouble(bad, d)) << bad;
   int i = 0;
-  for (const char* bad : {"", "+", "1.5", "3000000000"})
+  for (const char* bad : {"", "+", "1.5", "3000000000", "0x10", "1e3", " 1", "--1"})
     EXPECT_FALSE(parseInt(bad, i)) << bad;
+  ASSERT_TRUE(parseInt("010", i));  // decimal, never octal
+  EXPECT_EQ(i, 10);
+  ASSERT_TRUE(parseInt("-1", i));
+  EXPECT_EQ(i, -1);
 }
 
 }  // namespace
