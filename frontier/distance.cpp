@@ -1,0 +1,240 @@
+#include "frontier/distance.hpp"
+
+#include <algorithm>
+#include <deque>
+
+namespace frontier {
+
+namespace {
+
+// Hop distances from `from` over `adj`, capped at `inf`.
+void capped(const std::vector<std::vector<int>>& adj, int from, int inf, std::vector<int>& dist) {
+  std::fill(dist.begin(), dist.end(), inf);
+  std::deque<int> queue{from};
+  dist[from] = 0;
+  while (!queue.empty()) {
+    const int v = queue.front();
+    queue.pop_front();
+    if (dist[v] + 1 >= inf) continue;
+    for (int w : adj[v])
+      if (dist[w] == inf) dist[w] = dist[v] + 1, queue.push_back(w);
+  }
+}
+
+}  // namespace
+
+DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
+  const int m = plan.levels(), n = plan.nodes;
+  K_ = static_cast<int>(plan.terminals.size());
+  D_ = plan.maxHops;
+  inf_ = D_ + 1;
+  for (int x = 0; x < K_; ++x)
+    for (int y = x + 1; y < K_; ++y)
+      pairA_.push_back(x), pairB_.push_back(y);
+  pairBytes_ = static_cast<int>((pairA_.size() + 7) / 8);
+  pairs_.resize(pairBytes_);
+
+  std::vector<int> terminalIndex(n, -1);
+  for (int k = 0; k < K_; ++k)
+    terminalIndex[plan.terminals[k]] = k;
+  auto passed = [&](int level) {  // terminals whose edges all lie before `level`
+    std::vector<int> t;
+    for (int v : plan.terminals)
+      if (plan.last[v] >= 0 && plan.last[v] < level) t.push_back(v);
+    return t;
+  };
+  widths_.resize(m + 1);
+  for (int i = 0; i <= m; ++i) {
+    const int f = static_cast<int>(plan.frontier[i].size());
+    const int t = static_cast<int>(passed(i).size());
+    widths_[i] = f * (f - 1) / 2 + t * f + pairBytes_;
+  }
+
+  std::vector<std::vector<int>> adj(n);  // undecided edges: those after the current one
+  std::vector<int> dist(n), position(n, -1);
+  levels_.resize(m);
+  std::size_t widestWork = 0, widestNodes = 0;
+  for (int i = m - 1; i >= 0; --i) {
+    Level& L = levels_[i];
+    const auto& F = plan.frontier[i];
+    const auto T = passed(i);
+    std::vector<int> work = F;
+    work.insert(work.end(), T.begin(), T.end());
+    const auto [eu, ev] = plan.edges[i];
+    for (int v : {eu, ev})
+      if (std::find(work.begin(), work.end(), v) == work.end()) work.push_back(v);
+    std::vector<int> nodes = work;
+    for (int v : plan.terminals)
+      if (plan.first[v] > i) nodes.push_back(v);
+    std::fill(position.begin(), position.end(), -1);
+    for (std::size_t k = 0; k < nodes.size(); ++k)
+      position[nodes[k]] = static_cast<int>(k);
+    L.work = static_cast<int>(work.size());
+    L.nodes = static_cast<int>(nodes.size());
+    L.u = position[eu];
+    L.v = position[ev];
+    auto pos8 = [&](int v) { return static_cast<std::uint16_t>(position[v]); };
+    for (std::size_t a = 0; a < F.size(); ++a)
+      for (std::size_t b = a + 1; b < F.size(); ++b)
+        L.in.push_back({pos8(F[a]), pos8(F[b])});
+    for (int t : T)
+      for (int c : F)
+        L.in.push_back({pos8(t), pos8(c)});
+    const auto& F1 = plan.frontier[i + 1];
+    const auto T1 = passed(i + 1);
+    for (std::size_t a = 0; a < F1.size(); ++a)
+      for (std::size_t b = a + 1; b < F1.size(); ++b)
+        L.out.push_back({pos8(F1[a]), pos8(F1[b])});
+    L.outPassed = static_cast<int>(L.out.size());
+    for (int t : T1)
+      for (int c : F1)
+        L.out.push_back({pos8(t), pos8(c)});
+    L.terminalNode.resize(K_);
+    for (int k = 0; k < K_; ++k)
+      L.terminalNode[k] = position[plan.terminals[k]];
+    // Distances over the undecided edges between the nodes that still have
+    // some: the next frontier and the untouched terminals.
+    L.undecided.assign(nodes.size() * nodes.size(), static_cast<std::uint8_t>(inf_));
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      L.undecided[k * nodes.size() + k] = 0;
+      const int v = nodes[k];
+      if (plan.last[v] <= i) continue;  // no undecided edge left
+      capped(adj, v, inf_, dist);
+      for (std::size_t j = 0; j < nodes.size(); ++j)
+        L.undecided[k * nodes.size() + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
+    }
+    adj[eu].push_back(ev);
+    adj[ev].push_back(eu);
+    widestWork = std::max(widestWork, work.size());
+    widestNodes = std::max(widestNodes, nodes.size());
+  }
+  // The root: all edges undecided.
+  for (std::size_t p = 0; p < pairA_.size() && !rootRejects_; ++p) {
+    capped(adj, plan.terminals[pairA_[p]], inf_, dist);
+    if (dist[plan.terminals[pairB_[p]]] > D_) rootRejects_ = true;
+  }
+  dist_.resize(widestWork * widestWork + 1);
+  colU_.resize(widestWork + 1);
+  colV_.resize(widestWork + 1);
+  best_.resize(K_ * widestNodes + 1);
+  weight_.resize(widestNodes * widestNodes + 1);
+  finished_.resize(widestNodes + 1);
+}
+
+Outcome DistanceSpec::root(std::uint8_t* out) const {
+  if (rootRejects_) return Outcome::kRejected;
+  std::fill(out, out + pairBytes_, 0);
+  return Outcome::kState;
+}
+
+Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out) {
+  const Level& L = levels_[level];
+  const int W = L.work, N = L.nodes, inf = inf_, D = D_;
+  std::uint8_t* d = dist_.data();
+  std::fill(d, d + W * W, static_cast<std::uint8_t>(inf));
+  for (int k = 0; k < W; ++k)
+    d[k * W + k] = 0;
+  const std::size_t nin = L.in.size();
+  for (std::size_t e = 0; e < nin; ++e) {
+    const Entry x = L.in[e];
+    d[x.a * W + x.b] = d[x.b * W + x.a] = parent[e];
+  }
+  std::uint8_t* sat = pairs_.data();
+  std::copy(parent + nin, parent + nin + pairBytes_, sat);
+  const int P = static_cast<int>(pairA_.size());
+
+  if (works) {
+    // d(a,b) = min(d(a,b), d(a,u) + 1 + d(v,b), d(a,v) + 1 + d(u,b)).
+    std::uint8_t* cu = colU_.data();
+    std::uint8_t* cv = colV_.data();
+    for (int k = 0; k < W; ++k)
+      cu[k] = d[k * W + L.u], cv[k] = d[k * W + L.v];
+    for (int a = 0; a < W; ++a) {
+      const int au = cu[a] + 1, av = cv[a] + 1;
+      if (au > inf && av > inf) continue;
+      std::uint8_t* row = d + a * W;
+      for (int b = 0; b < W; ++b) {
+        const int c = std::min(au + cv[b], av + cu[b]);
+        if (c < row[b]) row[b] = static_cast<std::uint8_t>(c);
+      }
+    }
+    for (int p = 0; p < P; ++p) {
+      if (sat[p >> 3] >> (p & 7) & 1) continue;
+      const int x = L.terminalNode[pairA_[p]], y = L.terminalNode[pairB_[p]];
+      if (x < W && y < W && d[x * W + y] <= D)
+        sat[p >> 3] |= static_cast<std::uint8_t>(1 << (p & 7));
+    }
+  }
+  bool open = false;
+  for (int p = 0; p < P && !open; ++p)
+    open = !(sat[p >> 3] >> (p & 7) & 1);
+  if (!open) return Outcome::kAccepted;
+
+  // best(x, .) for the terminals of open pairs: Dijkstra over the decided
+  // distances and the undecided-edge distances, dense (N is small).
+  std::uint8_t* w = weight_.data();
+  for (int a = 0; a < N; ++a)
+    for (int b = 0; b < N; ++b) {
+      const int dec = a < W && b < W ? d[a * W + b] : inf;
+      w[a * N + b] = static_cast<std::uint8_t>(std::min<int>(dec, L.undecided[a * N + b]));
+    }
+  std::uint8_t* best = best_.data();
+  auto isOpen = [&](int p) { return !(sat[p >> 3] >> (p & 7) & 1); };
+  std::uint8_t* finished = finished_.data();
+  for (int k = 0; k < K_; ++k) {
+    bool in = false;
+    for (int p = 0; p < P && !in; ++p)
+      in = isOpen(p) && (pairA_[p] == k || pairB_[p] == k);
+    if (!in) continue;
+    std::uint8_t* row = best + k * N;
+    std::fill(row, row + N, static_cast<std::uint8_t>(inf));
+    std::fill(finished, finished + N, 0);
+    row[L.terminalNode[k]] = 0;
+    for (int round = 0; round < N; ++round) {
+      int at = -1, low = inf;
+      for (int c = 0; c < N; ++c)
+        if (!finished[c] && row[c] < low) low = row[c], at = c;
+      if (at < 0) break;
+      finished[at] = 1;
+      const std::uint8_t* wr = w + at * N;
+      for (int c = 0; c < N; ++c) {
+        const int via = low + wr[c];
+        if (via < row[c]) row[c] = static_cast<std::uint8_t>(via);
+      }
+    }
+  }
+  for (int p = 0; p < P; ++p)
+    if (isOpen(p) && best[pairA_[p] * N + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
+
+  // Write the child, each entry kept only if some open pair can use it.
+  const int nout = static_cast<int>(L.out.size());
+  for (int e = 0; e < nout; ++e) {
+    const Entry x = L.out[e];
+    const int val = d[x.a * W + x.b];
+    bool useful = false;
+    if (val <= D) {
+      if (e >= L.outPassed) {
+        int ka = 0;
+        while (L.terminalNode[ka] != x.a)
+          ++ka;
+        for (int p = 0; p < P && !useful; ++p) {
+          if (!isOpen(p)) continue;
+          const int y = pairA_[p] == ka ? pairB_[p] : pairB_[p] == ka ? pairA_[p] : -1;
+          useful = y >= 0 && val + best[y * N + x.b] <= D;
+        }
+      } else {
+        for (int p = 0; p < P && !useful; ++p) {
+          if (!isOpen(p)) continue;
+          const std::uint8_t* bx = best + pairA_[p] * N;
+          const std::uint8_t* by = best + pairB_[p] * N;
+          useful = bx[x.a] + val + by[x.b] <= D || bx[x.b] + val + by[x.a] <= D;
+        }
+      }
+    }
+    out[e] = static_cast<std::uint8_t>(useful ? val : inf);
+  }
+  std::copy(sat, sat + pairBytes_, out + nout);
+  return Outcome::kState;
+}
+
+}  // namespace frontier

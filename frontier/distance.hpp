@@ -1,0 +1,65 @@
+// Distance state (hop limit D): capped hop distances over the working
+// decided edges between portals, and the terminal pairs already within D.
+//
+// Portals of level i: the frontier F (Plan::frontier[i]) and the passed
+// terminals T (terminals whose edges are all decided, in terminal order).
+// State of level i, one byte per distance, D + 1 meaning "too far / of no
+// use":
+//
+//   [ d(F0,F1) d(F0,F2) .. d(F1,F2) .. ]  [ d(T0,F0) .. d(T0,Ff-1) d(T1,F0) .. ]  [ pair bits ]
+//     F x F, upper triangle                 T x F                                 K(K-1)/2 bits
+//
+// Two passed terminals need no entry: their distance is final, so it went
+// into the pair bits when the second one passed.
+//
+// Each branch also works out, for every terminal x in a pair not yet within
+// D, best(x, .): its distance to every node when all undecided edges are
+// taken to work (the state's distances plus the undecided-edge distances).
+// A pair with best > D rejects the branch; a stored entry d(a, b) that no
+// open pair (x, y) can use, i.e. best(x,a) + d(a,b) + best(b,y) > D both
+// ways round, becomes D + 1. A passed terminal is only ever an end of a
+// path, so its entries count only for its own pairs. This keeps the state
+// canonical enough that branches differing only in useless detail merge.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "frontier/plan.hpp"
+#include "frontier/sweep.hpp"
+
+namespace frontier {
+
+class DistanceSpec {
+ public:
+  explicit DistanceSpec(const Plan& plan);
+  int width(int level) const { return widths_[level]; }
+  Outcome root(std::uint8_t* out) const;
+  Outcome child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out);
+
+ private:
+  struct Entry {
+    std::uint16_t a, b;  // work positions
+  };
+  struct Level {
+    int work = 0;            // work positions: F_i, then T_i, then the edge's new ends
+    int nodes = 0;           // best() nodes: the work positions, then untouched terminals
+    int u = 0, v = 0;        // the edge's ends
+    std::vector<Entry> in;   // parent bytes -> work positions
+    std::vector<Entry> out;  // child bytes <- work positions
+    int outPassed = 0;       // the first outPassed.. entries of `out` start at a passed terminal
+    std::vector<int> terminalNode;        // per terminal: its best() node
+    std::vector<std::uint8_t> undecided;  // nodes x nodes: distances over undecided edges
+  };
+  const Plan& plan_;
+  int K_ = 0, D_ = 0, inf_ = 0, pairBytes_ = 0;
+  std::vector<int> widths_;
+  std::vector<Level> levels_;
+  bool rootRejects_ = false;
+  // Scratch, sized for the widest level.
+  std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_;
+  std::vector<std::uint8_t> pairs_;
+  std::vector<int> pairA_, pairB_;  // terminal indices of pair p
+};
+
+}  // namespace frontier

@@ -1,0 +1,166 @@
+// The frontier engine: diameter-constrained K-terminal reliability by a
+// decision diagram built level by level, independent of myGraph.
+//
+// Contract
+// --------
+// A Problem is n nodes (0 .. n-1), an undirected edge list (self-loops are
+// ignored, parallel edges allowed), K terminals and a hop limit D (D < 0: no
+// limit). Edge e works with probability p_e, independently. The reliability
+// R is the probability that every two terminals are joined by a path of at
+// most D working edges.
+//
+//   solveDouble     R and 1 - R in double precision, each with a rigorous
+//                   bound on its absolute error (input conversion included:
+//                   the caller passes p_e and q_e = 1 - p_e each rounded to
+//                   nearest from its decimal text).
+//   solveExact      R and 1 - R as exact fractions (p_e rational).
+//   reliabilityPolynomial
+//                   counts N_0 .. N_m of working edge sets of each size that
+//                   meet the hop condition: R(p) = sum N_k p^k (1-p)^(m-k),
+//                   m = edges as given.
+//   Diagram         levels built once, then R(p) for many uniform p.
+//
+// Every call returns a Status. Only kComplete carries the value; kDecided,
+// kTimeLimit and kCancelled carry proved bounds lower <= R <= upper;
+// kMemoryLimit means the levels would not fit in Options::memoryBytes (use
+// the other engine); kTooFewTerminals (K < 2 after removing duplicates),
+// kInvalidInput (node out of range, probability outside [0, 1], counts that
+// do not match) and kUnsupported (D above 253 and below n - 1, or more than
+// 127 frontier nodes) compute nothing. Nothing throws out of these calls.
+//
+// The method: edges are ordered so that few nodes are open at once (the
+// frontier); after each prefix of decisions a state holds what the rest
+// needs to know. Without a hop limit the state is the partition of the
+// frontier with terminal marks (connectivity.cpp); with one it is the capped
+// distances between portals, the frontier nodes and the terminals already
+// passed, and the terminal pairs already within D (distance.cpp). Branches
+// with equal states merge (sweep.hpp).
+#pragma once
+
+#include <gmpxx.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace frontier {
+
+struct Problem {
+  int nodes = 0;
+  std::vector<std::pair<int, int>> edges;
+  std::vector<int> terminals;
+  int maxHops = -1;  // D; negative means no limit
+};
+
+enum class Status {
+  kComplete,         // the value is exact (or within its error bound)
+  kDecided,          // stopped: the bounds settle the decide threshold
+  kTimeLimit,        // stopped at the time limit; bounds only
+  kCancelled,        // stopped by Options::cancelled; bounds only
+  kMemoryLimit,      // a level would exceed Options::memoryBytes
+  kTooFewTerminals,  // fewer than two distinct terminals
+  kInvalidInput,     // see the contract above; `message` says what
+  kUnsupported,      // see the contract above; `message` says what
+};
+const char* statusName(Status status);
+
+// Which state the sweep keeps. kAuto: connectivity when D < 0 or D >= n - 1
+// (then the hop limit cannot bind), distances otherwise. kDistance forces
+// distances (it needs D >= 0).
+enum class StateKind { kAuto, kConnectivity, kDistance };
+
+struct Progress {
+  int edge = 0;                 // edges decided so far
+  int edges = 0;                // edges in the sweep (after removing useless ones)
+  std::uint64_t states = 0;     // states at the level being built
+  double lower = 0, upper = 1;  // proved bounds so far
+};
+
+struct Options {
+  double timeLimit = -1;                           // seconds; negative: none. 0 stops at once
+  std::optional<double> decide;                    // stop once R >= decide or R < decide is proved
+  std::size_t memoryBytes = std::size_t{4} << 30;  // bound on the sweep's tables
+  std::function<void(const Progress&)> progress;   // at most ~5 calls per second
+  std::function<bool()> cancelled;                 // polled with the clock
+  StateKind kind = StateKind::kAuto;
+};
+
+struct Stats {
+  StateKind kind = StateKind::kAuto;       // the kind that ran
+  int edgesUsed = 0;                       // edges left after removing useless ones
+  int maxFrontier = 0;                     // most portals (frontier + passed terminals)
+  std::uint64_t statesCreated = 0;         // over all levels
+  std::uint64_t widestLevel = 0;           // most states in one level
+  std::vector<std::uint64_t> levelStates;  // states per level, root first
+  std::size_t peakBytes = 0;               // most table bytes held at once
+  int stateBytes = 0;                      // widest state encoding, bytes
+  double seconds = 0;
+};
+
+struct DoubleResult {
+  Status status = Status::kInvalidInput;
+  double reliability = 0, reliabilityError = 0;      // |R - reliability| <= error
+  double unreliability = 0, unreliabilityError = 0;  // |(1-R) - unreliability| <= error
+  double lower = 0, upper = 1;                       // lower <= R <= upper, always
+  Stats stats;
+  std::string message;
+};
+
+struct ExactResult {
+  Status status = Status::kInvalidInput;
+  mpq_class reliability, unreliability;  // exact when kComplete
+  mpq_class lower = 0, upper = 1;        // lower <= R <= upper, always
+  Stats stats;
+  std::string message;
+};
+
+DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
+                         const std::vector<double>& q, const Options& options = {});
+// q_e = 1 - p_e computed in double; fine for tests and for exactly
+// representable p, adds one rounding per edge otherwise (still bounded).
+DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
+                         const Options& options = {});
+ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
+                       const Options& options = {});
+
+struct Polynomial {
+  Status status = Status::kInvalidInput;
+  std::vector<mpz_class> counts;  // N_0 .. N_m
+  Stats stats;
+  std::string message;
+  mpq_class evaluate(const mpq_class& p) const;
+};
+Polynomial reliabilityPolynomial(const Problem& problem, const Options& options = {});
+
+// The levels with their transitions kept; evaluate() is one pass over them.
+class Diagram {
+ public:
+  struct Value {
+    double reliability = 0, error = 0;  // |R(p) - reliability| <= error
+    double lower = 0, upper = 1;
+  };
+  // Builds the levels; status() says whether that worked (the decide and
+  // time options end it early: then the diagram is not usable).
+  static Diagram build(const Problem& problem, const Options& options = {});
+  Status status() const { return status_; }
+  const std::string& message() const { return message_; }
+  const Stats& stats() const { return stats_; }
+  // R at one working probability for every edge; q = 1 - p rounded to
+  // nearest from the same decimal text (see solveDouble).
+  Value evaluate(double p, double q) const;
+  Value evaluate(double p) const { return evaluate(p, 1.0 - p); }
+
+ private:
+  Status status_ = Status::kInvalidInput;
+  std::string message_;
+  Stats stats_;
+  int rootCode_ = 0;  // see sweep.hpp: kAccept, kReject or state 0
+  // children_[level][2 * s + works]: the child code of state s.
+  std::vector<std::vector<std::int32_t>> children_;
+};
+
+}  // namespace frontier

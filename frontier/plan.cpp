@@ -1,0 +1,331 @@
+#include "frontier/plan.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <numeric>
+
+namespace frontier {
+
+bool Plan::isTerminal(int v) const {
+  return std::binary_search(terminals.begin(), terminals.end(), v);
+}
+
+namespace {
+
+using EdgeList = std::vector<std::pair<int, int>>;
+
+// Hop distances from `from` over the edges whose `alive` flag is set.
+std::vector<int> bfs(int nodes, const EdgeList& edges, const std::vector<char>& alive, int from) {
+  std::vector<std::vector<int>> adj(nodes);
+  for (std::size_t e = 0; e < edges.size(); ++e)
+    if (alive[e]) {
+      adj[edges[e].first].push_back(edges[e].second);
+      adj[edges[e].second].push_back(edges[e].first);
+    }
+  std::vector<int> dist(nodes, INT_MAX);
+  std::deque<int> queue{from};
+  dist[from] = 0;
+  while (!queue.empty()) {
+    const int v = queue.front();
+    queue.pop_front();
+    for (int w : adj[v])
+      if (dist[w] == INT_MAX) {
+        dist[w] = dist[v] + 1;
+        queue.push_back(w);
+      }
+  }
+  return dist;
+}
+
+// Drops edges that no terminal pair can use: edges hanging off non-terminal
+// leaves, edges away from every terminal, and (with a hop limit) edges on no
+// walk of at most D edges between two terminals. Repeats until stable,
+// because each cut can lengthen distances or make new leaves.
+void cutUseless(const Plan& plan, const EdgeList& edges, std::vector<char>& alive) {
+  const int n = plan.nodes;
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::vector<int> degree(n, 0);
+    for (std::size_t e = 0; e < edges.size(); ++e)
+      if (alive[e]) ++degree[edges[e].first], ++degree[edges[e].second];
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+      if (!alive[e]) continue;
+      const auto [u, v] = edges[e];
+      if ((degree[u] == 1 && !plan.isTerminal(u)) || (degree[v] == 1 && !plan.isTerminal(v))) {
+        alive[e] = 0;
+        changed = true;
+      }
+    }
+    std::vector<std::vector<int>> dist;
+    for (int t : plan.terminals)
+      dist.push_back(bfs(n, edges, alive, t));
+    const long long limit = plan.kind == StateKind::kDistance ? plan.maxHops : LLONG_MAX / 4;
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+      if (!alive[e]) continue;
+      const auto [u, v] = edges[e];
+      long long nearU = LLONG_MAX / 4, nearV = LLONG_MAX / 4;
+      for (const auto& d : dist) {
+        if (d[u] != INT_MAX) nearU = std::min<long long>(nearU, d[u]);
+        if (d[v] != INT_MAX) nearV = std::min<long long>(nearV, d[v]);
+      }
+      // A walk x .. u v .. y needs d(x,u) + 1 + d(v,y) <= D for some x, y;
+      // the nearest terminals give the smallest sum (x = y allowed only
+      // through both ends, which the pair test below rules in exactly).
+      bool useful = nearU + 1 + nearV <= limit;
+      if (useful && plan.kind == StateKind::kDistance) {
+        useful = false;
+        for (std::size_t a = 0; a < dist.size() && !useful; ++a)
+          for (std::size_t b = 0; b < dist.size() && !useful; ++b) {
+            if (a == b) continue;
+            const long long ua = dist[a][u], vb = dist[b][v], va = dist[a][v], ub = dist[b][u];
+            if ((ua != INT_MAX && vb != INT_MAX && ua + 1 + vb <= limit) ||
+                (va != INT_MAX && ub != INT_MAX && va + 1 + ub <= limit))
+              useful = true;
+          }
+      }
+      if (!useful) {
+        alive[e] = 0;
+        changed = true;
+      }
+    }
+  }
+}
+
+struct OrderScore {
+  int maxPortals = INT_MAX;
+  long long total = LLONG_MAX;
+  bool operator<(const OrderScore& o) const {
+    return maxPortals != o.maxPortals ? maxPortals < o.maxPortals : total < o.total;
+  }
+};
+
+OrderScore score(const Plan& plan, const EdgeList& order) {
+  const int n = plan.nodes;
+  std::vector<int> first(n, -1), last(n, -1);
+  for (int i = 0; i < static_cast<int>(order.size()); ++i)
+    for (int v : {order[i].first, order[i].second}) {
+      if (first[v] < 0) first[v] = i;
+      last[v] = i;
+    }
+  std::vector<int> entering(order.size() + 1, 0), leaving(order.size() + 1, 0),
+      passed(order.size() + 1, 0);
+  for (int v = 0; v < n; ++v) {
+    if (first[v] < 0) continue;
+    ++entering[first[v]];
+    ++leaving[last[v]];
+    if (plan.kind == StateKind::kDistance && plan.isTerminal(v)) ++passed[last[v]];
+  }
+  OrderScore s{0, 0};
+  int open = 0, gone = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    open += entering[i];
+    const int during = open + gone;  // the work set while edge i is decided
+    open -= leaving[i];
+    gone += passed[i];
+    s.maxPortals = std::max(s.maxPortals, during);
+    s.total += static_cast<long long>(during) * during;
+  }
+  return s;
+}
+
+// Edges ordered by the positions of their ends in a node order: by the
+// earlier end (rows of a grid) or by the later end.
+EdgeList byNodeOrder(const EdgeList& edges, const std::vector<int>& position, bool laterEnd) {
+  EdgeList out = edges;
+  auto key = [&](const std::pair<int, int>& e) {
+    const int a = position[e.first], b = position[e.second];
+    return laterEnd ? std::make_pair(std::max(a, b), std::min(a, b))
+                    : std::make_pair(std::min(a, b), std::max(a, b));
+  };
+  std::stable_sort(out.begin(), out.end(), [&](auto& x, auto& y) { return key(x) < key(y); });
+  return out;
+}
+
+std::vector<int> bfsPosition(int nodes, const EdgeList& edges, int from) {
+  std::vector<std::vector<int>> adj(nodes);
+  for (auto [u, v] : edges)
+    adj[u].push_back(v), adj[v].push_back(u);
+  for (auto& a : adj)
+    std::sort(a.begin(), a.end());
+  std::vector<int> position(nodes, -1);
+  int next = 0;
+  for (int start = from, round = 0; round <= nodes; start = round++) {
+    if (start >= nodes || position[start] >= 0) continue;
+    std::deque<int> queue{start};
+    position[start] = next++;
+    while (!queue.empty()) {
+      const int v = queue.front();
+      queue.pop_front();
+      for (int w : adj[v])
+        if (position[w] < 0) position[w] = next++, queue.push_back(w);
+    }
+  }
+  return position;
+}
+
+// Greedy: next the edge that grows the frontier least, ties to the edge
+// whose ends entered earliest (a BFS-like sweep). Starts at `from`.
+EdgeList greedyOrder(int nodes, const EdgeList& edges, int from) {
+  const int m = static_cast<int>(edges.size());
+  std::vector<int> remaining(nodes, 0), entered(nodes, INT_MAX);
+  for (auto [u, v] : edges)
+    ++remaining[u], ++remaining[v];
+  std::vector<char> done(m, 0);
+  EdgeList out;
+  entered[from] = 0;
+  for (int step = 0; step < m; ++step) {
+    int best = -1;
+    std::pair<int, long long> bestKey{INT_MAX, LLONG_MAX};
+    for (int e = 0; e < m; ++e) {
+      if (done[e]) continue;
+      const auto [u, v] = edges[e];
+      const bool inU = entered[u] != INT_MAX, inV = entered[v] != INT_MAX;
+      if (!inU && !inV && step > 0) continue;
+      int growth = 0;
+      if (u == v) {
+        growth = 0;
+      } else {
+        growth += inU ? 0 : 1;
+        growth += inV ? 0 : 1;
+        growth -= remaining[u] == 1 ? 1 : 0;
+        growth -= remaining[v] == 1 ? 1 : 0;
+      }
+      const long long age =
+          std::min<long long>(entered[u], entered[v]) * nodes +
+          std::max<long long>(std::min(entered[u], nodes), std::min(entered[v], nodes));
+      const std::pair<int, long long> key{growth, age};
+      if (key < bestKey) bestKey = key, best = e;
+    }
+    if (best < 0) {  // a new component: restart from any edge
+      for (int e = 0; e < m; ++e)
+        if (!done[e]) {
+          best = e;
+          break;
+        }
+    }
+    done[best] = 1;
+    const auto [u, v] = edges[best];
+    for (int w : {u, v}) {
+      if (entered[w] == INT_MAX) entered[w] = step + 1;
+    }
+    --remaining[u], --remaining[v];
+    out.push_back(edges[best]);
+  }
+  return out;
+}
+
+}  // namespace
+
+Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message) {
+  plan = Plan{};
+  const int n = problem.nodes;
+  if (n < 0) return message = "negative node count", Status::kInvalidInput;
+  for (auto [u, v] : problem.edges)
+    if (u < 0 || v < 0 || u >= n || v >= n)
+      return message = "edge end out of range", Status::kInvalidInput;
+  for (int t : problem.terminals)
+    if (t < 0 || t >= n) return message = "terminal out of range", Status::kInvalidInput;
+  plan.nodes = n;
+  plan.totalEdges = static_cast<int>(problem.edges.size());
+  plan.terminals = problem.terminals;
+  std::sort(plan.terminals.begin(), plan.terminals.end());
+  plan.terminals.erase(std::unique(plan.terminals.begin(), plan.terminals.end()),
+                       plan.terminals.end());
+  if (plan.terminals.size() < 2)
+    return message = "fewer than two terminals", Status::kTooFewTerminals;
+
+  const int D = problem.maxHops;
+  const bool unbound = D < 0 || D >= n - 1;
+  if (kind == StateKind::kAuto) kind = unbound ? StateKind::kConnectivity : StateKind::kDistance;
+  if (kind == StateKind::kConnectivity && !unbound)
+    return message = "the connectivity state needs D < 0 or D >= n - 1", Status::kInvalidInput;
+  if (kind == StateKind::kDistance && D < 0)
+    return message = "the distance state needs D >= 0", Status::kInvalidInput;
+  if (kind == StateKind::kDistance && D > 253)
+    return message = "hop limits above 253 are not supported below n - 1", Status::kUnsupported;
+  plan.kind = kind;
+  plan.maxHops = kind == StateKind::kDistance ? D : -1;
+
+  std::vector<char> alive(problem.edges.size(), 0);
+  for (std::size_t e = 0; e < problem.edges.size(); ++e)
+    alive[e] = problem.edges[e].first != problem.edges[e].second;
+  cutUseless(plan, problem.edges, alive);
+
+  EdgeList kept;
+  std::vector<int> keptSource;
+  std::vector<int> degree(n, 0);
+  for (std::size_t e = 0; e < problem.edges.size(); ++e)
+    if (alive[e]) {
+      kept.push_back(problem.edges[e]);
+      keptSource.push_back(static_cast<int>(e));
+      ++degree[problem.edges[e].first], ++degree[problem.edges[e].second];
+    }
+  for (int t : plan.terminals)
+    if (degree[t] == 0) plan.hopeless = true;
+  if (plan.hopeless) kept.clear(), keptSource.clear();
+
+  // Candidate orders, kept by the most portals at once, then by the sum of
+  // squares (a proxy for the work). Parallel edges stay adjacent in each.
+  EdgeList best = kept;
+  OrderScore bestScore = score(plan, kept);
+  auto consider = [&](EdgeList order) {
+    const OrderScore s = score(plan, order);
+    if (s < bestScore) bestScore = s, best = std::move(order);
+  };
+  std::vector<int> identity(n);
+  std::iota(identity.begin(), identity.end(), 0);
+  consider(byNodeOrder(kept, identity, false));
+  consider(byNodeOrder(kept, identity, true));
+  const std::size_t tried = std::min<std::size_t>(plan.terminals.size(), 4);
+  for (std::size_t k = 0; k < tried; ++k) {
+    const int t = plan.terminals[k == 0 ? 0 : (k * (plan.terminals.size() - 1)) / (tried - 1)];
+    const std::vector<int> position = bfsPosition(n, kept, t);
+    consider(byNodeOrder(kept, position, false));
+    consider(byNodeOrder(kept, position, true));
+    if (kept.size() <= 3000 && !kept.empty()) consider(greedyOrder(n, kept, t));
+  }
+  // Map the chosen order back to input edge numbers (equal pairs in turn).
+  std::vector<std::pair<std::pair<int, int>, int>> pool;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    auto e = kept[i];
+    if (e.first > e.second) std::swap(e.first, e.second);
+    pool.push_back({e, keptSource[i]});
+  }
+  std::sort(pool.begin(), pool.end());
+  std::vector<char> used(pool.size(), 0);
+  for (auto e : best) {
+    plan.edges.push_back(e);
+    if (e.first > e.second) std::swap(e.first, e.second);
+    auto it = std::lower_bound(pool.begin(), pool.end(), std::make_pair(e, -1));
+    while (used[it - pool.begin()])
+      ++it;
+    used[it - pool.begin()] = 1;
+    plan.source.push_back(it->second);
+  }
+
+  const int m = plan.levels();
+  plan.first.assign(n, -1);
+  plan.last.assign(n, -1);
+  for (int i = 0; i < m; ++i)
+    for (int v : {plan.edges[i].first, plan.edges[i].second}) {
+      if (plan.first[v] < 0) plan.first[v] = i;
+      plan.last[v] = i;
+    }
+  std::vector<int> byEntry;
+  for (int v = 0; v < n; ++v)
+    if (plan.first[v] >= 0) byEntry.push_back(v);
+  std::stable_sort(byEntry.begin(), byEntry.end(),
+                   [&](int a, int b) { return plan.first[a] < plan.first[b]; });
+  plan.frontier.resize(m + 1);
+  for (int i = 0; i <= m; ++i)
+    for (int v : byEntry)
+      if (plan.first[v] < i && plan.last[v] >= i) plan.frontier[i].push_back(v);
+  plan.maxPortals = m == 0 ? 0 : bestScore.maxPortals;
+  if (plan.maxPortals > 120)
+    return message = "the frontier exceeds 120 nodes", Status::kUnsupported;
+  return Status::kComplete;
+}
+
+}  // namespace frontier

@@ -1,0 +1,38 @@
+// Plan: the problem checked, cut to the edges that can matter and put in the
+// order the sweep decides them. Everything here depends on the graph only,
+// never on a state.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frontier/frontier.hpp"
+
+namespace frontier {
+
+struct Plan {
+  int nodes = 0;
+  int maxHops = -1;                           // D; negative only for the connectivity kind
+  StateKind kind = StateKind::kConnectivity;  // never kAuto
+  int totalEdges = 0;                         // edges as given, useless ones included
+  std::vector<int> terminals;                 // distinct, ascending
+  std::vector<std::pair<int, int>> edges;     // the sweep's edges, in order
+  std::vector<int> source;                    // edges[i] is the input's edge source[i]
+  // Per node: position of its first and last edge in `edges`; -1 if none.
+  std::vector<int> first, last;
+  // frontier[i]: nodes with an edge before i and one at or after i, in the
+  // order they entered (i = 0 .. edges.size()).
+  std::vector<std::vector<int>> frontier;
+  int maxPortals = 0;     // most frontier nodes plus passed terminals at a level
+  bool hopeless = false;  // some terminal has no useful edge: R = 0
+
+  int levels() const { return static_cast<int>(edges.size()); }
+  bool isTerminal(int v) const;
+};
+
+// Checks the problem and builds the plan; on failure returns the status
+// (never kComplete) and sets `message`.
+Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message);
+
+}  // namespace frontier

@@ -1,0 +1,230 @@
+// The sweep: one engine for every state kind and every kind of mass.
+//
+// A spec (connectivity.hpp, distance.hpp) says three things: the root state,
+// the child of a state when the level's edge fails or works (or that the
+// branch is accepted or rejected), and the byte width of a level's states.
+// A sink says what flows along the branches (double intervals, exact
+// numerators, recorded transitions). The sweep owns the rest: one table per
+// level, the clock, the memory bound.
+//
+// Level table layout: states of one level end to end in one arena of 64-bit
+// words, `words` per state, bytes past the spec's width zero so that hashing
+// and comparing run word by word; an open-addressing index of slots
+// (state number + 1, 0 = empty) at most half full.
+//
+//   arena: [ s0 w0 | s0 w1 | s1 w0 | s1 w1 | ... ]      slots: [ 0 | 2 | 0 | 1 | ... ]
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "frontier/frontier.hpp"
+#include "frontier/plan.hpp"
+
+namespace frontier {
+
+// Child codes: a state number (>= 0) in the next level, or one of these.
+constexpr std::int32_t kAccept = -1;
+constexpr std::int32_t kReject = -2;
+
+enum class Outcome { kState, kAccepted, kRejected };
+
+class LevelTable {
+ public:
+  void reset(int widthBytes) {
+    words_ = widthBytes <= 0 ? 1 : (widthBytes + 7) / 8;
+    count_ = 0;
+    arena_.clear();
+    slots_.assign(64, 0);
+  }
+  std::size_t size() const { return count_; }
+  int words() const { return words_; }
+  const std::uint64_t* state(std::size_t i) const { return arena_.data() + i * words_; }
+  std::size_t bytes() const { return arena_.capacity() * 8 + slots_.capacity() * 4; }
+  // Bytes held once one more state is in (the arena or index may double).
+  std::size_t bytesAfterInsert() const {
+    std::size_t arena = arena_.capacity();
+    if ((count_ + 1) * words_ > arena) arena = std::max<std::size_t>(2 * arena, 64 * words_);
+    std::size_t slots = slots_.size();
+    if (2 * (count_ + 1) > slots) slots *= 2;
+    return arena * 8 + slots * 4;
+  }
+  // The state's number; `fresh` tells whether it was new.
+  std::int32_t insert(const std::uint64_t* key, bool& fresh) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (int w = 0; w < words_; ++w) {
+      h ^= key[w];
+      h *= 0xBF58476D1CE4E5B9ull;
+      h ^= h >> 31;
+    }
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = h & mask;; at = (at + 1) & mask) {
+      const std::uint32_t slot = slots_[at];
+      if (slot == 0) {
+        fresh = true;
+        if ((count_ + 1) * words_ > arena_.capacity())
+          arena_.reserve(std::max<std::size_t>(2 * arena_.capacity(), 64 * words_));
+        arena_.insert(arena_.end(), key, key + words_);
+        slots_[at] = static_cast<std::uint32_t>(++count_);
+        if (2 * count_ > slots_.size()) grow();
+        return static_cast<std::int32_t>(count_ - 1);
+      }
+      if (std::memcmp(state(slot - 1), key, words_ * 8) == 0) {
+        fresh = false;
+        return static_cast<std::int32_t>(slot - 1);
+      }
+    }
+  }
+  void release() {
+    std::vector<std::uint64_t>().swap(arena_);
+    std::vector<std::uint32_t>().swap(slots_);
+    count_ = 0;
+  }
+  void swap(LevelTable& other) {
+    std::swap(words_, other.words_);
+    std::swap(count_, other.count_);
+    arena_.swap(other.arena_);
+    slots_.swap(other.slots_);
+  }
+
+ private:
+  void grow() {
+    std::vector<std::uint32_t> old(slots_.size() * 2, 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::uint32_t slot : old) {
+      if (slot == 0) continue;
+      const std::uint64_t* key = state(slot - 1);
+      std::uint64_t h = 0x9E3779B97F4A7C15ull;
+      for (int w = 0; w < words_; ++w) {
+        h ^= key[w];
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
+      }
+      std::size_t at = h & mask;
+      while (slots_[at] != 0)
+        at = (at + 1) & mask;
+      slots_[at] = slot;
+    }
+  }
+  int words_ = 1;
+  std::size_t count_ = 0;
+  std::vector<std::uint64_t> arena_;
+  std::vector<std::uint32_t> slots_;
+};
+
+// Sink concept:
+//   void root(std::int32_t code);
+//   void beginLevel(int level, std::size_t parents);   // edge `level` next
+//   void add(std::size_t parent, bool works, std::int32_t code);
+//   void endLevel(int level, std::size_t children);
+//   std::size_t bytesPerState() const;   // per state of a kept level
+//   std::size_t heldBytes() const;       // beyond the two current levels
+//   void bounds(double& lower, double& upper) const;  // for progress only
+//   bool decided(double threshold) const;             // proved either way
+template <class Spec, class Sink>
+Status sweep(const Plan& plan, Spec& spec, Sink& sink, const Options& options, Stats& stats) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  auto lastProgress = start;
+  stats.kind = plan.kind;
+  stats.edgesUsed = plan.levels();
+  stats.maxFrontier = plan.maxPortals;
+  stats.levelStates.clear();
+  stats.statesCreated = stats.widestLevel = 0;
+  stats.peakBytes = 0;
+  stats.stateBytes = 0;
+  auto finish = [&](Status s) {
+    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return s;
+  };
+
+  LevelTable cur, next;
+  std::vector<std::uint64_t> buffer;
+  try {
+    const int m = plan.levels();
+    cur.reset(spec.width(0));
+    buffer.assign(cur.words() + 1, 0);
+    const Outcome rootOutcome = plan.hopeless
+                                    ? Outcome::kRejected
+                                    : spec.root(reinterpret_cast<std::uint8_t*>(buffer.data()));
+    if (rootOutcome != Outcome::kState) {
+      sink.root(rootOutcome == Outcome::kAccepted ? kAccept : kReject);
+      stats.levelStates.push_back(0);
+      return finish(Status::kComplete);
+    }
+    bool fresh = false;
+    cur.insert(buffer.data(), fresh);
+    sink.root(0);
+    stats.levelStates.push_back(1);
+    stats.statesCreated = stats.widestLevel = 1;
+
+    std::uint64_t polls = 0;
+    // Polled at each level start and every 256 parents: clock, cancel,
+    // decide, progress. Returns the stop status or kComplete to go on.
+    auto poll = [&](int level) -> Status {
+      if (options.decide && sink.decided(*options.decide)) return Status::kDecided;
+      const auto now = Clock::now();
+      const double elapsed = std::chrono::duration<double>(now - start).count();
+      if (options.timeLimit >= 0 && elapsed >= options.timeLimit) return Status::kTimeLimit;
+      if (options.cancelled && options.cancelled()) return Status::kCancelled;
+      if (options.progress && (polls == 0 || now - lastProgress > std::chrono::milliseconds(200))) {
+        lastProgress = now;
+        Progress p;
+        p.edge = level;
+        p.edges = m;
+        p.states = next.size();
+        sink.bounds(p.lower, p.upper);
+        options.progress(p);
+      }
+      ++polls;
+      return Status::kComplete;
+    };
+
+    for (int level = 0; level < m; ++level) {
+      if (Status s = poll(level); s != Status::kComplete) return finish(s);
+      const int width = spec.width(level + 1);
+      stats.stateBytes = std::max(stats.stateBytes, width);
+      next.reset(width);
+      buffer.assign(next.words(), 0);
+      auto* out = reinterpret_cast<std::uint8_t*>(buffer.data());
+      sink.beginLevel(level, cur.size());
+      const std::size_t fixed = cur.bytes() + sink.heldBytes() + cur.size() * sink.bytesPerState();
+      for (std::size_t s = 0; s < cur.size(); ++s) {
+        if ((s & 255) == 255)
+          if (Status st = poll(level); st != Status::kComplete) return finish(st);
+        const auto* parent = reinterpret_cast<const std::uint8_t*>(cur.state(s));
+        for (int works = 0; works < 2; ++works) {
+          buffer.back() = 0;
+          const Outcome o = spec.child(level, parent, works != 0, out);
+          std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
+          if (o == Outcome::kState) {
+            const std::size_t need =
+                fixed + next.bytesAfterInsert() + (next.size() + 1) * sink.bytesPerState();
+            if (need > options.memoryBytes || next.size() >= 0x7FFFFFF0u)
+              return finish(Status::kMemoryLimit);
+            stats.peakBytes = std::max(stats.peakBytes, need);
+            code = next.insert(buffer.data(), fresh);
+          }
+          sink.add(s, works != 0, code);
+        }
+      }
+      sink.endLevel(level, next.size());
+      stats.levelStates.push_back(next.size());
+      stats.statesCreated += next.size();
+      stats.widestLevel = std::max<std::uint64_t>(stats.widestLevel, next.size());
+      cur.swap(next);
+    }
+    if (cur.size() != 0) return finish(Status::kInvalidInput);  // a spec left states open
+    return finish(Status::kComplete);
+  } catch (const std::bad_alloc&) {
+    cur.release();
+    next.release();
+    return finish(Status::kMemoryLimit);
+  }
+}
+
+}  // namespace frontier

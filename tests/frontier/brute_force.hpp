@@ -1,0 +1,137 @@
+// Independent oracle for the frontier tests: every one of the 2^m edge
+// states, a hop-bounded breadth-first search from each terminal, exact
+// sums. Written without any of the engine's ideas (no frontier, no states).
+#pragma once
+
+#include <gmpxx.h>
+
+#include <cstdint>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "frontier/frontier.hpp"
+
+namespace frontier_test {
+
+// Numerators over a common denominator fit 128 bits: at most 16 edges with
+// denominators up to 100 give at most 2^16 * 100^16 < 2^128.
+__extension__ typedef unsigned __int128 Wide;
+
+inline mpz_class toMpz(Wide x) {
+  mpz_class hi = static_cast<unsigned long>(static_cast<std::uint64_t>(x >> 64));
+  mpz_class lo = static_cast<unsigned long>(static_cast<std::uint64_t>(x));
+  return (hi << 64) + lo;
+}
+
+// Whether every two terminals are within D hops over the edges in `mask`
+// (n <= 32 nodes).
+inline bool meets(const frontier::Problem& pr, std::uint32_t mask) {
+  std::vector<std::uint32_t> adj(pr.nodes, 0);
+  for (std::size_t e = 0; e < pr.edges.size(); ++e)
+    if (mask >> e & 1) {
+      adj[pr.edges[e].first] |= 1u << pr.edges[e].second;
+      adj[pr.edges[e].second] |= 1u << pr.edges[e].first;
+    }
+  std::uint32_t want = 0;
+  for (int t : pr.terminals)
+    want |= 1u << t;
+  const int hops = pr.maxHops < 0 ? pr.nodes : pr.maxHops;
+  for (int t : pr.terminals) {
+    std::uint32_t reach = 1u << t;
+    for (int h = 0; h < hops; ++h) {
+      std::uint32_t grown = reach;
+      for (int v = 0; v < pr.nodes; ++v)
+        if (reach >> v & 1) grown |= adj[v];
+      if (grown == reach) break;
+      reach = grown;
+    }
+    if ((reach & want) != want) return false;
+  }
+  return true;
+}
+
+// Exact reliability with edge e working with probability num[e] / den[e].
+inline mpq_class bruteReliability(const frontier::Problem& pr, const std::vector<int>& num,
+                                  const std::vector<int>& den) {
+  const int m = static_cast<int>(pr.edges.size());
+  Wide sum = 0;
+  std::vector<Wide> weight(std::size_t{1} << m);
+  weight[0] = 1;
+  for (int e = 0; e < m; ++e)
+    weight[0] *= static_cast<Wide>(den[e] - num[e]);
+  // weight[mask] from weight[mask without its top bit], one edge switched on.
+  for (std::uint32_t mask = 1; mask < (1u << m); ++mask) {
+    const int top = 31 - __builtin_clz(mask);
+    const Wide off = static_cast<Wide>(den[top] - num[top]);
+    if (off != 0) {
+      weight[mask] = weight[mask ^ (1u << top)] / off * static_cast<Wide>(num[top]);
+    } else {  // edge `top` always works: no factor to divide out
+      Wide w = 1;
+      for (int e = 0; e < m; ++e)
+        w *= static_cast<Wide>(mask >> e & 1 ? num[e] : den[e] - num[e]);
+      weight[mask] = w;
+    }
+  }
+  Wide total = 1;
+  for (int e = 0; e < m; ++e)
+    total *= static_cast<Wide>(den[e]);
+  for (std::uint32_t mask = 0; mask < (1u << m); ++mask)
+    if (weight[mask] != 0 && meets(pr, mask)) sum += weight[mask];
+  mpq_class r(toMpz(sum), toMpz(total));
+  r.canonicalize();
+  return r;
+}
+
+// counts[k]: working edge sets of size k that meet the hop condition.
+inline std::vector<mpz_class> bruteCounts(const frontier::Problem& pr) {
+  const int m = static_cast<int>(pr.edges.size());
+  std::vector<mpz_class> counts(m + 1, 0);
+  for (std::uint32_t mask = 0; mask < (1u << m); ++mask)
+    if (meets(pr, mask)) counts[__builtin_popcount(mask)] += 1;
+  return counts;
+}
+
+// A random graph: n nodes, m edges (simple unless `multi`), K terminals.
+inline frontier::Problem randomProblem(std::mt19937& rng, int n, int m, int K, int D,
+                                       bool multi = false) {
+  frontier::Problem pr;
+  pr.nodes = n;
+  pr.maxHops = D;
+  std::vector<std::pair<int, int>> all;
+  for (int u = 0; u < n; ++u)
+    for (int v = u + 1; v < n; ++v)
+      all.push_back({u, v});
+  std::shuffle(all.begin(), all.end(), rng);
+  for (int e = 0; e < m && e < static_cast<int>(all.size()); ++e) {
+    auto edge = all[e];
+    if (rng() % 2) std::swap(edge.first, edge.second);
+    pr.edges.push_back(edge);
+  }
+  if (multi && !pr.edges.empty()) {
+    pr.edges.push_back(pr.edges[rng() % pr.edges.size()]);
+    pr.edges.push_back({static_cast<int>(rng() % n), static_cast<int>(rng() % n)});
+  }
+  std::vector<int> nodes(n);
+  for (int v = 0; v < n; ++v)
+    nodes[v] = v;
+  std::shuffle(nodes.begin(), nodes.end(), rng);
+  pr.terminals.assign(nodes.begin(), nodes.begin() + K);
+  return pr;
+}
+
+// The k x k grid, 4-neighbour edges, row by row.
+inline frontier::Problem grid(int k, int D) {
+  frontier::Problem pr;
+  pr.nodes = k * k;
+  pr.maxHops = D;
+  for (int r = 0; r < k; ++r)
+    for (int c = 0; c < k; ++c) {
+      if (c + 1 < k) pr.edges.push_back({r * k + c, r * k + c + 1});
+      if (r + 1 < k) pr.edges.push_back({r * k + c, (r + 1) * k + c});
+    }
+  pr.terminals = {0, k * k - 1};
+  return pr;
+}
+
+}  // namespace frontier_test

@@ -1,0 +1,137 @@
+// Double precision: the error bounds hold against exact values, the value
+// agrees with dcr's own engine, and the diagram evaluates like a solve.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "frontier/frontier.hpp"
+#include "graph/my_graph.hpp"
+#include "tests/frontier/brute_force.hpp"
+
+namespace {
+
+using frontier::Problem;
+using frontier::Status;
+using frontier_test::randomProblem;
+
+// Whether x - err <= exact <= x + err, computed exactly.
+bool brackets(double x, double err, const mpq_class& exact) {
+  return mpq_class(x) - mpq_class(err) <= exact && exact <= mpq_class(x) + mpq_class(err);
+}
+
+// A decimal probability "0.d1d2.." as its exact fraction and its two
+// correctly rounded doubles p and 1 - p.
+struct Decimal {
+  mpq_class exact;
+  double p, q;
+};
+Decimal decimal(long num, long den) {
+  Decimal d{mpq_class(num, den), 0, 0};
+  d.exact.canonicalize();
+  d.p = d.exact.get_d();  // mpq_get_d truncates; correct it to nearest below
+  mpq_class q = 1 - d.exact;
+  d.q = q.get_d();
+  for (double* x : {&d.p, &d.q}) {
+    const mpq_class& want = x == &d.p ? d.exact : q;
+    const double next = std::nextafter(*x, 2.0);
+    if (mpq_class(next) - want < want - mpq_class(*x)) *x = next;
+  }
+  return d;
+}
+
+// Bounds of the double solve bracket the exact fraction, also for p near 1
+// where the unreliability is tiny and must keep its relative accuracy.
+TEST(FrontierDouble, ErrorBoundsBracketExactValue) {
+  std::mt19937 rng(4242);
+  const std::pair<long, long> ps[] = {
+      {9, 10}, {9999, 10000}, {999999, 1000000}, {1, 3}, {123456789, 1000000000}, {1, 1}, {0, 1}};
+  for (int round = 0; round < 300; ++round) {
+    const int n = 3 + static_cast<int>(rng() % 10);
+    const int m = 2 + static_cast<int>(rng() % std::min(n * (n - 1) / 2 - 1, 22));
+    const int K = 2 + static_cast<int>(rng() % std::min(n - 1, 4));
+    const int D = static_cast<int>(rng() % (n + 1)) - 1;
+    const Problem pr = randomProblem(rng, n, m, K, D);
+    std::vector<Decimal> dec;
+    std::vector<double> p, q;
+    std::vector<mpq_class> exactP;
+    for (std::size_t e = 0; e < pr.edges.size(); ++e) {
+      const auto [num, den] = round % 3 == 0 ? ps[rng() % std::size(ps)] : ps[round % 3];
+      dec.push_back(decimal(num, den));
+      p.push_back(dec.back().p);
+      q.push_back(dec.back().q);
+      exactP.push_back(dec.back().exact);
+    }
+    const auto exact = frontier::solveExact(pr, exactP);
+    const auto approx = frontier::solveDouble(pr, p, q);
+    ASSERT_EQ(exact.status, Status::kComplete);
+    ASSERT_EQ(approx.status, Status::kComplete);
+    const mpq_class R = exact.reliability, U = 1 - R;
+    ASSERT_TRUE(brackets(approx.reliability, approx.reliabilityError, R)) << round;
+    ASSERT_TRUE(brackets(approx.unreliability, approx.unreliabilityError, U)) << round;
+    ASSERT_LE(mpq_class(approx.lower), R);
+    ASSERT_GE(mpq_class(approx.upper), R);
+    // The unreliability keeps relative accuracy (a few hundred roundings).
+    if (U > 0) {
+      ASSERT_LE(mpq_class(approx.unreliabilityError), U * mpq_class(1, 1UL << 40));
+    }
+  }
+}
+
+// dcr's path-factoring engine and the frontier engine agree on thousands of
+// random simple graphs (uniform p, as dcr takes it).
+TEST(FrontierDouble, AgreesWithDcrEngine) {
+  std::mt19937 rng(31337);
+  for (int round = 0; round < 2500; ++round) {
+    const int n = 2 + static_cast<int>(rng() % 8);
+    const int m = 1 + static_cast<int>(rng() % std::min(n * (n - 1) / 2, 13));
+    const int K = 2 + static_cast<int>(rng() % std::min(n - 1, 4));
+    const int D = static_cast<int>(rng() % (n + 1)) - 1;
+    const Problem pr = randomProblem(rng, n, m, K, D);
+    const double p = 0.05 + 0.9 * (rng() % 1000) / 1000.0;
+    std::vector<std::vector<int>> adj(n);
+    for (auto [u, v] : pr.edges)
+      adj[u].push_back(v), adj[v].push_back(u);
+    std::vector<int> offsets{0}, neighbours, flags(n, 0);
+    for (int v = 0; v < n; ++v) {
+      for (int w : adj[v])
+        neighbours.push_back(w + 1);
+      offsets.push_back(static_cast<int>(neighbours.size()));
+    }
+    for (int t : pr.terminals)
+      flags[t] = 1;
+    myGraph g(offsets.data(), neighbours.data(), flags.data(), n, static_cast<int>(pr.edges.size()),
+              D, p, 0.0);
+    const double want = g.computeReliability();
+    const auto got = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), p));
+    ASSERT_EQ(got.status, Status::kComplete);
+    ASSERT_NEAR(got.reliability, want, 1e-12) << "round " << round;
+  }
+}
+
+// One diagram, many p: each evaluation matches a solve at that p within
+// both error bounds, and brackets the polynomial's exact value.
+TEST(FrontierDiagram, EvaluatesLikeSolves) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 40; ++round) {
+    const int n = 4 + static_cast<int>(rng() % 8);
+    const int m = 3 + static_cast<int>(rng() % std::min(n * (n - 1) / 2 - 2, 20));
+    const int K = 2 + static_cast<int>(rng() % 3);
+    const int D = static_cast<int>(rng() % (n + 1)) - 1;
+    const Problem pr = randomProblem(rng, n, m, K, D);
+    const auto dg = frontier::Diagram::build(pr);
+    ASSERT_EQ(dg.status(), Status::kComplete);
+    const auto poly = frontier::reliabilityPolynomial(pr);
+    for (int k = 0; k <= 10; ++k) {
+      const Decimal d = decimal(k, 10);
+      const auto v = dg.evaluate(d.p, d.q);
+      const auto s = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), d.p),
+                                           std::vector<double>(pr.edges.size(), d.q));
+      ASSERT_LE(std::abs(v.reliability - s.reliability), v.error + s.reliabilityError);
+      ASSERT_TRUE(brackets(v.reliability, v.error, poly.evaluate(d.exact)));
+    }
+  }
+}
+
+}  // namespace
