@@ -31,18 +31,21 @@ bool isBlank(char c) {
 std::vector<std::string> problemWarnings(const Problem& problem, int base, bool edgeListBase) {
   std::vector<std::string> out;
   const auto number = [base](int node) { return std::to_string(node + base); };
+  // An edge list read from 0 whose node 0 has no edge was most likely
+  // numbered from 1: said once, with the way out, instead of in the list.
+  const bool baseHint = edgeListBase && base == 0 && problem.N > 0 && problem.KAO[1] == 0;
   std::vector<std::string> isolated, bareTerminals, oddFlags, terminals;
   for (int i = 0; i < problem.N; ++i) {
     const bool terminal = problem.TERMINALS[i] == 1;
     const bool noEdge = problem.KAO[i + 1] == problem.KAO[i];
     if (terminal) terminals.push_back(number(i));
-    if (noEdge) (terminal ? bareTerminals : isolated).push_back(number(i));
+    if (noEdge && !(baseHint && i == 0)) (terminal ? bareTerminals : isolated).push_back(number(i));
     if (problem.TERMINALS[i] != 0 && !terminal)
       oddFlags.push_back(number(i) + " has " + std::to_string(problem.TERMINALS[i]));
   }
   if (!isolated.empty())
     out.push_back(counted(isolated, "node", "nodes") + " without any edge (isolated)");
-  if (edgeListBase && base == 0 && problem.N > 0 && problem.KAO[1] == 0) {
+  if (baseHint) {
     out.push_back(
         "node 0 has no edge: with --base 0 that usually means the edge list counts from 1; "
         "if so, give --base 1");
@@ -73,8 +76,11 @@ std::string trailingTextWarning(std::string_view text, std::size_t end) {
   for (std::size_t i = 0; i < start; ++i)
     line += text[i] == '\n';
   constexpr std::size_t kShown = 40;
-  const std::string_view rest = text.substr(start);
-  return "line " + std::to_string(line) + ": text after the threshold is ignored: '" +
-         printable(rest.substr(0, kShown)) + (rest.size() > kShown ? "'..." : "'") + " (" +
-         std::to_string(rest.size()) + (rest.size() == 1 ? " byte)" : " bytes)");
+  std::string_view rest = text.substr(start);
+  while (isBlank(rest.back()))
+    rest.remove_suffix(1);
+  std::string out = "line " + std::to_string(line) + ": text after the threshold is ignored: '" +
+                    printable(rest.substr(0, kShown)) + "'";
+  if (rest.size() > kShown) out += "... (" + std::to_string(rest.size()) + " bytes)";
+  return out;
 }

@@ -233,6 +233,7 @@ TEST(Errors, NameTheBadArgumentOrLine) {
   writeFile(dir / "input", kTriangleInput);
   writeFile(dir / "tri.edges", "0 1\n0 2\n1 2\n");
   writeFile(dir / "loop.edges", "0 1\n# fine so far\n2 2\n");
+  writeFile(dir / "far.edges", "0 1\n1 20000000\n");
   const std::vector<BadCall> calls = {
       {{"frobnicate"}, 64, "unknown subcommand 'frobnicate'"},
       {{"sweep", "input", "--p", "0:1:0"}, 64, "--p 0:1:0: STEP 0 must be positive"},
@@ -259,10 +260,38 @@ TEST(Errors, NameTheBadArgumentOrLine) {
         "1"},
        3,
        "loop.edges: line 3: node 2 is joined to itself"},
+      // One mistyped node number must not size anything.
+      {{"make-input", "far.edges", "--terminals", "0,1", "-D", "2", "--p", "0.5", "--threshold",
+        "1"},
+       3,
+       "far.edges: line 2: node 20000000 is far beyond what 2 edges can join"},
+      {{"make-input", "tri.edges", "--terminals", "all", "-D", "2", "--p", "0.5", "--threshold",
+        "1", "--nodes", "99999999999"},
+       64,
+       "--nodes 99999999999: the node count must be a decimal integer from 0 to 10000000"},
+      // Integers are decimal in every option.
+      {{"make-input", "tri.edges", "--terminals", "all", "-D", "0x10", "--p", "0.5", "--threshold",
+        "1"},
+       64,
+       "--diameter 0x10: the hop limit D must be a decimal integer"},
+      {{"make-input", "tri.edges", "--terminals", "all", "-D", "2", "--p", "0.5", "--threshold",
+        "1", "--nodes", "0x10"},
+       64,
+       "--nodes 0x10"},
+      {{"make-input", "tri.edges", "--terminals", "all", "-D", "2", "--p", "0.5", "--threshold",
+        "1", "--base", "0x1"},
+       64,
+       "--base 0x1: the first node number must be 0 or 1"},
+      {{"show", "input", "--base", "0b1"}, 64, "--base 0b1"},
+      {{"sweep", "input", "--diameter", "0x10"}, 64, "'0x10' is not a decimal integer"},
+      {{"sweep", "input", "--p", "0:1:1e-5"}, 64, "more than 100000 values"},
+      {{"sweep", "input", "--p", "0.5", "--threshold", "high"}, 64, "--threshold high"},
+      {{"sweep", "input", "--p", "0.5", "--log-unreliability"}, 64, "requires --plot"},
+      {{"sweep", "input", "--p", "0.5", "--plot", "fig.jpg"}, 64, "must end in .png, .svg or .pdf"},
   };
   for (const BadCall& call : calls) {
     const Ran r = tool(dir, call.args);
-    SCOPED_TRACE(call.args[0] + (call.args.size() > 1 ? " " + call.args[1] : ""));
+    SCOPED_TRACE(call.message);
     EXPECT_EQ(r.status, call.status) << r.err;
     EXPECT_NE(r.err.find(call.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -290,6 +319,183 @@ TEST(Help, EverySubcommandHasIt) {
   const Ran sweep = tool(dir, {"sweep", "--help"});
   EXPECT_NE(sweep.out.find("1e-9*STEP"), std::string::npos);  // how TO is included
   EXPECT_EQ(tool(dir, {"--help"}).status, 0);
+}
+
+TEST(Errors, NonPrintableBytesGoOutEscaped) {
+  TempDir dir;
+  writeFile(dir / "nul.edges", std::string("0 1\n1 a\0b\n", 10));
+  Ran r = tool(dir, {"make-input", "nul.edges", "--terminals", "0", "-D", "1", "--p", "1",
+                     "--threshold", "0"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("line 2: 'a\\x00b' is not a node number"), std::string::npos) << r.err;
+
+  const std::string name = "x\x1b[2J\ny.input";
+  r = tool(dir, {"show", name});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("'x\\x1B[2J\\ny.input'"), std::string::npos) << r.err;
+  r = tool(dir, {"sweep", "input", "--frobnicate", "\x1b]0;title\x07"});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("\\x1B]0;title\\x07"), std::string::npos) << r.err;
+
+  writeFile(dir / name, kTriangleInput);
+  r = tool(dir, {"show", name, "--no-paths"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("x\\x1B[2J\\ny.input\n"), std::string::npos) << r.out;
+  for (const std::string& text : {r.out, r.err})
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+}
+
+TEST(MakeInput, IntegersAreDecimal) {
+  TempDir dir;
+  writeFile(dir / "tri.edges", "0 1\n0 2\n1 2\n");
+  for (const auto& [d, line] : std::vector<std::pair<std::string, std::string>>{
+           {"010", "10 0.5 0.5"}, {"-1", "-1 0.5 0.5"}}) {
+    const Ran r = tool(dir, {"make-input", "tri.edges", "--terminals", "0,1", "-D", d, "--p", "0.5",
+                             "--threshold", "0.5", "--nodes", "03", "--base", "00"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out).back(), line);
+  }
+}
+
+TEST(Version, ComesFromTheProject) {
+  TempDir dir;
+  const Ran r = tool(dir, {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("dcr-tool ") + DCR_VERSION + "\n");
+}
+
+// Warnings go to standard error only: the file written and the exit status
+// are those of the same run without them.
+TEST(Warnings, MakeInputWarnsAndWritesTheSameFile) {
+  TempDir dir;
+  writeFile(dir / "from1.edges", "1 2\n2 3\n3 1\n");
+  const std::vector<std::string> args = {"make-input",  "from1.edges", "--terminals", "1,2",
+                                         "-D",          "2",           "--p",         "0.5",
+                                         "--threshold", "0.5"};
+  const Ran r = tool(dir, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "4 3\n0,0,2,4,6,\n3,4,2,4,2,3,\n0,1,1,0,\n2 0.5 0.5\n");
+  const auto warnings = lines(r.err);
+  ASSERT_EQ(warnings.size(), 1u) << r.err;
+  EXPECT_EQ(warnings[0],
+            "warning: from1.edges: node 0 has no edge: with --base 0 that usually means the edge "
+            "list counts from 1; if so, give --base 1");
+
+  std::vector<std::string> lone = args;
+  lone[3] = "1";
+  const Ran one = tool(dir, lone);
+  EXPECT_EQ(one.status, 0);
+  EXPECT_NE(one.err.find("warning: from1.edges: only one terminal (node 1): with fewer than two "
+                         "terminals the reliability is reported as 0"),
+            std::string::npos)
+      << one.err;
+}
+
+TEST(Warnings, ShowWarnsAndPrintsTheSame) {
+  TempDir clean, odd;
+  writeFile(clean / "net.input", "4 3\n0,2,4,6,6,\n2,3,1,3,1,2,\n1,2,0,1,\n2 0.5 0.5\n");
+  writeFile(odd / "net.input", "4 3\n0,2,4,6,6,\n2,3,1,3,1,2,\n1,2,0,1,\n2 0.5 0.5 0.9\n");
+  const Ran a = tool(clean, {"show", "net.input", "--base", "1"});
+  const Ran b = tool(odd, {"show", "net.input", "--base", "1"});
+  ASSERT_EQ(a.status, 0) << a.err;
+  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(a.out, b.out);
+  for (const std::string& line : lines(b.err))
+    EXPECT_EQ(line.rfind("warning: net.input: ", 0), 0u) << line;
+  const auto has = [&b](const std::string& part) { return b.err.find(part) != std::string::npos; };
+  EXPECT_TRUE(has("terminal 4 without any edge")) << b.err;
+  EXPECT_TRUE(has("node 2 has 2; only 1 marks a terminal")) << b.err;
+  EXPECT_TRUE(has("line 5: text after the threshold is ignored: '0.9'")) << b.err;
+  EXPECT_EQ(a.err.find("text after"), std::string::npos) << a.err;
+  EXPECT_EQ(lines(b.err).size(), lines(a.err).size() + 1);
+}
+
+TEST(Sweep, ThresholdOverridesTheFiles) {
+  TempDir dir;
+  writeFile(dir / "ring.edges", kRingEdges);
+  Ran r = tool(dir, {"make-input", "ring.edges", "--terminals", "0,3,5", "-D", "4", "--p", "0.5",
+                     "--threshold", "0.7", "-o", "ring.input"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = tool(dir, {"sweep", "ring.input", "--p", "0.5"});
+  ASSERT_EQ(lines(r.out).size(), 2u);
+  EXPECT_EQ(lines(r.out)[1].rfind("0.5,4,NO,,", 0), 0u);
+  r = tool(dir, {"sweep", "ring.input", "--p", "0.5", "--threshold", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto cells = split(lines(r.out).at(1), ',');
+  EXPECT_EQ(cells[2], "YES");
+  EXPECT_EQ("YES\r\n" + cells[3], dcrOutput(withLastLine(readFile(dir / "ring.input"), "4 0.5 0")));
+}
+
+bool haveGnuplot(const TempDir& dir) {
+  return run(dir.path(), "/bin/sh", {"-c", "command -v gnuplot"}).status == 0;
+}
+
+// gnuplot runs a line starting with '!' in a shell, substitutes `...` on
+// whole lines, and opens '|...' as a pipe. File names, titles and plot
+// paths carrying each of these must run nothing.
+TEST(Plot, HostileNamesRunNothing) {
+  TempDir dir;
+  if (!haveGnuplot(dir)) GTEST_SKIP() << "gnuplot is not installed";
+  const std::vector<std::string> hostile = {"p\n!touch PWNED\n",
+                                            "`touch PWNED`",
+                                            "$(touch PWNED)",
+                                            "' . system('touch PWNED') . '",
+                                            "\" . system(\"touch PWNED\") . \"",
+                                            "|touch PWNED;cat>x;",
+                                            "@ARG0 \\\" '' \t"};
+  for (const std::string& h : hostile) {
+    SCOPED_TRACE(h);
+    writeFile(dir / (h + ".input"), kTriangleInput);
+    std::vector<std::vector<std::string>> calls = {
+        {"sweep", h + ".input", "--p", "0:1:0.5", "--plot", "q.png"},
+        {"sweep", "input", "--p", "0:1:0.5", "--plot", "q.svg", "--title", h},
+        {"sweep", "input", "--p", "0:1:0.5", "--plot", h + ".png", "--log-unreliability"}};
+    writeFile(dir / "input", kTriangleInput);
+    for (const auto& call : calls) {
+      const Ran r = tool(dir, call);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_FALSE(fs::exists(dir / "PWNED"));
+      EXPECT_FALSE(fs::exists(dir / "x"));
+    }
+    EXPECT_EQ(readFile(dir / (h + ".png")).substr(0, 4), "\x89PNG");
+    fs::remove(dir / (h + ".png"));
+  }
+}
+
+TEST(Plot, FormatsTitleAndLogAxis) {
+  TempDir dir;
+  if (!haveGnuplot(dir)) GTEST_SKIP() << "gnuplot is not installed";
+  writeFile(dir / "input", kTriangleInput);
+  Ran r = tool(dir, {"sweep", "input", "--p", "0:1:0.25", "--plot", "f.svg", "--title",
+                     "Triangle <&> test\x01"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = readFile(dir / "f.svg");
+  EXPECT_NE(svg.find("Triangle &lt;&amp;"), std::string::npos);
+  EXPECT_EQ(svg.find('\x01'), std::string::npos);
+  r = tool(dir, {"sweep", "input", "--p", "0:1:0.25", "-D", "1:2", "--plot", "f.PDF",
+                 "--log-unreliability", "--threshold", "0.99"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir / "f.PDF").substr(0, 5), "%PDF-");
+}
+
+// A picture that cannot be written is found out before the sweep, and the
+// check leaves no file behind.
+TEST(Plot, UnwritablePathFailsBeforeSolving) {
+  TempDir dir;
+  if (!haveGnuplot(dir)) GTEST_SKIP() << "gnuplot is not installed";
+  writeFile(dir / "input", kTriangleInput);
+  writeFile(dir / "bad.input", "3 3\n");
+  fs::create_directory(dir / "dir.png");
+  for (const char* path : {"dir.png", "missing/f.png"}) {
+    const Ran r = tool(dir, {"sweep", "input", "--p", "0:1:0.5", "--plot", path});
+    EXPECT_EQ(r.status, 2) << path;
+    EXPECT_NE(r.err.find(std::string("--plot ") + path + ": cannot write it"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  const Ran r = tool(dir, {"sweep", "bad.input", "--p", "0.5", "--plot", "new.png"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(fs::exists(dir / "new.png"));
 }
 
 }  // namespace
