@@ -1,0 +1,157 @@
+// frontier_bench: times the frontier engine on one named instance.
+//
+//   frontier_bench --list                      instance names, one a line
+//   frontier_bench NAME [double|exact] [--levels] [--memory MiB]
+//
+// Prints one tab-separated line: name, mode, status, seconds, peak RSS
+// (MiB), states created, widest level, widest state (bytes), reliability.
+// --levels adds one line per level with its state count. Peak RSS is the
+// whole process's, so run one instance per process (frontier_run.sh does).
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frontier/frontier.hpp"
+
+namespace {
+
+frontier::Problem grid(int k, int D) {
+  frontier::Problem pr;
+  pr.nodes = k * k;
+  pr.maxHops = D;
+  for (int r = 0; r < k; ++r)
+    for (int c = 0; c < k; ++c) {
+      if (c + 1 < k) pr.edges.push_back({r * k + c, r * k + c + 1});
+      if (r + 1 < k) pr.edges.push_back({r * k + c, (r + 1) * k + c});
+    }
+  pr.terminals = {0, k * k - 1};
+  return pr;
+}
+
+// dcr's problem file: N M, N + 1 offsets, 2M neighbours from 1, N flags;
+// commas may follow numbers. Only the graph is taken from it.
+frontier::Problem dodecahedron(const std::vector<int>& terminals, int D) {
+  std::ifstream in(DCR_EXAMPLES "/dodecahedron/input");
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string s = text.str();
+  for (char& c : s)
+    if (c == ',') c = ' ';
+  std::istringstream nums(s);
+  int n = 0, m = 0;
+  nums >> n >> m;
+  std::vector<int> offsets(n + 1), adj(2 * m);
+  for (int& x : offsets)
+    nums >> x;
+  for (int& x : adj)
+    nums >> x;
+  frontier::Problem pr;
+  pr.nodes = n;
+  pr.maxHops = D;
+  for (int u = 0; u < n; ++u)
+    for (int k = offsets[u]; k < offsets[u + 1]; ++k)
+      if (u < adj[k] - 1) pr.edges.push_back({u, adj[k] - 1});
+  pr.terminals = terminals;
+  if (pr.terminals.empty())
+    for (int v = 0; v < n; ++v)
+      pr.terminals.push_back(v);
+  return pr;
+}
+
+struct Instance {
+  std::string name;
+  frontier::Problem problem;
+};
+
+std::vector<Instance> instances() {
+  std::vector<Instance> all;
+  all.push_back({"grid5_D8", grid(5, 8)});
+  all.push_back({"grid5_D10", grid(5, 10)});
+  for (int D : {10, 12, 14, 16})
+    all.push_back({"grid6_D" + std::to_string(D), grid(6, D)});
+  all.push_back({"grid8_D14", grid(8, 14)});
+  all.push_back({"grid8_D16", grid(8, 16)});
+  all.push_back({"grid10_D18", grid(10, 18)});
+  all.push_back({"grid8_nolimit", grid(8, -1)});
+  all.push_back({"grid10_nolimit", grid(10, -1)});
+  all.push_back({"grid12_nolimit", grid(12, -1)});
+  // The example's three terminals (nodes 1, 6, 13 counted from 1) and 20.
+  all.push_back({"dodeca_4t_D7", dodecahedron({0, 5, 12, 19}, 7)});
+  for (int D : {5, 7, 9})
+    all.push_back({"dodeca_20t_D" + std::to_string(D), dodecahedron({}, D)});
+  return all;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) {
+    for (const auto& i : instances())
+      std::printf("%s\n", i.name.c_str());
+    return 0;
+  }
+  if (argc < 2) {
+    std::fprintf(stderr,
+                 "usage: frontier_bench --list | NAME [double|exact] [--levels] [--memory MiB]\n");
+    return 2;
+  }
+  const std::string name = argv[1];
+  std::string mode = "double";
+  bool levels = false;
+  frontier::Options options;
+  for (int a = 2; a < argc; ++a) {
+    const std::string arg = argv[a];
+    if (arg == "--levels")
+      levels = true;
+    else if (arg == "--memory" && a + 1 < argc)
+      options.memoryBytes = std::stoull(argv[++a]) << 20;
+    else
+      mode = arg;
+  }
+  for (const auto& inst : instances()) {
+    if (inst.name != name) continue;
+    const auto& pr = inst.problem;
+    const auto start = std::chrono::steady_clock::now();
+    frontier::Stats stats;
+    frontier::Status status;
+    std::string value;
+    if (mode == "exact") {
+      const auto r = frontier::solveExact(
+          pr, std::vector<mpq_class>(pr.edges.size(), mpq_class(9, 10)), options);
+      stats = r.stats;
+      status = r.status;
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15f", r.reliability.get_d());
+      value = buf;
+    } else {
+      const auto r = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), 0.9),
+                                           std::vector<double>(pr.edges.size(), 0.1), options);
+      stats = r.stats;
+      status = r.status;
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15f+-%.1e", r.reliability, r.reliabilityError);
+      value = buf;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("%s\t%s\t%s\t%.3f\t%.1f\t%llu\t%llu\t%d\t%s\n", name.c_str(), mode.c_str(),
+                frontier::statusName(status), seconds, ru.ru_maxrss / 1024.0,
+                static_cast<unsigned long long>(stats.statesCreated),
+                static_cast<unsigned long long>(stats.widestLevel), stats.stateBytes,
+                value.c_str());
+    if (levels)
+      for (std::size_t i = 0; i < stats.levelStates.size(); ++i)
+        std::printf("level %zu\t%llu\n", i, static_cast<unsigned long long>(stats.levelStates[i]));
+    return status == frontier::Status::kComplete ? 0 : 1;
+  }
+  std::fprintf(stderr, "frontier_bench: no instance %s (see --list)\n", name.c_str());
+  return 2;
+}
