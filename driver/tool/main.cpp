@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -301,6 +302,13 @@ int runSweep(const SweepArgs& a) {
     if (std::string bad = parseDRange(a.diameter, ds); !bad.empty())
       return fail(kUsage, "--diameter " + a.diameter + ": " + bad);
   }
+  // Every D is solved at every p: the pairs are what is counted, and what
+  // the plot keeps in memory.
+  if (ps.size() * std::max<std::size_t>(ds.size(), 1) > kMaxSweepValues) {
+    return fail(kUsage, "--p and --diameter give " + std::to_string(ps.size()) + " x " +
+                            std::to_string(ds.size()) + " values to solve; more than " +
+                            std::to_string(kMaxSweepValues) + " are refused");
+  }
   double threshold = 0;
   if (!a.threshold.empty() && !parseDouble(a.threshold, threshold))
     return fail(kUsage, "--threshold " + a.threshold + ": the threshold must be a finite number");
@@ -495,10 +503,12 @@ int main(int argc, char** argv) {
       "A progress line goes to standard error when it is a terminal.\n"
       "At most " +
       std::to_string(kMaxSweepValues) +
-      " values a range; a STEP below the spacing of doubles near TO is refused.\n"
+      " values a sweep (p values times D values); a STEP below the spacing\n"
+      "of doubles near TO is refused.\n"
       "The plot marks NO answers by the threshold line (--threshold moves it). With\n"
       "--log-unreliability, R = 1 (1 - R = 0, which a log axis cannot show) is marked at the\n"
-      "bottom. The plot's format, gnuplot and the file's folder are checked before solving.");
+      "bottom. The picture's format, gnuplot and whether the file can be written are checked\n"
+      "before solving.");
 
   // CLI11 would only say that a subcommand is required; name what was typed.
   const std::string first = argc > 1 ? argv[1] : "";

@@ -285,6 +285,7 @@ TEST(Errors, NameTheBadArgumentOrLine) {
       {{"show", "input", "--base", "0b1"}, 64, "--base 0b1"},
       {{"sweep", "input", "--diameter", "0x10"}, 64, "'0x10' is not a decimal integer"},
       {{"sweep", "input", "--p", "0:1:1e-5"}, 64, "more than 100000 values"},
+      {{"sweep", "input", "--p", "0:1:0.001", "-D", "1:100"}, 64, "1001 x 100 values"},
       {{"sweep", "input", "--p", "0.5", "--threshold", "high"}, 64, "--threshold high"},
       {{"sweep", "input", "--p", "0.5", "--log-unreliability"}, 64, "requires --plot"},
       {{"sweep", "input", "--p", "0.5", "--plot", "fig.jpg"}, 64, "must end in .png, .svg or .pdf"},
@@ -318,6 +319,10 @@ TEST(Help, EverySubcommandHasIt) {
   }
   const Ran sweep = tool(dir, {"sweep", "--help"});
   EXPECT_NE(sweep.out.find("1e-9*STEP"), std::string::npos);  // how TO is included
+  for (const char* option : {"--threshold", "--title", "--log-unreliability", ".svg", ".pdf"})
+    EXPECT_NE(sweep.out.find(option), std::string::npos) << option;
+  EXPECT_NE(tool(dir, {"make-input", "--help"}).out.find("10000000"), std::string::npos);
+  EXPECT_NE(tool(dir, {"show", "--help"}).out.find("Warnings"), std::string::npos);
   EXPECT_EQ(tool(dir, {"--help"}).status, 0);
 }
 
