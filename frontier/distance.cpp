@@ -87,8 +87,10 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
         L.out.push_back({pos8(F1[a]), pos8(F1[b])});
     L.outPassed = static_cast<int>(L.out.size());
     for (int t : T1)
-      for (int c : F1)
+      for (int c : F1) {
         L.out.push_back({pos8(t), pos8(c)});
+        L.outTerminal.push_back(terminalIndex[t]);
+      }
     L.terminalNode.resize(K_);
     for (int k = 0; k < K_; ++k)
       L.terminalNode[k] = position[plan.terminals[k]];
@@ -119,6 +121,9 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
   best_.resize(K_ * widestNodes + 1);
   weight_.resize(widestNodes * widestNodes + 1);
   finished_.resize(widestNodes + 1);
+  nearest_.resize(widestNodes + 1);
+  needed_.resize(K_ + 1);
+  open_.resize(pairA_.size() + 1);
 }
 
 Outcome DistanceSpec::root(std::uint8_t* out) const {
@@ -165,10 +170,11 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         sat[p >> 3] |= static_cast<std::uint8_t>(1 << (p & 7));
     }
   }
-  bool open = false;
-  for (int p = 0; p < P && !open; ++p)
-    open = !(sat[p >> 3] >> (p & 7) & 1);
-  if (!open) return Outcome::kAccepted;
+  int* open = open_.data();
+  int opens = 0;
+  for (int p = 0; p < P; ++p)
+    if (!(sat[p >> 3] >> (p & 7) & 1)) open[opens++] = p;
+  if (opens == 0) return Outcome::kAccepted;
 
   // best(x, .) for the terminals of open pairs: Dijkstra over the decided
   // distances and the undecided-edge distances, dense (N is small).
@@ -179,13 +185,15 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
       w[a * N + b] = static_cast<std::uint8_t>(std::min<int>(dec, L.undecided[a * N + b]));
     }
   std::uint8_t* best = best_.data();
-  auto isOpen = [&](int p) { return !(sat[p >> 3] >> (p & 7) & 1); };
   std::uint8_t* finished = finished_.data();
+  std::uint8_t* needed = needed_.data();
+  std::fill(needed, needed + K_, 0);
+  for (int i = 0; i < opens; ++i)
+    needed[pairA_[open[i]]] = needed[pairB_[open[i]]] = 1;
+  std::uint8_t* nearest = nearest_.data();  // min over needed x of best(x, .)
+  std::fill(nearest, nearest + N, static_cast<std::uint8_t>(inf));
   for (int k = 0; k < K_; ++k) {
-    bool in = false;
-    for (int p = 0; p < P && !in; ++p)
-      in = isOpen(p) && (pairA_[p] == k || pairB_[p] == k);
-    if (!in) continue;
+    if (!needed[k]) continue;
     std::uint8_t* row = best + k * N;
     std::fill(row, row + N, static_cast<std::uint8_t>(inf));
     std::fill(finished, finished + N, 0);
@@ -202,9 +210,13 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         if (via < row[c]) row[c] = static_cast<std::uint8_t>(via);
       }
     }
+    for (int c = 0; c < N; ++c)
+      nearest[c] = std::min(nearest[c], row[c]);
   }
-  for (int p = 0; p < P; ++p)
-    if (isOpen(p) && best[pairA_[p] * N + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
+  for (int i = 0; i < opens; ++i) {
+    const int p = open[i];
+    if (best[pairA_[p] * N + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
+  }
 
   // Write the child, each entry kept only if some open pair can use it.
   const int nout = static_cast<int>(L.out.size());
@@ -212,23 +224,19 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     const Entry x = L.out[e];
     const int val = d[x.a * W + x.b];
     bool useful = false;
-    if (val <= D) {
-      if (e >= L.outPassed) {
-        int ka = 0;
-        while (L.terminalNode[ka] != x.a)
-          ++ka;
-        for (int p = 0; p < P && !useful; ++p) {
-          if (!isOpen(p)) continue;
-          const int y = pairA_[p] == ka ? pairB_[p] : pairB_[p] == ka ? pairA_[p] : -1;
+    if (e >= L.outPassed) {  // a passed terminal: only its own pairs
+      const int t = L.outTerminal[e - L.outPassed];
+      if (val <= D && needed[t] && val + nearest[x.b] <= D)
+        for (int i = 0; i < opens && !useful; ++i) {
+          const int p = open[i];
+          const int y = pairA_[p] == t ? pairB_[p] : pairB_[p] == t ? pairA_[p] : -1;
           useful = y >= 0 && val + best[y * N + x.b] <= D;
         }
-      } else {
-        for (int p = 0; p < P && !useful; ++p) {
-          if (!isOpen(p)) continue;
-          const std::uint8_t* bx = best + pairA_[p] * N;
-          const std::uint8_t* by = best + pairB_[p] * N;
-          useful = bx[x.a] + val + by[x.b] <= D || bx[x.b] + val + by[x.a] <= D;
-        }
+    } else if (val + nearest[x.a] + nearest[x.b] <= D) {
+      for (int i = 0; i < opens && !useful; ++i) {
+        const std::uint8_t* bx = best + pairA_[open[i]] * N;
+        const std::uint8_t* by = best + pairB_[open[i]] * N;
+        useful = bx[x.a] + val + by[x.b] <= D || bx[x.b] + val + by[x.a] <= D;
       }
     }
     out[e] = static_cast<std::uint8_t>(useful ? val : inf);

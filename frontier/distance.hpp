@@ -42,13 +42,14 @@ class DistanceSpec {
     std::uint16_t a, b;  // work positions
   };
   struct Level {
-    int work = 0;            // work positions: F_i, then T_i, then the edge's new ends
-    int nodes = 0;           // best() nodes: the work positions, then untouched terminals
-    int u = 0, v = 0;        // the edge's ends
-    std::vector<Entry> in;   // parent bytes -> work positions
-    std::vector<Entry> out;  // child bytes <- work positions
-    int outPassed = 0;       // the first outPassed.. entries of `out` start at a passed terminal
-    std::vector<int> terminalNode;        // per terminal: its best() node
+    int work = 0;                   // work positions: F_i, then T_i, then the edge's new ends
+    int nodes = 0;                  // best() nodes: the work positions, then untouched terminals
+    int u = 0, v = 0;               // the edge's ends
+    std::vector<Entry> in;          // parent bytes -> work positions
+    std::vector<Entry> out;         // child bytes <- work positions
+    int outPassed = 0;              // entries of `out` from here on start at a passed terminal,
+    std::vector<int> outTerminal;   // whose terminal index is this
+    std::vector<int> terminalNode;  // per terminal: its best() node
     std::vector<std::uint8_t> undecided;  // nodes x nodes: distances over undecided edges
   };
   const Plan& plan_;
@@ -57,7 +58,8 @@ class DistanceSpec {
   std::vector<Level> levels_;
   bool rootRejects_ = false;
   // Scratch, sized for the widest level.
-  std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_;
+  std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_;
+  std::vector<int> open_;  // the pairs not yet within D
   std::vector<std::uint8_t> pairs_;
   std::vector<int> pairA_, pairB_;  // terminal indices of pair p
 };

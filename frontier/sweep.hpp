@@ -72,7 +72,7 @@ class LevelTable {
         if (2 * count_ > slots_.size()) grow();
         return static_cast<std::int32_t>(count_ - 1);
       }
-      if (std::memcmp(state(slot - 1), key, words_ * 8) == 0) {
+      if (same(state(slot - 1), key)) {
         fresh = false;
         return static_cast<std::int32_t>(slot - 1);
       }
@@ -91,6 +91,11 @@ class LevelTable {
   }
 
  private:
+  bool same(const std::uint64_t* a, const std::uint64_t* b) const {
+    for (int w = 0; w < words_; ++w)
+      if (a[w] != b[w]) return false;
+    return true;
+  }
   void grow() {
     std::vector<std::uint32_t> old(slots_.size() * 2, 0);
     old.swap(slots_);
