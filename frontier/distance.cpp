@@ -192,26 +192,53 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     needed[pairA_[open[i]]] = needed[pairB_[open[i]]] = 1;
   std::uint8_t* nearest = nearest_.data();  // min over needed x of best(x, .)
   std::fill(nearest, nearest + N, static_cast<std::uint8_t>(inf));
-  for (int k = 0; k < K_; ++k) {
-    if (!needed[k]) continue;
-    std::uint8_t* row = best + k * N;
-    std::fill(row, row + N, static_cast<std::uint8_t>(inf));
-    std::fill(finished, finished + N, 0);
-    row[L.terminalNode[k]] = 0;
-    for (int round = 0; round < N; ++round) {
-      int at = -1, low = inf;
-      for (int c = 0; c < N; ++c)
-        if (!finished[c] && row[c] < low) low = row[c], at = c;
-      if (at < 0) break;
-      finished[at] = 1;
-      const std::uint8_t* wr = w + at * N;
-      for (int c = 0; c < N; ++c) {
-        const int via = low + wr[c];
-        if (via < row[c]) row[c] = static_cast<std::uint8_t>(via);
+  if (D <= 126 && N <= 48) {
+    // All pairs at once (Floyd-Warshall on bytes: entries stay <= 127 and
+    // a leg above D is never worth extending, so sums fit a byte and the
+    // inner loop vectorises). Cheaper than a Dijkstra per terminal here.
+    for (int k = 0; k < N; ++k) {
+      const std::uint8_t* rk = w + k * N;
+      for (int i = 0; i < N; ++i) {
+        std::uint8_t* ri = w + i * N;
+        const std::uint8_t t = ri[k];
+        if (t > D) continue;
+        for (int j = 0; j < N; ++j) {
+          const std::uint8_t via = static_cast<std::uint8_t>(t + rk[j]);
+          ri[j] = via < ri[j] ? via : ri[j];
+        }
       }
     }
-    for (int c = 0; c < N; ++c)
-      nearest[c] = std::min(nearest[c], row[c]);
+    for (int k = 0; k < K_; ++k) {
+      if (!needed[k]) continue;
+      const std::uint8_t* src = w + L.terminalNode[k] * N;
+      std::uint8_t* row = best + k * N;
+      for (int c = 0; c < N; ++c) {
+        row[c] = src[c];
+        nearest[c] = std::min(nearest[c], src[c]);
+      }
+    }
+  } else {
+    for (int k = 0; k < K_; ++k) {
+      if (!needed[k]) continue;
+      std::uint8_t* row = best + k * N;
+      std::fill(row, row + N, static_cast<std::uint8_t>(inf));
+      std::fill(finished, finished + N, 0);
+      row[L.terminalNode[k]] = 0;
+      for (int round = 0; round < N; ++round) {
+        int at = -1, low = inf;
+        for (int c = 0; c < N; ++c)
+          if (!finished[c] && row[c] < low) low = row[c], at = c;
+        if (at < 0) break;
+        finished[at] = 1;
+        const std::uint8_t* wr = w + at * N;
+        for (int c = 0; c < N; ++c) {
+          const int via = low + wr[c];
+          if (via < row[c]) row[c] = static_cast<std::uint8_t>(via);
+        }
+      }
+      for (int c = 0; c < N; ++c)
+        nearest[c] = std::min(nearest[c], row[c]);
+    }
   }
   for (int i = 0; i < opens; ++i) {
     const int p = open[i];
