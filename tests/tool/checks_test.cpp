@@ -69,30 +69,6 @@ TEST(Warnings, IsolatedNodesTerminalsWithoutEdgesAndOddFlags) {
   EXPECT_FALSE(mentions(problemWarnings(p, 1, true), "--base 1"));
 }
 
-TEST(Warnings, FewerThanTwoTerminals) {
-  const auto one = problemWarnings(parse("2 1\n0,1,2,\n2,1,\n0,1,\n2 0.5 0.5\n"), 0, false);
-  ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(one[0],
-            "only one terminal (node 1): with fewer than two terminals the reliability is "
-            "reported as 0");
-  const auto none = problemWarnings(parse("2 1\n0,1,2,\n2,1,\n0,0,\n2 0.5 0.5\n"), 0, false);
-  EXPECT_TRUE(mentions(none, "no terminal"));
-}
-
-TEST(Warnings, LongListsAreCut) {
-  std::string text = "40 0\n";
-  for (int i = 0; i <= 40; ++i)
-    text += "0,";
-  text += "\n\n1,1,";
-  for (int i = 2; i < 40; ++i)
-    text += "0,";
-  text += "\n2 0.5 0.5\n";
-  const auto w = problemWarnings(parse(text), 0, false);
-  EXPECT_TRUE(mentions(w, "38 nodes (2, 3, 4, 5, 6, 7, 8, 9, 10, 11 and 28 more)"))
-      << ::testing::PrintToString(w);
-  EXPECT_TRUE(mentions(w, "2 terminals (0, 1) without any edge"));
-}
-
 // Where the reader stops comes from the reader itself; what is past it
 // and not blank is shown, escaped and cut.
 TEST(TrailingText, ShowsWhatIsNeverRead) {
