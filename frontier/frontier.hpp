@@ -127,6 +127,21 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
 ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
                        const Options& options = {});
 
+// The plan alone, without a sweep (milliseconds): what kind of state would
+// run, on how many edges, with how many portals and bytes per state at the
+// widest. A cheap screen before choosing this engine; the sure test is a
+// solve with a modest Options::memoryBytes (say 256 MiB) and a time limit:
+// kMemoryLimit or kTimeLimit then means "use the other engine".
+struct Shape {
+  Status status = Status::kInvalidInput;  // kComplete when the plan was made
+  std::string message;
+  StateKind kind = StateKind::kAuto;
+  int edgesUsed = 0;
+  int maxPortals = 0;
+  int stateBytes = 0;  // widest state encoding
+};
+Shape shape(const Problem& problem, StateKind kind = StateKind::kAuto);
+
 struct Polynomial {
   Status status = Status::kInvalidInput;
   std::vector<mpz_class> counts;  // N_0 .. N_m

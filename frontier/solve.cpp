@@ -388,6 +388,29 @@ Diagram::Value Diagram::evaluate(double p, double q) const {
   return v;
 }
 
+Shape shape(const Problem& problem, StateKind kind) {
+  Shape s;
+  Plan plan;
+  s.status = makePlan(problem, kind, plan, s.message);
+  if (s.status != Status::kComplete) return s;
+  s.kind = plan.kind;
+  s.edgesUsed = plan.levels();
+  s.maxPortals = plan.maxPortals;
+  try {
+    if (plan.kind == StateKind::kDistance) {
+      const DistanceSpec spec(plan);
+      for (int i = 0; i <= plan.levels(); ++i)
+        s.stateBytes = std::max(s.stateBytes, spec.width(i));
+    } else {
+      for (int i = 0; i <= plan.levels(); ++i)
+        s.stateBytes = std::max(s.stateBytes, static_cast<int>(plan.frontier[i].size()));
+    }
+  } catch (const std::bad_alloc&) {
+    s.status = Status::kMemoryLimit;
+  }
+  return s;
+}
+
 mpq_class Polynomial::evaluate(const mpq_class& p) const {
   mpq_class x = p;
   x.canonicalize();

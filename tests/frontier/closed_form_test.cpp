@@ -152,6 +152,21 @@ TEST(FrontierStops, MemoryBoundStopsCleanly) {
   EXPECT_EQ(frontier::reliabilityPolynomial(pr, tight).status, Status::kMemoryLimit);
 }
 
+// The shape screen reports what the sweep then meets.
+TEST(FrontierStatus, ShapeMatchesTheSweep) {
+  for (int D : {-1, 6, 10}) {
+    const Problem pr = frontier_test::grid(5, D);
+    const auto s = frontier::shape(pr);
+    const auto r = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), 0.5));
+    ASSERT_EQ(s.status, Status::kComplete);
+    EXPECT_EQ(s.kind, r.stats.kind);
+    EXPECT_EQ(s.edgesUsed, r.stats.edgesUsed);
+    EXPECT_EQ(s.maxPortals, r.stats.maxFrontier);
+    EXPECT_GE(s.stateBytes, r.stats.stateBytes);
+  }
+  EXPECT_EQ(frontier::shape(Problem{2, {{0, 1}}, {0}, 1}).status, Status::kTooFewTerminals);
+}
+
 TEST(FrontierStatus, InputsThatComputeNothing) {
   Problem one{3, {{0, 1}, {1, 2}}, {1}, 2};
   EXPECT_EQ(frontier::solveDouble(one, {0.5, 0.5}).status, Status::kTooFewTerminals);
