@@ -1,14 +1,6 @@
 // dcr-tool: writes problem files from edge lists, shows them for a person,
-// and sweeps a problem over p or D with the engine dcr uses.
-//
-// Exit statuses:
-//   0   done
-//   1   an input file cannot be read
-//   2   an output file cannot be written
-//   3   an edge list or problem file is malformed
-//   4   the engine gave up (the paths do not fit in memory)
-//   5   the plot could not be drawn (gnuplot missing or failing)
-//   64  bad command-line arguments
+// sweeps a problem over p or D, and solves it for its true value with the
+// frontier engine or dcr's own. Exit statuses: driver/exit_status.hpp.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,22 +20,16 @@
 #include <string>
 #include <vector>
 
+#include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
 #include "driver/tool/checks.hpp"
 #include "driver/tool/edge_list.hpp"
 #include "driver/tool/plot.hpp"
+#include "driver/tool/solve.hpp"
 #include "driver/tool/sweep.hpp"
 #include "driver/tool/text.hpp"
 
 namespace {
-
-constexpr int kOk = 0;
-constexpr int kUnreadable = 1;
-constexpr int kUnwritable = 2;
-constexpr int kBadInput = 3;
-constexpr int kEngineFailed = 4;
-constexpr int kPlotFailed = 5;
-constexpr int kUsage = 64;
 
 std::string command = "dcr-tool";  // prefix of every message: the subcommand run
 
@@ -118,15 +104,15 @@ bool writeOutput(const std::string& path, const std::string& text) {
   return written && closed;
 }
 
-// Reads and checks a problem file with dcr's reader. Returns kOk or the
+// Reads and checks a problem file with dcr's reader. Returns kExitOk or the
 // status already reported.
 int loadProblem(const std::string& path, Problem& problem, std::string& text, std::size_t& end) {
   if (!readInput(path, text))
-    return fail(kUnreadable, "cannot read the problem file '" + path + "'");
+    return fail(kExitInputUnreadable, "cannot read the problem file '" + path + "'");
   const ReadOutcome read = readProblem(text, problem);
-  if (!read.ok) return fail(kBadInput, path + ": " + read.error);
+  if (!read.ok) return fail(kExitBadInput, path + ": " + read.error);
   end = read.end;
-  return kOk;
+  return kExitOk;
 }
 
 // ---- make-input ------------------------------------------------------
@@ -145,38 +131,40 @@ struct MakeInputArgs {
 int runMakeInput(const MakeInputArgs& a) {
   int diameter = 0, base = 0, nodes = -1;
   if (!parseIntOption(a.diameter, INT_MIN, INT_MAX, diameter))
-    return fail(kUsage, "--diameter " + a.diameter + ": the hop limit D must be a decimal integer");
+    return fail(kExitUsage,
+                "--diameter " + a.diameter + ": the hop limit D must be a decimal integer");
   if (!parseIntOption(a.base, 0, 1, base))
-    return fail(kUsage, "--base " + a.base + ": the first node number must be 0 or 1");
+    return fail(kExitUsage, "--base " + a.base + ": the first node number must be 0 or 1");
   if (!a.nodes.empty() && !parseIntOption(a.nodes, 0, kMaxNodes, nodes)) {
-    return fail(kUsage,
+    return fail(kExitUsage,
                 "--nodes " + a.nodes + ": the node count must be a decimal integer from 0 to " +
                     std::to_string(kMaxNodes) + "; larger networks are beyond what dcr can solve");
   }
   double p = 0, threshold = 0;
   if (!parseDouble(a.p, p) || !(p >= 0.0 && p <= 1.0))
-    return fail(kUsage, "--p " + a.p + ": the edge probability must be a number from 0 to 1");
+    return fail(kExitUsage, "--p " + a.p + ": the edge probability must be a number from 0 to 1");
   if (!parseDouble(a.threshold, threshold))
-    return fail(kUsage, "--threshold " + a.threshold + ": the threshold must be a finite number");
+    return fail(kExitUsage,
+                "--threshold " + a.threshold + ": the threshold must be a finite number");
 
   std::string text;
   if (!readInput(a.edges, text))
-    return fail(kUnreadable, "cannot read the edge list '" + a.edges + "'");
+    return fail(kExitInputUnreadable, "cannot read the edge list '" + a.edges + "'");
   EdgeList list;
   if (std::string bad = parseEdgeList(text, base, nodes, list); !bad.empty())
-    return fail(kBadInput, a.edges + ": " + bad);
+    return fail(kExitBadInput, a.edges + ": " + bad);
   std::vector<int> flags;
   if (std::string bad = parseTerminals(a.terminals, base, list.nodes, flags); !bad.empty())
-    return fail(kUsage, "--terminals " + a.terminals + ": " + bad);
+    return fail(kExitUsage, "--terminals " + a.terminals + ": " + bad);
 
   Problem problem;
   if (std::string bad = makeProblem(list, flags, diameter, p, threshold, problem); !bad.empty())
-    return fail(kBadInput, a.edges + ": " + bad);
+    return fail(kExitBadInput, a.edges + ": " + bad);
   for (const std::string& warning : problemWarnings(problem, base, true))
     warn(a.edges, warning);
   if (!writeOutput(a.output, problemText(problem)))
-    return fail(kUnwritable, "cannot write '" + (a.output.empty() ? "-" : a.output) + "'");
-  return kOk;
+    return fail(kExitOutputFailed, "cannot write '" + (a.output.empty() ? "-" : a.output) + "'");
+  return kExitOk;
 }
 
 // ---- show ------------------------------------------------------------
@@ -190,11 +178,11 @@ struct ShowArgs {
 int runShow(const ShowArgs& a) {
   int base = 0;
   if (!parseIntOption(a.base, 0, 1, base))
-    return fail(kUsage, "--base " + a.base + ": the first node number must be 0 or 1");
+    return fail(kExitUsage, "--base " + a.base + ": the first node number must be 0 or 1");
   Problem problem;
   std::string text;
   std::size_t end = 0;
-  if (int status = loadProblem(a.file, problem, text, end); status != kOk) return status;
+  if (int status = loadProblem(a.file, problem, text, end); status != kExitOk) return status;
   for (const std::string& warning : problemWarnings(problem, base, false))
     warn(a.file, warning);
   if (std::string trailing = trailingTextWarning(text, end); !trailing.empty())
@@ -245,9 +233,9 @@ int runShow(const ShowArgs& a) {
   out += "edge list (u v, nodes numbered from " + std::to_string(base) + "):\n";
   for (const Edge& e : edgesOf(problem).edges)
     out += "  " + number(e.u) + ' ' + number(e.v) + '\n';
-  if (!writeOutput("-", out)) return fail(kUnwritable, "cannot write to standard output");
-  if (!failure.empty()) return fail(kEngineFailed, "paths not counted: " + failure);
-  return kOk;
+  if (!writeOutput("-", out)) return fail(kExitOutputFailed, "cannot write to standard output");
+  if (!failure.empty()) return fail(kExitOutOfMemory, "paths not counted: " + failure);
+  return kExitOk;
 }
 
 // ---- sweep -----------------------------------------------------------
@@ -291,38 +279,39 @@ class Progress {
 
 int runSweep(const SweepArgs& a) {
   if (a.p.empty() && a.diameter.empty())
-    return fail(kUsage, "nothing to sweep: give --p FROM:TO:STEP, --diameter FROM:TO, or both");
+    return fail(kExitUsage, "nothing to sweep: give --p FROM:TO:STEP, --diameter FROM:TO, or both");
   std::vector<double> ps;
   std::vector<int> ds;
   if (!a.p.empty()) {
     if (std::string bad = parsePRange(a.p, ps); !bad.empty())
-      return fail(kUsage, "--p " + a.p + ": " + bad);
+      return fail(kExitUsage, "--p " + a.p + ": " + bad);
   }
   if (!a.diameter.empty()) {
     if (std::string bad = parseDRange(a.diameter, ds); !bad.empty())
-      return fail(kUsage, "--diameter " + a.diameter + ": " + bad);
+      return fail(kExitUsage, "--diameter " + a.diameter + ": " + bad);
   }
   // Every D is solved at every p: the pairs are what is counted, and what
   // the plot keeps in memory.
   if (ps.size() * std::max<std::size_t>(ds.size(), 1) > kMaxSweepValues) {
-    return fail(kUsage, "--p and --diameter give " + std::to_string(ps.size()) + " x " +
-                            std::to_string(ds.size()) + " values to solve; more than " +
-                            std::to_string(kMaxSweepValues) + " are refused");
+    return fail(kExitUsage, "--p and --diameter give " + std::to_string(ps.size()) + " x " +
+                                std::to_string(ds.size()) + " values to solve; more than " +
+                                std::to_string(kMaxSweepValues) + " are refused");
   }
   double threshold = 0;
   if (!a.threshold.empty() && !parseDouble(a.threshold, threshold))
-    return fail(kUsage, "--threshold " + a.threshold + ": the threshold must be a finite number");
+    return fail(kExitUsage,
+                "--threshold " + a.threshold + ": the threshold must be a finite number");
   std::string gnuplot;
   PlotRequest plot;
   if (!a.plot.empty()) {
     // All before any solving: a sweep can take long, and a plot that cannot
     // be drawn should not be found out at its end.
     if (std::string bad = plotFormatOf(a.plot, plot.format); !bad.empty())
-      return fail(kUsage, "--plot " + a.plot + ": " + bad);
+      return fail(kExitUsage, "--plot " + a.plot + ": " + bad);
     gnuplot = findGnuplot();
-    if (gnuplot.empty()) return fail(kPlotFailed, gnuplotMissingMessage());
+    if (gnuplot.empty()) return fail(kExitPlotFailed, gnuplotMissingMessage());
     if (std::string bad = checkWritable(a.plot); !bad.empty())
-      return fail(kUnwritable, "--plot " + a.plot + ": cannot write it: " + bad);
+      return fail(kExitOutputFailed, "--plot " + a.plot + ": cannot write it: " + bad);
   }
 
   // Against p, one line per D, unless only D takes several values.
@@ -331,7 +320,7 @@ int runSweep(const SweepArgs& a) {
   Problem problem;
   std::string text;
   std::size_t end = 0;
-  if (int status = loadProblem(a.file, problem, text, end); status != kOk) return status;
+  if (int status = loadProblem(a.file, problem, text, end); status != kExitOk) return status;
   if (ps.empty()) ps.push_back(problem.R);
   if (ds.empty()) ds.push_back(problem.D);
   if (!a.threshold.empty()) problem.R0 = threshold;
@@ -350,7 +339,8 @@ int runSweep(const SweepArgs& a) {
                          " edges, " + std::to_string(terminals) + " terminals";
   if (!overP) plot.series.push_back({"p = " + shortestText(ps[0]), {}, {}});
 
-  if (!writeOutput("-", csvHeader())) return fail(kUnwritable, "cannot write to standard output");
+  if (!writeOutput("-", csvHeader()))
+    return fail(kExitOutputFailed, "cannot write to standard output");
   Progress progress;
   const std::size_t total = ps.size() * ds.size();
   std::size_t done = 0;
@@ -363,12 +353,12 @@ int runSweep(const SweepArgs& a) {
       const Solution solution = solve(problem);
       if (!solution.ok) {
         progress.clear();
-        return fail(kEngineFailed, "p = " + shortestText(p) + ", D = " + std::to_string(D) + ": " +
-                                       solution.error);
+        return fail(kExitOutOfMemory, "p = " + shortestText(p) + ", D = " + std::to_string(D) +
+                                          ": " + solution.error);
       }
       if (!writeOutput("-", csvRow(p, D, solution))) {
         progress.clear();
-        return fail(kUnwritable, "cannot write to standard output");
+        return fail(kExitOutputFailed, "cannot write to standard output");
       }
       const std::string digits = reliabilityDigits(solution.answer);
       plot.series.back().x.push_back(overP ? p : D);
@@ -381,9 +371,9 @@ int runSweep(const SweepArgs& a) {
   progress.clear();
   if (!a.plot.empty()) {
     if (std::string bad = drawPlot(plot, gnuplot); !bad.empty())
-      return failLines(kPlotFailed, "--plot " + a.plot + ": " + bad);
+      return failLines(kExitPlotFailed, "--plot " + a.plot + ": " + bad);
   }
-  return kOk;
+  return kExitOk;
 }
 
 }  // namespace
@@ -510,24 +500,30 @@ int main(int argc, char** argv) {
       "bottom. The picture's format, gnuplot and whether the file can be written are checked\n"
       "before solving.");
 
+  SolveArgs solveArgs;
+  CLI::App* solveCmd = app.add_subcommand(
+      "solve", "The true reliability: exact or with an error bound, per-edge probabilities");
+  addSolveOptions(*solveCmd, solveArgs);
+
   // CLI11 would only say that a subcommand is required; name what was typed.
   const std::string first = argc > 1 ? argv[1] : "";
   if (!first.empty() && first[0] != '-' && first != "make-input" && first != "show" &&
-      first != "sweep") {
-    return fail(kUsage, "unknown subcommand '" + first +
-                            "'; the subcommands are make-input, show and sweep (see --help)");
+      first != "sweep" && first != "solve") {
+    return fail(kExitUsage, "unknown subcommand '" + first +
+                                "'; the subcommands are make-input, show, sweep and solve (see "
+                                "--help)");
   }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
       app.exit(e);  // --help, --version
-      return kOk;
+      return kExitOk;
     }
     // CLI11's message quotes what was typed; printed escaped like ours.
     printLine(printable(e.what()));
     printLine("Run with --help for more information.");
-    return kUsage;
+    return kExitUsage;
   }
   sweep.titleGiven = sweepCmd->count("--title") > 0;
 
@@ -541,11 +537,15 @@ int main(int argc, char** argv) {
       show.countPaths = !noPaths;
       return runShow(show);
     }
+    if (solveCmd->parsed()) {
+      command = "dcr-tool solve";
+      return runSolve(solveArgs, fail);
+    }
     command = "dcr-tool sweep";
     return runSweep(sweep);
   } catch (const std::bad_alloc&) {
-    return fail(kEngineFailed, "out of memory");
+    return fail(kExitOutOfMemory, "out of memory");
   } catch (const std::exception& e) {
-    return fail(kEngineFailed, e.what());
+    return fail(kExitOutOfMemory, e.what());
   }
 }

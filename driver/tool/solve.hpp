@@ -1,0 +1,39 @@
+// `dcr-tool solve`: the true reliability of a problem, from the frontier
+// engine (exact or with a rigorous error bound, per-edge probabilities,
+// polynomials) or from dcr's path search, chosen per problem.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+struct SolveArgs {
+  std::string file;       // a problem file in dcr's format ...
+  std::string edges;      // ... or an edge list "u v [p]"
+  std::string terminals;  // with --edges
+  std::string diameter;   // with --edges
+  std::string p;          // probability of edges that give none
+  std::string nodes;
+  std::string base = "0";
+  std::string method = "auto";
+  std::string threshold;
+  bool decide = false;
+  bool exact = false;
+  bool fraction = false;
+  bool polynomial = false;
+  std::string timeLimit;
+  std::string memoryLimit;  // MiB for the frontier's levels
+  std::string format = "text";
+};
+
+// Declares the subcommand's options on `app` (the "solve" subcommand).
+void addSolveOptions(CLI::App& app, SolveArgs& args);
+
+// Reports a failure: prints the message and returns the status.
+using Fail = std::function<int(int status, const std::string& message)>;
+
+// Runs the command; returns the exit status (see dcr-tool's main).
+int runSolve(const SolveArgs& args, const Fail& fail);

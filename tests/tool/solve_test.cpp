@@ -1,0 +1,206 @@
+// dcr-tool solve run as a user runs it: inputs, methods, exact values,
+// bounds, JSON, and every kind of bad input.
+#include <gmpxx.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/tool/tool_test_support.hpp"
+
+namespace {
+
+using tooltest::Ran;
+using tooltest::TempDir;
+using tooltest::writeFile;
+
+Ran solve(const TempDir& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), "solve");
+  return tooltest::run(dir.path(), DCR_TOOL_BIN, args);
+}
+
+nlohmann::json solveJson(const TempDir& dir, std::vector<std::string> args) {
+  args.push_back("--format");
+  args.push_back("json");
+  const Ran r = solve(dir, args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return nlohmann::json::parse(r.out, nullptr, false);
+}
+
+const std::string kDodecahedron = std::string(DCR_EXAMPLES_DIR) + "/dodecahedron/input";
+
+TEST(Solve, JsonHasEveryKeyWithItsType) {
+  TempDir dir;
+  const auto j = solveJson(dir, {kDodecahedron, "--method", "frontier"});
+  ASSERT_FALSE(j.is_discarded());
+  for (const char* key : {"reliability", "unreliability", "lower", "upper"})
+    EXPECT_TRUE(j[key].is_string()) << key;
+  EXPECT_EQ(j["reliability"].get<std::string>().size(), 22u);
+  EXPECT_TRUE(j["exact"].is_boolean());
+  EXPECT_TRUE(j["error_bound"].is_number());
+  EXPECT_EQ(j["method"], "frontier");
+  EXPECT_TRUE(j["threshold"].is_number());
+  EXPECT_TRUE(j["verdict"] == "above" || j["verdict"] == "below");
+  EXPECT_TRUE(j["seconds"].is_number());
+  EXPECT_TRUE(j["states"].is_number_unsigned());
+  EXPECT_FALSE(j.contains("polynomial"));
+  // Bounds bracket the value; the value and dcr's are both within their
+  // error bounds of the exact one (dcr's long sums drift: here by 1e-12).
+  const double r = std::stod(j["reliability"].get<std::string>());
+  EXPECT_LE(std::stod(j["lower"].get<std::string>()), r);
+  EXPECT_GE(std::stod(j["upper"].get<std::string>()), r);
+  const auto x = solveJson(dir, {kDodecahedron, "--exact", "--fraction"});
+  const mpq_class exact(x["fraction"].get<std::string>());
+  EXPECT_LE(std::abs(r - exact.get_d()), j["error_bound"].get<double>());
+  EXPECT_LE(j["error_bound"].get<double>(), 1e-14);
+  const auto s = solveJson(dir, {kDodecahedron, "--method", "search"});
+  const std::string dcr =
+      tooltest::readFile(std::string(DCR_EXAMPLES_DIR) + "/dodecahedron/output");
+  ASSERT_EQ(dcr.rfind("YES\r\n", 0), 0u);
+  EXPECT_EQ(s["reliability"], dcr.substr(5));
+  EXPECT_LE(std::abs(std::stod(dcr.substr(5)) - exact.get_d()), s["error_bound"].get<double>());
+}
+
+TEST(Solve, BothMethodsAndExactAgreeOnTheExamples) {
+  for (const char* name : {"triangle", "petersen", "grid4x4", "dodecahedron"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string file = std::string(DCR_EXAMPLES_DIR) + "/" + name + "/input";
+    const auto f = solveJson(dir, {file, "--method", "frontier"});
+    const auto s = solveJson(dir, {file, "--method", "search"});
+    const auto x = solveJson(dir, {file, "--exact", "--fraction"});
+    EXPECT_EQ(s["method"], "search");
+    EXPECT_EQ(x["exact"], true);
+    const mpq_class exact(x["fraction"].get<std::string>());
+    for (const auto& j : {f, s}) {
+      const double r = std::stod(j["reliability"].get<std::string>());
+      EXPECT_LE(std::abs(r - exact.get_d()), j["error_bound"].get<double>()) << j.dump();
+      EXPECT_LE(std::stod(j["lower"].get<std::string>()), exact.get_d());
+      EXPECT_GE(std::stod(j["upper"].get<std::string>()), exact.get_d());
+    }
+    EXPECT_EQ(x["lower"], x["reliability"]);
+  }
+}
+
+// Closed forms through an edge list with per-edge probabilities: a path
+// multiplies, two disjoint routes combine as 1 - (1 - a)(1 - b).
+TEST(Solve, EdgeListsWithPerEdgeProbabilitiesAreExact) {
+  TempDir dir;
+  writeFile(dir / "path.edges", "# a path\n0 1 0.9\n1 2 0.8\n2 3 0.5 # last\n");
+  auto j = solveJson(dir, {"--edges", "path.edges", "--terminals", "0,3", "--diameter", "-1",
+                           "--exact", "--fraction"});
+  EXPECT_EQ(j["fraction"], "9/25");
+  EXPECT_EQ(j["reliability"], "0.36000000000000000000");
+  EXPECT_EQ(j["method"], "frontier");
+
+  writeFile(dir / "routes.edges", "1 2 0.9\n1 3\n3 2\n");
+  j = solveJson(dir, {"--edges", "routes.edges", "--terminals", "1,2", "--diameter", "2", "--p",
+                      "0.5", "--base", "1", "--exact", "--fraction"});
+  // 1 - (1 - 0.9)(1 - 0.25) = 0.925
+  EXPECT_EQ(j["fraction"], "37/40");
+  j = solveJson(dir, {"--edges", "routes.edges", "--terminals", "1,2", "--diameter", "1", "--p",
+                      "0.5", "--base", "1", "--exact", "--fraction"});
+  EXPECT_EQ(j["fraction"], "9/10");
+}
+
+TEST(Solve, PolynomialCountsEdgeSets) {
+  TempDir dir;
+  // The triangle with terminals 0 and 1 at D = 2: of its 3 edges, the sets
+  // that join them are {01} plus anything, or {02, 21}: N = 0, 1, 3, 1.
+  const std::string triangle = std::string(DCR_EXAMPLES_DIR) + "/triangle/input";
+  const auto j = solveJson(dir, {triangle, "--polynomial"});
+  ASSERT_TRUE(j["polynomial"].is_array());
+  EXPECT_EQ(j["polynomial"], nlohmann::json({"0", "1", "3", "1"}));
+}
+
+// A stop before the end still gives bounds that hold, and a verdict only
+// when they settle it.
+TEST(Solve, StoppedRunsReportBoundsThatBracketTheValue) {
+  TempDir dir;
+  const auto exact = solveJson(dir, {kDodecahedron, "--exact", "--fraction"});
+  const mpq_class value(exact["fraction"].get<std::string>());
+  for (std::vector<std::string> extra : {std::vector<std::string>{"--time-limit", "0"},
+                                         {"--threshold", "0.5", "--decide"},
+                                         {"--threshold", "0.9999", "--decide"},
+                                         {"--threshold", "0.5", "--decide", "--exact"}}) {
+    std::vector<std::string> args{kDodecahedron, "--method", "frontier"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto j = solveJson(dir, args);
+    SCOPED_TRACE(j.dump());
+    const double lower = std::stod(j["lower"].get<std::string>());
+    const double upper = std::stod(j["upper"].get<std::string>());
+    EXPECT_LE(lower, value.get_d() + 1e-15);
+    EXPECT_GE(upper, value.get_d() - 1e-15);
+    if (j["verdict"].is_string()) {
+      EXPECT_EQ(j["verdict"] == "above", value >= mpq_class(j["threshold"].get<double>()));
+    }
+  }
+}
+
+TEST(Solve, BadInputGetsAClearStatus) {
+  TempDir dir;
+  writeFile(dir / "g.edges", "0 1\n1 2 1.5\n");
+  writeFile(dir / "h.edges", "0 1\n1 2 0.9x\n");
+  writeFile(dir / "ok.edges", "0 1 0.9\n1 2 0.8\n");
+  writeFile(dir / "bad.input", "3 3 0,2,4,6, 2,3,1,3,1,2 oops");
+  writeFile(dir / "one.input", "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,0,0,\n2 0.5 0.5\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"--edges", "g.edges", "--terminals", "0,2", "--diameter", "2", "--p", "0.5"}, 3, "line 2"},
+      {{"--edges", "h.edges", "--terminals", "0,2", "--diameter", "2", "--p", "0.5"}, 3, "line 2"},
+      {{"--edges", "g.edges", "--terminals", "0,2", "--diameter", "2"}, 3, "line 2"},
+      {{"--edges", "ok.edges", "--terminals", "0,2", "--diameter", "2", "--p", "2"}, 64, "--p"},
+      {{"--edges", "ok.edges", "--terminals", "0,2", "--diameter", "0x2"}, 64, "decimal"},
+      {{"--edges", "g.edges", "--terminals", "0,2", "--diameter", "2", "--p", "0.5", "--base", "2"},
+       64,
+       "--base"},
+      {{"--edges", "ok.edges", "--terminals", "0,2"}, 64, "--diameter"},
+      {{"--edges", "ok.edges", "--terminals", "0,2", "--diameter", "2", "--method", "search"},
+       64,
+       "one probability"},
+      {{"bad.input"}, 3, "line 1"},
+      {{"one.input"}, 3, "terminals"},
+      {{"missing.input"}, 1, "missing.input"},
+      {{"one.input", "--edges", "ok.edges"}, 64, ""},
+      {{}, 64, ""},
+      {{"one.input", "--fraction"}, 64, "--exact"},
+      {{"one.input", "--decide", "--threshold", "x"}, 64, "--threshold"},
+      {{"one.input", "--time-limit", "-1"}, 64, "--time-limit"},
+      {{"one.input", "--method", "magic"}, 64, ""},
+      {{"one.input", "--memory-limit", "0"}, 64, "--memory-limit"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args)
+      shown += a + ' ';
+    SCOPED_TRACE(shown);
+    const Ran r = solve(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+// A memory bound the frontier cannot keep: auto falls back to the path
+// search and says so; the frontier alone reports the bound and stops.
+TEST(Solve, AutoFallsBackWhenTheFrontierOutgrowsItsMemory) {
+  TempDir dir;
+  const auto j = solveJson(dir, {kDodecahedron, "--memory-limit", "0.001"});
+  EXPECT_EQ(j["method"], "search");
+  EXPECT_NE(j["reason"].get<std::string>().find("fell back"), std::string::npos) << j.dump();
+  const auto full = solveJson(dir, {kDodecahedron});
+  EXPECT_EQ(full["method"], "frontier");
+  EXPECT_NEAR(std::stod(j["reliability"].get<std::string>()),
+              std::stod(full["reliability"].get<std::string>()), j["error_bound"].get<double>());
+
+  const Ran r = solve(dir, {kDodecahedron, "--method", "frontier", "--memory-limit", "0.001"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("--memory-limit"), std::string::npos) << r.err;
+}
+
+}  // namespace
