@@ -3,8 +3,9 @@
 //   frontier_bench --list                      instance names, one a line
 //   frontier_bench NAME [double|exact] [--levels] [--memory MiB]
 //
-// Prints one tab-separated line: name, mode, status, seconds, peak RSS
-// (MiB), states created, widest level, widest state (bytes), reliability.
+// Prints one tab-separated line: name, mode, status, wall seconds, CPU
+// seconds, peak RSS (MiB), states created, widest level, widest state
+// (bytes), reliability. CPU time is the steadier one on a shared machine.
 // --levels adds one line per level with its state count. Peak RSS is the
 // whole process's, so run one instance per process (frontier_run.sh does).
 #include <sys/resource.h>
@@ -142,8 +143,10 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    std::printf("%s\t%s\t%s\t%.3f\t%.1f\t%llu\t%llu\t%d\t%s\n", name.c_str(), mode.c_str(),
-                frontier::statusName(status), seconds, ru.ru_maxrss / 1024.0,
+    const double cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+                       ru.ru_stime.tv_usec / 1e6;
+    std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.1f\t%llu\t%llu\t%d\t%s\n", name.c_str(), mode.c_str(),
+                frontier::statusName(status), seconds, cpu, ru.ru_maxrss / 1024.0,
                 static_cast<unsigned long long>(stats.statesCreated),
                 static_cast<unsigned long long>(stats.widestLevel), stats.stateBytes,
                 value.c_str());

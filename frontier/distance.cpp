@@ -122,6 +122,8 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
   weight_.resize(widestNodes * widestNodes + 1);
   finished_.resize(widestNodes + 1);
   nearest_.resize(widestNodes + 1);
+  reach_.resize(K_ * widestNodes + 1);
+  via_.resize(widestNodes + 1);
   needed_.resize(K_ + 1);
   open_.resize(pairA_.size() + 1);
 }
@@ -190,7 +192,8 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
   std::fill(needed, needed + K_, 0);
   for (int i = 0; i < opens; ++i)
     needed[pairA_[open[i]]] = needed[pairB_[open[i]]] = 1;
-  std::uint8_t* nearest = nearest_.data();  // min over needed x of best(x, .)
+  std::uint8_t* reach = reach_.data();
+  std::uint8_t* nearest = nearest_.data();  // min over needed x of reach(x, .)
   std::fill(nearest, nearest + N, static_cast<std::uint8_t>(inf));
   if (D <= 126 && N <= 48) {
     // All pairs at once (Floyd-Warshall on bytes: entries stay <= 127 and
@@ -208,14 +211,49 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         }
       }
     }
+    // reach(x, .): like best(x, .), but over walks with an undecided edge,
+    // and 0 at x itself. A stored entry (a, b) serves an open pair (x, y)
+    // only on a walk x .. a b .. y whose two ends each hold an undecided
+    // edge: were x .. a all decided, the walk x .. a b would be decided too
+    // and the entry (x, b) already covers it. Such a walk is at least
+    // C(x,c) + U(c,c') + C(c',a) long (C: best-case, U: undecided only).
+    const std::uint8_t* U = L.undecided.data();
+    std::uint8_t* via = via_.data();
     for (int k = 0; k < K_; ++k) {
       if (!needed[k]) continue;
-      const std::uint8_t* src = w + L.terminalNode[k] * N;
+      const int xk = L.terminalNode[k];
+      const std::uint8_t* src = w + xk * N;
       std::uint8_t* row = best + k * N;
-      for (int c = 0; c < N; ++c) {
+      std::uint8_t* r1 = reach + k * N;
+      for (int c = 0; c < N; ++c)
         row[c] = src[c];
-        nearest[c] = std::min(nearest[c], src[c]);
+      // via(c') = min over c != c' of C(x,c) + U(c,c')
+      for (int c2 = 0; c2 < N; ++c2)
+        via[c2] = static_cast<std::uint8_t>(inf);
+      for (int cc = 0; cc < N; ++cc) {
+        const std::uint8_t t = src[cc];
+        if (t > D) continue;
+        const std::uint8_t* uc = U + cc * N;
+        for (int c2 = 0; c2 < N; ++c2) {
+          if (c2 == cc) continue;
+          const std::uint8_t v = static_cast<std::uint8_t>(t + uc[c2]);
+          via[c2] = v < via[c2] ? v : via[c2];
+        }
       }
+      for (int a = 0; a < N; ++a)
+        r1[a] = static_cast<std::uint8_t>(inf);
+      for (int c2 = 0; c2 < N; ++c2) {
+        const std::uint8_t t = via[c2];
+        if (t > D) continue;
+        const std::uint8_t* rc = w + c2 * N;
+        for (int a = 0; a < N; ++a) {
+          const std::uint8_t v = static_cast<std::uint8_t>(t + rc[a]);
+          r1[a] = v < r1[a] ? v : r1[a];
+        }
+      }
+      r1[xk] = 0;
+      for (int a = 0; a < N; ++a)
+        nearest[a] = std::min(nearest[a], r1[a]);
     }
   } else {
     for (int k = 0; k < K_; ++k) {
@@ -239,6 +277,7 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
       for (int c = 0; c < N; ++c)
         nearest[c] = std::min(nearest[c], row[c]);
     }
+    reach = best;
   }
   for (int i = 0; i < opens; ++i) {
     const int p = open[i];
@@ -257,12 +296,12 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         for (int i = 0; i < opens && !useful; ++i) {
           const int p = open[i];
           const int y = pairA_[p] == t ? pairB_[p] : pairB_[p] == t ? pairA_[p] : -1;
-          useful = y >= 0 && val + best[y * N + x.b] <= D;
+          useful = y >= 0 && val + reach[y * N + x.b] <= D;
         }
     } else if (val + nearest[x.a] + nearest[x.b] <= D) {
       for (int i = 0; i < opens && !useful; ++i) {
-        const std::uint8_t* bx = best + pairA_[open[i]] * N;
-        const std::uint8_t* by = best + pairB_[open[i]] * N;
+        const std::uint8_t* bx = reach + pairA_[open[i]] * N;
+        const std::uint8_t* by = reach + pairB_[open[i]] * N;
         useful = bx[x.a] + val + by[x.b] <= D || bx[x.b] + val + by[x.a] <= D;
       }
     }

@@ -58,7 +58,8 @@ class DistanceSpec {
   std::vector<Level> levels_;
   bool rootRejects_ = false;
   // Scratch, sized for the widest level.
-  std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_;
+  std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_,
+      reach_, via_;
   std::vector<int> open_;  // the pairs not yet within D
   std::vector<std::uint8_t> pairs_;
   std::vector<int> pairA_, pairB_;  // terminal indices of pair p
