@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <iostream>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,10 +26,12 @@
 #include "driver/problem_file.hpp"
 #include "driver/tool/checks.hpp"
 #include "driver/tool/edge_list.hpp"
+#include "driver/tool/numbers.hpp"
 #include "driver/tool/plot.hpp"
 #include "driver/tool/solve.hpp"
 #include "driver/tool/sweep.hpp"
 #include "driver/tool/text.hpp"
+#include "frontier/frontier.hpp"
 
 namespace {
 
@@ -249,6 +253,7 @@ struct SweepArgs {
   std::string title;
   bool titleGiven = false;
   bool logUnreliability = false;
+  std::string method = "search";
 };
 
 // A one-line progress report on standard error, rewritten in place; only
@@ -276,6 +281,25 @@ class Progress {
   bool enabled_;
   std::size_t width_ = 0;
 };
+
+// The frontier engine's diagram for one hop limit: built once, then read
+// at every p. Empty when the engine cannot take the problem (the reason in
+// `why`).
+std::optional<frontier::Diagram> buildDiagram(const Problem& problem, int D, std::string& why) {
+  frontier::Problem graph;
+  graph.nodes = problem.N;
+  graph.maxHops = D;
+  for (int v = 0; v < problem.N; ++v)
+    if (problem.TERMINALS[v] == 1) graph.terminals.push_back(v);
+  for (const Edge& e : edgesOf(problem).edges)
+    graph.edges.emplace_back(e.u, e.v);
+  frontier::Options options;
+  options.memoryBytes = defaultFrontierMemory();
+  frontier::Diagram diagram = frontier::Diagram::build(graph, options);
+  if (diagram.status() == frontier::Status::kComplete) return diagram;
+  why = diagram.message();
+  return std::nullopt;
+}
 
 int runSweep(const SweepArgs& a) {
   if (a.p.empty() && a.diameter.empty())
@@ -339,15 +363,50 @@ int runSweep(const SweepArgs& a) {
                          " edges, " + std::to_string(terminals) + " terminals";
   if (!overP) plot.series.push_back({"p = " + shortestText(ps[0]), {}, {}});
 
-  if (!writeOutput("-", csvHeader()))
+  const bool frontierRows = a.method != "search";
+  if (!writeOutput("-", frontierRows ? frontierCsvHeader() : csvHeader()))
     return fail(kExitOutputFailed, "cannot write to standard output");
   Progress progress;
   const std::size_t total = ps.size() * ds.size();
   std::size_t done = 0;
   for (int D : ds) {
     if (overP) plot.series.push_back({"D = " + std::to_string(D), {}, {}});
+    std::optional<frontier::Diagram> diagram;
+    double buildSeconds = 0;
+    if (frontierRows) {
+      const auto start = std::chrono::steady_clock::now();
+      std::string why;
+      diagram = buildDiagram(problem, D, why);
+      buildSeconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (!diagram && a.method == "frontier") {
+        progress.clear();
+        return fail(kExitOutOfMemory, "D = " + std::to_string(D) +
+                                          ": the frontier engine stopped: " + why +
+                                          " (try --method auto or search)");
+      }
+      if (!diagram)
+        warn(a.file, "D = " + std::to_string(D) + ": " + why + "; solved with dcr's search");
+    }
     for (double p : ps) {
       progress.show(done++, total, p, D);
+      if (diagram) {
+        const auto start = std::chrono::steady_clock::now();
+        // The row names the double p solved; 1 - p is taken exactly, then rounded.
+        const frontier::Diagram::Value v = diagram->evaluate(p, nearestDouble(1 - mpq_class(p)));
+        const double seconds =
+            buildSeconds +
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        buildSeconds = 0;  // the build counts once, in the first row of its D
+        if (!writeOutput(
+                "-", frontierCsvRow(p, D, "frontier", fixed20(v.reliability), v.error, seconds))) {
+          progress.clear();
+          return fail(kExitOutputFailed, "cannot write to standard output");
+        }
+        plot.series.back().x.push_back(overP ? p : D);
+        plot.series.back().y.push_back(a.logUnreliability ? 1.0 - v.reliability : v.reliability);
+        continue;
+      }
       problem.R = p;
       problem.D = D;
       const Solution solution = solve(problem);
@@ -356,7 +415,11 @@ int runSweep(const SweepArgs& a) {
         return fail(kExitOutOfMemory, "p = " + shortestText(p) + ", D = " + std::to_string(D) +
                                           ": " + solution.error);
       }
-      if (!writeOutput("-", csvRow(p, D, solution))) {
+      const std::string row =
+          frontierRows ? frontierCsvRow(p, D, "search", reliabilityDigits(solution.answer), -1,
+                                        solution.seconds)
+                       : csvRow(p, D, solution);
+      if (!writeOutput("-", row)) {
         progress.clear();
         return fail(kExitOutputFailed, "cannot write to standard output");
       }
@@ -486,10 +549,20 @@ int main(int argc, char** argv) {
       ->add_flag("--log-unreliability", sweep.logUnreliability,
                  "Plot 1 - R on a log axis instead of R, to tell values near 1 apart")
       ->needs(plotOption);
+  sweepCmd
+      ->add_option("--method", sweep.method,
+                   "search: dcr's engine and its exact output per value; frontier: the true "
+                   "value from one decision diagram per D; auto: frontier, or the search where "
+                   "the frontier outgrows its memory")
+      ->check(CLI::IsMember({"search", "frontier", "auto"}))
+      ->capture_default_str();
   sweepCmd->footer(
-      "Each value is solved with dcr's engine; the CSV on standard output has the columns\n"
-      "p,diameter,answer,reliability,seconds: p in shortest round-trip form (the exact double\n"
-      "solved), answer YES or NO, reliability the 20 decimals dcr writes (empty for NO).\n"
+      "By default each value is solved with dcr's engine; the CSV on standard output has the\n"
+      "columns p,diameter,answer,reliability,seconds: p in shortest round-trip form (the exact\n"
+      "double solved), answer YES or NO, reliability the 20 decimals dcr writes (empty for NO).\n"
+      "With --method frontier or auto the columns are p,diameter,method,reliability,error_bound,\n"
+      "seconds: the true value within error_bound (empty for a row the search solved), and the\n"
+      "diagram's build time in the first row of each D.\n"
       "A progress line goes to standard error when it is a terminal.\n"
       "At most " +
       std::to_string(kMaxSweepValues) +

@@ -208,20 +208,6 @@ class ProgressLine {
   std::size_t width_ = 0;
 };
 
-std::size_t defaultMemoryBytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGE_SIZE);
-  std::size_t available = std::size_t{8} << 30;
-  if (pages > 0 && pageSize > 0)
-    available = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
-  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
-    struct rlimit limit {};
-    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-      available = std::min(available, static_cast<std::size_t>(limit.rlim_cur));
-  }
-  return available / 2;
-}
-
 const char* statusText(frontier::Status s) {
   switch (s) {
     case frontier::Status::kComplete:
@@ -486,6 +472,20 @@ std::string jsonReport(const Outcome& o, const std::optional<double>& threshold,
 
 }  // namespace
 
+std::size_t defaultFrontierMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  std::size_t available = std::size_t{8} << 30;
+  if (pages > 0 && pageSize > 0)
+    available = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit {};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      available = std::min(available, static_cast<std::size_t>(limit.rlim_cur));
+  }
+  return available / 2;
+}
+
 void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
   cmd.add_option("FILE", a.file, "Problem file in dcr's format, or - for standard input")
       ->type_name("FILE");
@@ -552,7 +552,7 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
     if (!parseDouble(a.timeLimit, r.timeLimit) || r.timeLimit < 0)
       return fail(kExitUsage, "--time-limit " + a.timeLimit + ": give seconds, 0 or more");
   }
-  r.memoryBytes = defaultMemoryBytes();
+  r.memoryBytes = defaultFrontierMemory();
   if (!a.memoryLimit.empty()) {
     double mib = 0;
     if (!parseDouble(a.memoryLimit, mib) || !(mib > 0) || mib > 1e9)

@@ -3,6 +3,7 @@
 // polynomials) or from dcr's path search, chosen per problem.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -28,6 +29,10 @@ struct SolveArgs {
   std::string memoryLimit;  // MiB for the frontier's levels
   std::string format = "text";
 };
+
+// What the frontier's levels may take unless told otherwise: half of the
+// machine's memory, or of the process's address-space or data limit.
+std::size_t defaultFrontierMemory();
 
 // Declares the subcommand's options on `app` (the "solve" subcommand).
 void addSolveOptions(CLI::App& app, SolveArgs& args);

@@ -194,3 +194,16 @@ double unreliability(const std::string& digits) {
   ++complement[i - 1];
   return std::strtod(("0." + complement).c_str(), nullptr);
 }
+
+std::string frontierCsvHeader() {
+  return "p,diameter,method,reliability,error_bound,seconds\n";
+}
+
+std::string frontierCsvRow(double p, int D, const std::string& method,
+                           const std::string& reliability, double errorBound, double seconds) {
+  char bound[32] = "", time[32];
+  if (errorBound >= 0) std::snprintf(bound, sizeof bound, "%.3g", errorBound);
+  std::snprintf(time, sizeof time, "%.6f", seconds);
+  return shortestText(p) + ',' + std::to_string(D) + ',' + method + ',' + reliability + ',' +
+         bound + ',' + time + '\n';
+}

@@ -52,6 +52,13 @@ std::string countStructure(const Problem& problem, Structure& out);
 std::string csvHeader();
 std::string csvRow(double p, int D, const Solution& solution);
 
+// The rows of a sweep that asks for the true value: which engine gave it,
+// its 20 decimals, and the bound on its rounding error (negative: none,
+// for a row dcr's search solved).
+std::string frontierCsvHeader();
+std::string frontierCsvRow(double p, int D, const std::string& method,
+                           const std::string& reliability, double errorBound, double seconds);
+
 // The reliability digits of an answer text, "" for "NO".
 std::string reliabilityDigits(const std::string& answer);
 

@@ -204,3 +204,35 @@ TEST(Solve, AutoFallsBackWhenTheFrontierOutgrowsItsMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// A frontier sweep reads one diagram per D at every p: each row is the
+// closed form of the triangle within its error bound, and the CSV names
+// the engine of every row.
+TEST(SolveSweep, FrontierRowsAreTheTrueValues) {
+  TempDir dir;
+  const std::string triangle = std::string(DCR_EXAMPLES_DIR) + "/triangle/input";
+  const Ran r =
+      tooltest::run(dir.path(), DCR_TOOL_BIN,
+                    {"sweep", triangle, "--p", "0:1:0.125", "-D", "1:2", "--method", "frontier"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto rows = tooltest::lines(r.out);
+  ASSERT_EQ(rows.size(), 1u + 2 * 9);
+  EXPECT_EQ(rows[0], "p,diameter,method,reliability,error_bound,seconds");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i]);
+    const auto cells = tooltest::split(rows[i], ',');
+    ASSERT_EQ(cells.size(), 6u);
+    EXPECT_EQ(cells[2], "frontier");
+    const double p = std::strtod(cells[0].c_str(), nullptr);
+    const int D = std::stoi(cells[1]);
+    // Joined directly, or (at D = 2) through node 2 when the direct edge fails.
+    const double want = D == 1 ? p : p + (1 - p) * p * p;
+    EXPECT_LE(std::abs(std::strtod(cells[3].c_str(), nullptr) - want),
+              std::strtod(cells[4].c_str(), nullptr) + 1e-16);
+    EXPECT_EQ(cells[3].size(), 22u);
+  }
+}
+
+}  // namespace
