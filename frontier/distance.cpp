@@ -123,7 +123,6 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
   finished_.resize(widestNodes + 1);
   nearest_.resize(widestNodes + 1);
   reach_.resize(K_ * widestNodes + 1);
-  via_.resize(widestNodes + 1);
   needed_.resize(K_ + 1);
   open_.resize(pairA_.size() + 1);
 }
@@ -211,44 +210,33 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         }
       }
     }
-    // reach(x, .): like best(x, .), but over walks with an undecided edge,
-    // and 0 at x itself. A stored entry (a, b) serves an open pair (x, y)
-    // only on a walk x .. a b .. y whose two ends each hold an undecided
-    // edge: were x .. a all decided, the walk x .. a b would be decided too
-    // and the entry (x, b) already covers it. Such a walk is at least
-    // C(x,c) + U(c,c') + C(c',a) long (C: best-case, U: undecided only).
+    // reach(x, a): the shortest best-case walk from x that arrives at a by
+    // an undecided edge; 0 at x itself. A stored entry (a, b) serves an
+    // open pair (x, y) only on a walk x .. a b .. y that arrives at a and
+    // leaves b by undecided edges: were the edge into a decided, the
+    // decided stretch c .. a b from the last undecided edge's end c (a
+    // frontier node) would be covered by the entry (c, b) already. So it
+    // suffices that reach(x,a) + d(a,b) + reach(y,b) <= D for some open
+    // pair, either way round; reach(x, a) = min over c != a of
+    // C(x, c) + U(c, a) (C: best-case, U: undecided edges only).
     const std::uint8_t* U = L.undecided.data();
-    std::uint8_t* via = via_.data();
     for (int k = 0; k < K_; ++k) {
       if (!needed[k]) continue;
       const int xk = L.terminalNode[k];
       const std::uint8_t* src = w + xk * N;
       std::uint8_t* row = best + k * N;
       std::uint8_t* r1 = reach + k * N;
-      for (int c = 0; c < N; ++c)
-        row[c] = src[c];
-      // via(c') = min over c != c' of C(x,c) + U(c,c')
-      for (int c2 = 0; c2 < N; ++c2)
-        via[c2] = static_cast<std::uint8_t>(inf);
+      for (int a = 0; a < N; ++a) {
+        row[a] = src[a];
+        r1[a] = static_cast<std::uint8_t>(inf);
+      }
       for (int cc = 0; cc < N; ++cc) {
         const std::uint8_t t = src[cc];
         if (t > D) continue;
         const std::uint8_t* uc = U + cc * N;
-        for (int c2 = 0; c2 < N; ++c2) {
-          if (c2 == cc) continue;
-          const std::uint8_t v = static_cast<std::uint8_t>(t + uc[c2]);
-          via[c2] = v < via[c2] ? v : via[c2];
-        }
-      }
-      for (int a = 0; a < N; ++a)
-        r1[a] = static_cast<std::uint8_t>(inf);
-      for (int c2 = 0; c2 < N; ++c2) {
-        const std::uint8_t t = via[c2];
-        if (t > D) continue;
-        const std::uint8_t* rc = w + c2 * N;
         for (int a = 0; a < N; ++a) {
-          const std::uint8_t v = static_cast<std::uint8_t>(t + rc[a]);
-          r1[a] = v < r1[a] ? v : r1[a];
+          const std::uint8_t v = static_cast<std::uint8_t>(t + uc[a]);
+          if (a != cc && v < r1[a]) r1[a] = v;
         }
       }
       r1[xk] = 0;

@@ -14,12 +14,16 @@
 //
 // Each branch also works out, for every terminal x in a pair not yet within
 // D, best(x, .): its distance to every node when all undecided edges are
-// taken to work (the state's distances plus the undecided-edge distances).
-// A pair with best > D rejects the branch; a stored entry d(a, b) that no
-// open pair (x, y) can use, i.e. best(x,a) + d(a,b) + best(b,y) > D both
-// ways round, becomes D + 1. A passed terminal is only ever an end of a
-// path, so its entries count only for its own pairs. This keeps the state
-// canonical enough that branches differing only in useless detail merge.
+// taken to work (one byte-wise Floyd-Warshall over the state's distances
+// and the undecided-edge distances). A pair with best > D rejects the
+// branch. A stored entry d(a, b) is kept only if some open pair (x, y) can
+// use it: reach(x,a) + d(a,b) + reach(y,b) <= D either way round, where
+// reach(x, a) is the shortest best-case walk from x that arrives at a by an
+// undecided edge (0 at x itself): a walk that reached a by a decided edge
+// is covered by the entry from the end of its last undecided edge. A passed
+// terminal is only ever an end of a walk, so its entries count only for its
+// own pairs. Entries that can no longer matter read D + 1, so branches that
+// differ only in them merge.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +63,7 @@ class DistanceSpec {
   bool rootRejects_ = false;
   // Scratch, sized for the widest level.
   std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_,
-      reach_, via_;
+      reach_;
   std::vector<int> open_;  // the pairs not yet within D
   std::vector<std::uint8_t> pairs_;
   std::vector<int> pairA_, pairB_;  // terminal indices of pair p
