@@ -426,10 +426,8 @@ std::string textReport(const Outcome& o, const std::optional<double>& threshold,
   row("lower bound", o.lower);
   row("upper bound", o.upper);
   if (threshold) {
-    char t[64];
-    std::snprintf(t, sizeof t, "%.17g", *threshold);
     const auto v = verdictOf(o, threshold);
-    row("threshold", std::string(t) + ": " +
+    row("threshold", shortestText(*threshold) + ": " +
                          (v ? (*v == "above" ? "above (R >= threshold)" : "below (R < threshold)")
                             : "undecided (the bounds straddle it)"));
   }
@@ -586,8 +584,9 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
   } else if (method == "auto") {
     if (a.exact || a.polynomial || !uniform) {
       method = "frontier";
-      why = a.exact ? "exact arithmetic" : a.polynomial ? "a polynomial" : "per-edge probabilities";
-      why += " needs the frontier engine";
+      why = a.exact        ? "exact arithmetic: only the frontier engine has it"
+            : a.polynomial ? "a polynomial: only the frontier engine counts it"
+                           : "per-edge probabilities: only the frontier engine takes them";
     } else if (!noLimit && K >= 8) {
       method = "search";
       why = std::to_string(K) + " terminals at a hop limit: the path search copes better";
