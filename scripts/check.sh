@@ -3,7 +3,8 @@
 # build with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/deps.sh" g++ cmake make libgtest-dev libcli11-dev gnuplot-nox
+bash "$root/scripts/deps.sh" g++ cmake make pkg-config libgtest-dev libcli11-dev gnuplot-nox \
+  libgmp-dev nlohmann-json3-dev
 jobs=2
 
 echo "== Release build and tests"
