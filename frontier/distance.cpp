@@ -53,7 +53,7 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
   std::vector<std::vector<int>> adj(n);  // undecided edges: those after the current one
   std::vector<int> dist(n), position(n, -1);
   levels_.resize(m);
-  std::size_t widestWork = 0, widestNodes = 0;
+  std::size_t widestWork = 0, widestNodes = 0, widestStride = 16;
   for (int i = m - 1; i >= 0; --i) {
     Level& L = levels_[i];
     const auto& F = plan.frontier[i];
@@ -96,33 +96,36 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
       L.terminalNode[k] = position[plan.terminals[k]];
     // Distances over the undecided edges between the nodes that still have
     // some: the next frontier and the untouched terminals.
-    L.undecided.assign(nodes.size() * nodes.size(), static_cast<std::uint8_t>(inf_));
+    const std::size_t S = (nodes.size() + 15) / 16 * 16;
+    L.stride = static_cast<int>(S);
+    L.undecided.assign(nodes.size() * S, static_cast<std::uint8_t>(inf_));
     for (std::size_t k = 0; k < nodes.size(); ++k) {
-      L.undecided[k * nodes.size() + k] = 0;
+      L.undecided[k * S + k] = 0;
       const int v = nodes[k];
       if (plan.last[v] <= i) continue;  // no undecided edge left
       capped(adj, v, inf_, dist);
       for (std::size_t j = 0; j < nodes.size(); ++j)
-        L.undecided[k * nodes.size() + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
+        L.undecided[k * S + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
     }
     adj[eu].push_back(ev);
     adj[ev].push_back(eu);
     widestWork = std::max(widestWork, work.size());
     widestNodes = std::max(widestNodes, nodes.size());
+    widestStride = std::max(widestStride, S);
   }
   // The root: all edges undecided.
   for (std::size_t p = 0; p < pairA_.size() && !rootRejects_; ++p) {
     capped(adj, plan.terminals[pairA_[p]], inf_, dist);
     if (dist[plan.terminals[pairB_[p]]] > D_) rootRejects_ = true;
   }
-  dist_.resize(widestWork * widestWork + 1);
+  dist_.resize(widestWork * widestStride + 1);
   colU_.resize(widestWork + 1);
   colV_.resize(widestWork + 1);
-  best_.resize(K_ * widestNodes + 1);
-  weight_.resize(widestNodes * widestNodes + 1);
+  best_.resize(K_ * widestStride + 1);
+  weight_.resize(widestNodes * widestStride + 1);
   finished_.resize(widestNodes + 1);
-  nearest_.resize(widestNodes + 1);
-  reach_.resize(K_ * widestNodes + 1);
+  nearest_.resize(widestStride + 1);
+  reach_.resize(K_ * widestStride + 1);
   needed_.resize(K_ + 1);
   open_.resize(pairA_.size() + 1);
 }
@@ -135,15 +138,15 @@ Outcome DistanceSpec::root(std::uint8_t* out) const {
 
 Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out) {
   const Level& L = levels_[level];
-  const int W = L.work, N = L.nodes, inf = inf_, D = D_;
+  const int W = L.work, N = L.nodes, S = L.stride, inf = inf_, D = D_;
   std::uint8_t* d = dist_.data();
-  std::fill(d, d + W * W, static_cast<std::uint8_t>(inf));
+  std::fill(d, d + W * S, static_cast<std::uint8_t>(inf));
   for (int k = 0; k < W; ++k)
-    d[k * W + k] = 0;
+    d[k * S + k] = 0;
   const std::size_t nin = L.in.size();
   for (std::size_t e = 0; e < nin; ++e) {
     const Entry x = L.in[e];
-    d[x.a * W + x.b] = d[x.b * W + x.a] = parent[e];
+    d[x.a * S + x.b] = d[x.b * S + x.a] = parent[e];
   }
   std::uint8_t* sat = pairs_.data();
   std::copy(parent + nin, parent + nin + pairBytes_, sat);
@@ -154,11 +157,11 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     std::uint8_t* cu = colU_.data();
     std::uint8_t* cv = colV_.data();
     for (int k = 0; k < W; ++k)
-      cu[k] = d[k * W + L.u], cv[k] = d[k * W + L.v];
+      cu[k] = d[k * S + L.u], cv[k] = d[k * S + L.v];
     for (int a = 0; a < W; ++a) {
       const int au = cu[a] + 1, av = cv[a] + 1;
       if (au > inf && av > inf) continue;
-      std::uint8_t* row = d + a * W;
+      std::uint8_t* row = d + a * S;
       for (int b = 0; b < W; ++b) {
         const int c = std::min(au + cv[b], av + cu[b]);
         if (c < row[b]) row[b] = static_cast<std::uint8_t>(c);
@@ -167,7 +170,7 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     for (int p = 0; p < P; ++p) {
       if (sat[p >> 3] >> (p & 7) & 1) continue;
       const int x = L.terminalNode[pairA_[p]], y = L.terminalNode[pairB_[p]];
-      if (x < W && y < W && d[x * W + y] <= D)
+      if (x < W && y < W && d[x * S + y] <= D)
         sat[p >> 3] |= static_cast<std::uint8_t>(1 << (p & 7));
     }
   }
@@ -179,12 +182,16 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
 
   // best(x, .) for the terminals of open pairs: Dijkstra over the decided
   // distances and the undecided-edge distances, dense (N is small).
+  // Rows are S bytes apart (S: N rounded up to 16, the tail all D + 1), so
+  // the loops below run over whole vector lanes.
   std::uint8_t* w = weight_.data();
-  for (int a = 0; a < N; ++a)
-    for (int b = 0; b < N; ++b) {
-      const int dec = a < W && b < W ? d[a * W + b] : inf;
-      w[a * N + b] = static_cast<std::uint8_t>(std::min<int>(dec, L.undecided[a * N + b]));
+  const std::uint8_t* Ud = L.undecided.data();
+  for (int a = 0; a < W; ++a)
+    for (int b = 0; b < S; ++b) {
+      const std::uint8_t x = d[a * S + b], y = Ud[a * S + b];
+      w[a * S + b] = x < y ? x : y;
     }
+  std::copy(Ud + W * S, Ud + N * S, w + W * S);
   std::uint8_t* best = best_.data();
   std::uint8_t* finished = finished_.data();
   std::uint8_t* needed = needed_.data();
@@ -193,18 +200,18 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     needed[pairA_[open[i]]] = needed[pairB_[open[i]]] = 1;
   std::uint8_t* reach = reach_.data();
   std::uint8_t* nearest = nearest_.data();  // min over needed x of reach(x, .)
-  std::fill(nearest, nearest + N, static_cast<std::uint8_t>(inf));
+  std::fill(nearest, nearest + S, static_cast<std::uint8_t>(inf));
   if (D <= 126 && N <= 48) {
     // All pairs at once (Floyd-Warshall on bytes: entries stay <= 127 and
     // a leg above D is never worth extending, so sums fit a byte and the
     // inner loop vectorises). Cheaper than a Dijkstra per terminal here.
     for (int k = 0; k < N; ++k) {
-      const std::uint8_t* rk = w + k * N;
+      const std::uint8_t* rk = w + k * S;
       for (int i = 0; i < N; ++i) {
-        std::uint8_t* ri = w + i * N;
+        std::uint8_t* ri = w + i * S;
         const std::uint8_t t = ri[k];
         if (t > D) continue;
-        for (int j = 0; j < N; ++j) {
+        for (int j = 0; j < S; ++j) {
           const std::uint8_t via = static_cast<std::uint8_t>(t + rk[j]);
           ri[j] = via < ri[j] ? via : ri[j];
         }
@@ -223,31 +230,33 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     for (int k = 0; k < K_; ++k) {
       if (!needed[k]) continue;
       const int xk = L.terminalNode[k];
-      const std::uint8_t* src = w + xk * N;
-      std::uint8_t* row = best + k * N;
-      std::uint8_t* r1 = reach + k * N;
-      for (int a = 0; a < N; ++a) {
+      const std::uint8_t* src = w + xk * S;
+      std::uint8_t* row = best + k * S;
+      std::uint8_t* r1 = reach + k * S;
+      for (int a = 0; a < S; ++a) {
         row[a] = src[a];
         r1[a] = static_cast<std::uint8_t>(inf);
       }
       for (int cc = 0; cc < N; ++cc) {
         const std::uint8_t t = src[cc];
         if (t > D) continue;
-        const std::uint8_t* uc = U + cc * N;
-        for (int a = 0; a < N; ++a) {
+        const std::uint8_t* uc = U + cc * S;
+        const std::uint8_t keep = r1[cc];
+        for (int a = 0; a < S; ++a) {
           const std::uint8_t v = static_cast<std::uint8_t>(t + uc[a]);
-          if (a != cc && v < r1[a]) r1[a] = v;
+          r1[a] = v < r1[a] ? v : r1[a];
         }
+        r1[cc] = keep;  // the walk must end with an undecided step
       }
       r1[xk] = 0;
-      for (int a = 0; a < N; ++a)
+      for (int a = 0; a < S; ++a)
         nearest[a] = std::min(nearest[a], r1[a]);
     }
   } else {
     for (int k = 0; k < K_; ++k) {
       if (!needed[k]) continue;
-      std::uint8_t* row = best + k * N;
-      std::fill(row, row + N, static_cast<std::uint8_t>(inf));
+      std::uint8_t* row = best + k * S;
+      std::fill(row, row + S, static_cast<std::uint8_t>(inf));
       std::fill(finished, finished + N, 0);
       row[L.terminalNode[k]] = 0;
       for (int round = 0; round < N; ++round) {
@@ -256,7 +265,7 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
           if (!finished[c] && row[c] < low) low = row[c], at = c;
         if (at < 0) break;
         finished[at] = 1;
-        const std::uint8_t* wr = w + at * N;
+        const std::uint8_t* wr = w + at * S;
         for (int c = 0; c < N; ++c) {
           const int via = low + wr[c];
           if (via < row[c]) row[c] = static_cast<std::uint8_t>(via);
@@ -269,14 +278,14 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
   }
   for (int i = 0; i < opens; ++i) {
     const int p = open[i];
-    if (best[pairA_[p] * N + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
+    if (best[pairA_[p] * S + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
   }
 
   // Write the child, each entry kept only if some open pair can use it.
   const int nout = static_cast<int>(L.out.size());
   for (int e = 0; e < nout; ++e) {
     const Entry x = L.out[e];
-    const int val = d[x.a * W + x.b];
+    const int val = d[x.a * S + x.b];
     bool useful = false;
     if (e >= L.outPassed) {  // a passed terminal: only its own pairs
       const int t = L.outTerminal[e - L.outPassed];
@@ -284,12 +293,12 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         for (int i = 0; i < opens && !useful; ++i) {
           const int p = open[i];
           const int y = pairA_[p] == t ? pairB_[p] : pairB_[p] == t ? pairA_[p] : -1;
-          useful = y >= 0 && val + reach[y * N + x.b] <= D;
+          useful = y >= 0 && val + reach[y * S + x.b] <= D;
         }
     } else if (val + nearest[x.a] + nearest[x.b] <= D) {
       for (int i = 0; i < opens && !useful; ++i) {
-        const std::uint8_t* bx = reach + pairA_[open[i]] * N;
-        const std::uint8_t* by = reach + pairB_[open[i]] * N;
+        const std::uint8_t* bx = reach + pairA_[open[i]] * S;
+        const std::uint8_t* by = reach + pairB_[open[i]] * S;
         useful = bx[x.a] + val + by[x.b] <= D || bx[x.b] + val + by[x.a] <= D;
       }
     }

@@ -54,7 +54,8 @@ class DistanceSpec {
     int outPassed = 0;              // entries of `out` from here on start at a passed terminal,
     std::vector<int> outTerminal;   // whose terminal index is this
     std::vector<int> terminalNode;  // per terminal: its best() node
-    std::vector<std::uint8_t> undecided;  // nodes x nodes: distances over undecided edges
+    int stride = 16;                // row length of the node matrices: nodes rounded up to 16
+    std::vector<std::uint8_t> undecided;  // nodes x stride: distances over undecided edges
   };
   const Plan& plan_;
   int K_ = 0, D_ = 0, inf_ = 0, pairBytes_ = 0;
