@@ -28,6 +28,7 @@
 #include "driver/tool/edge_list.hpp"
 #include "driver/tool/numbers.hpp"
 #include "driver/tool/plot.hpp"
+#include "driver/tool/progress.hpp"
 #include "driver/tool/solve.hpp"
 #include "driver/tool/sweep.hpp"
 #include "driver/tool/text.hpp"
@@ -256,32 +257,6 @@ struct SweepArgs {
   std::string method = "search";
 };
 
-// A one-line progress report on standard error, rewritten in place; only
-// when a person is watching, so logs and pipes stay clean.
-class Progress {
- public:
-  Progress() : enabled_(::isatty(STDERR_FILENO) == 1) {}
-  void show(std::size_t done, std::size_t total, double p, int D) {
-    if (!enabled_) return;
-    const std::string line = "sweep: " + std::to_string(done + 1) + "/" + std::to_string(total) +
-                             "  p = " + shortestText(p) + "  D = " + std::to_string(D);
-    std::fprintf(stderr, "\r%s%*s", line.c_str(),
-                 width_ > line.size() ? int(width_ - line.size()) : 0, "");
-    std::fflush(stderr);
-    width_ = line.size();
-  }
-  void clear() {
-    if (!enabled_ || width_ == 0) return;
-    std::fprintf(stderr, "\r%*s\r", int(width_), "");
-    std::fflush(stderr);
-    width_ = 0;
-  }
-
- private:
-  bool enabled_;
-  std::size_t width_ = 0;
-};
-
 // The frontier engine's diagram for one hop limit: built once, then read
 // at every p. Empty when the engine cannot take the problem (the reason in
 // `why`).
@@ -366,7 +341,7 @@ int runSweep(const SweepArgs& a) {
   const bool frontierRows = a.method != "search";
   if (!writeOutput("-", frontierRows ? frontierCsvHeader() : csvHeader()))
     return fail(kExitOutputFailed, "cannot write to standard output");
-  Progress progress;
+  ProgressLine progress;
   const std::size_t total = ps.size() * ds.size();
   std::size_t done = 0;
   for (int D : ds) {
@@ -389,7 +364,8 @@ int runSweep(const SweepArgs& a) {
         warn(a.file, "D = " + std::to_string(D) + ": " + why + "; solved with dcr's search");
     }
     for (double p : ps) {
-      progress.show(done++, total, p, D);
+      progress.show("sweep: " + std::to_string(++done) + "/" + std::to_string(total) +
+                    "  p = " + shortestText(p) + "  D = " + std::to_string(D));
       if (diagram) {
         const auto start = std::chrono::steady_clock::now();
         // The row names the double p solved; 1 - p is taken exactly, then rounded.

@@ -20,6 +20,7 @@
 #include "driver/problem_file.hpp"
 #include "driver/tool/edge_list.hpp"
 #include "driver/tool/numbers.hpp"
+#include "driver/tool/progress.hpp"
 #include "frontier/frontier.hpp"
 #include "graph/my_graph.hpp"
 
@@ -181,33 +182,6 @@ struct Outcome {
   double seconds = 0;
 };
 
-// A progress line on standard error, only for a person watching.
-class ProgressLine {
- public:
-  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
-  ~ProgressLine() { clear(); }
-  bool enabled() const { return enabled_; }
-  void show(const frontier::Progress& p) {
-    char line[200];
-    std::snprintf(line, sizeof line, "solve: edge %d/%d  states %llu  R in [%.12f, %.12f]", p.edge,
-                  p.edges, static_cast<unsigned long long>(p.states), p.lower, p.upper);
-    const std::size_t len = std::strlen(line);
-    std::fprintf(stderr, "\r%s%*s", line, width_ > len ? int(width_ - len) : 0, "");
-    std::fflush(stderr);
-    width_ = len;
-  }
-  void clear() {
-    if (!enabled_ || width_ == 0) return;
-    std::fprintf(stderr, "\r%*s\r", int(width_), "");
-    std::fflush(stderr);
-    width_ = 0;
-  }
-
- private:
-  bool enabled_;
-  std::size_t width_ = 0;
-};
-
 const char* statusText(frontier::Status s) {
   switch (s) {
     case frontier::Status::kComplete:
@@ -258,7 +232,14 @@ frontier::Status runFrontier(const Loaded& in, const Request& r, Outcome& out,
   options.timeLimit = r.timeLimit;
   options.decide = r.decide;
   options.memoryBytes = r.memoryBytes;
-  if (progress.enabled()) options.progress = [&](const frontier::Progress& p) { progress.show(p); };
+  if (progress.enabled()) {
+    options.progress = [&](const frontier::Progress& p) {
+      char line[200];
+      std::snprintf(line, sizeof line, "solve: edge %d/%d  states %llu  R in [%.12f, %.12f]",
+                    p.edge, p.edges, static_cast<unsigned long long>(p.states), p.lower, p.upper);
+      progress.show(line);
+    };
+  }
   out.method = "frontier";
 
   if (r.polynomial) {
