@@ -1,15 +1,37 @@
-// count_steps: reads "input" from the working directory like dcr, replays
-// the reference search with a step counter, writes dcr's answer text to
-// "output" (so it can be compared byte for byte with dcr-reference) and
-// prints "steps <count>" on standard output.
-#include <cinttypes>
+// count_steps: reads "input" from the working directory like dcr, runs the
+// engine, writes dcr's answer text to "output" (so it can be compared byte
+// for byte with dcr-reference) and prints on standard output the engine's
+// own step count (`searchSteps`: entries into a factoring step, the root's
+// included), the number of paths and of link records, and the search form
+// that ran.
 #include <cstdio>
 #include <string>
 
-#include "bench/step_count.hpp"
 #include "driver/answer.hpp"
 #include "driver/problem_file.hpp"
-#include "tests/reference/reference_engine.hpp"
+#include "graph/my_graph.hpp"
+
+namespace {
+
+const char* formName(myGraph::searchForm form) {
+  switch (form) {
+    case myGraph::searchForm::table:
+      return "table";
+    case myGraph::searchForm::trailedMasks:
+      return "trailed-masks";
+    case myGraph::searchForm::snapshotMasks:
+      return "snapshot-masks";
+    case myGraph::searchForm::plainSnapshotMasks:
+      return "plain-snapshot-masks";
+    case myGraph::searchForm::onePair:
+      return "one-pair";
+    case myGraph::searchForm::chosen:
+      break;
+  }
+  return "none";
+}
+
+}  // namespace
 
 int main() {
   std::string text;
@@ -23,15 +45,14 @@ int main() {
     std::fprintf(stderr, "count_steps: input: %s\n", read.error.c_str());
     return 3;
   }
-  reference::myGraph graph(problem.KAO.data(), problem.FO.data(), problem.TERMINALS.data(),
-                           problem.N, problem.M, problem.D, problem.R, problem.R0);
-  const StepCount count = countSteps(graph);
-  const std::string answer = answerText(count.result);
+  myGraph graph(problem.KAO.data(), problem.FO.data(), problem.TERMINALS.data(), problem.N,
+                problem.M, problem.D, problem.R, problem.R0);
+  const std::string answer = answerText(graph.computeReliability());
   std::FILE* output = std::fopen("output", "w");
   if (!output) return 2;
   const bool ok = std::fwrite(answer.data(), 1, answer.size(), output) == answer.size();
   if (std::fclose(output) != 0 || !ok) return 2;
-  std::printf("steps %" PRIu64 "\npaths %d\nlinks %d\n", count.steps, graph.numPaths,
-              graph.numLinks);
+  std::printf("steps %lld\npaths %d\nlinks %d\nform %s\n", graph.searchSteps, graph.numPaths,
+              graph.numLinks, formName(graph.searchRan));
   return 0;
 }

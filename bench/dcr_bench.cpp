@@ -2,18 +2,17 @@
 // straightforward reference engine (reference::myGraph) on small problems
 // held in memory. Each iteration constructs a fresh object, since an object
 // serves exactly one computation. The "steps" counter is the number of
-// factoring steps per second (the step count comes from the replay in
-// step_count.cpp, the same for both engines).
+// factoring steps per second (the engine's own count, `searchSteps`; both
+// engines take the same steps).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "bench/problems.hpp"
-#include "bench/step_count.hpp"
 #include "graph/my_graph.hpp"
 #include "tests/reference/reference_engine.hpp"
+#include "tests/support/problems.hpp"
 
 namespace {
 
@@ -25,19 +24,20 @@ struct Case {
 const std::vector<Case>& cases() {
   static const std::vector<Case> all = {
       // Two far-apart nodes of the dodecahedron, every path of at most 6 edges.
-      {"dodecahedron_2t_D6", bench::dodecahedron({0, 17}, 6, 0.9, 0.9)},
+      {"dodecahedron_2t_D6", examples::dodecahedron({0, 17}, 6, 0.9, 0.9)},
       // 4x4 grid, the four corners as terminals, hop limit 6.
-      {"grid4x4_corners_D6", bench::grid(4, 4, {0, 3, 12, 15}, 6, 0.9, 0.8)},
+      {"grid4x4_corners_D6", examples::grid(4, 4, {0, 3, 12, 15}, 6, 0.9, 0.8)},
       // Dense random graph, four terminals, D = 3; the threshold lies above
       // the reliability, so the search stops with "NO" part way through.
-      {"random9_4t_D3_cut", bench::randomGraph(2, 9, 0.6, 4, 3, 0.8, 0.9995)},
+      {"random9_4t_D3_cut", examples::randomGraph(2, 9, 0.6, 4, 3, 0.8, 0.9995)},
   };
   return all;
 }
 
 std::uint64_t stepsOf(const Problem& p) {
-  reference::myGraph g(p.KAO.data(), p.FO.data(), p.TERMINALS.data(), p.N, p.M, p.D, p.R, p.R0);
-  return countSteps(g).steps;
+  myGraph g(p.KAO.data(), p.FO.data(), p.TERMINALS.data(), p.N, p.M, p.D, p.R, p.R0);
+  g.computeReliability();
+  return static_cast<std::uint64_t>(g.searchSteps);
 }
 
 template <class Graph>

@@ -200,7 +200,7 @@ def main():
 
     root = tempfile.mkdtemp(prefix="dcr-bench-")
     header = (f"{'input':26} {'answer':>8} {'steps':>11} {'dcr':>9} {'reference':>10} {'ratio':>7} "
-              f"{'dcr steps/s':>12} {'ref steps/s':>12} {'dcr MB':>8} {'ref MB':>8}")
+              f"{'dcr steps/s':>12} {'ref steps/s':>12} {'dcr MB':>8} {'ref MB':>8}  form")
     print(header)
     print("-" * len(header))
     failures, ratios = [], []
@@ -208,12 +208,14 @@ def main():
     try:
         for name in small:
             source = os.path.join(inputs_dir, name, "input")
-            steps, count, ref = None, None, None
+            steps, count, ref, form = None, None, None, "-"
             if not args.no_reference:
                 count = run_in(prepare(root, name, source, "count"), exes["count_steps"], args.timeout,
                                args.mem_limit_mb)
                 if count.ok:
-                    steps = int(count.stdout.split()[1])
+                    facts = dict(line.split(None, 1) for line in count.stdout.splitlines() if line)
+                    steps = int(facts["steps"])
+                    form = facts.get("form", "-").strip()
                 else:
                     failures.append(f"{name}: {failure_note('count_steps', count)}")
                 ref = best_of(prepare(root, name, source, "reference"), exes["reference"], args,
@@ -230,15 +232,15 @@ def main():
                 failures.append(f"{name}: dcr wrote {mine.output!r}, dcr-reference {ref.output!r}")
                 answer = "DIFFERS"
             if ref is not None and ref.ok and count.ok and count.output != ref.output:
-                failures.append(f"{name}: the step replay answered {count.output!r}, "
-                                f"dcr-reference {ref.output!r}; its step count is wrong")
+                failures.append(f"{name}: count_steps (the engine) answered {count.output!r}, "
+                                f"dcr-reference {ref.output!r}")
             ratio = "-"
             if ref is not None and ref.ok and mine.ok and mine.seconds > 0:
                 ratios.append(ref.seconds / mine.seconds)
                 ratio = f"{ratios[-1]:.2f}x"
             print(f"{name:26} {answer:>8} {steps if steps is not None else '-':>11} {fmt_time(mine):>9} "
                   f"{fmt_time(ref):>10} {ratio:>7} {fmt_rate(steps, mine):>12} {fmt_rate(steps, ref):>12} "
-                  f"{fmt_mb(mine):>8} {fmt_mb(ref):>8}", flush=True)
+                  f"{fmt_mb(mine):>8} {fmt_mb(ref):>8}  {form}", flush=True)
 
         if scale_names:
             subprocess.run([sys.executable, os.path.join(HERE, "make_inputs.py"), "--scale", "--out",

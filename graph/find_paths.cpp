@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "graph/my_graph.hpp"
+#include "reliability/checks.hpp"
 
 namespace {
 
@@ -24,9 +25,22 @@ std::size_t footprint(std::size_t nodes) {
 constexpr std::size_t kPairFootprint =
     sizeof(myGraph::pathsBetween2Terminals) + 4 * sizeof(std::size_t) + 4 * sizeof(int);
 
+#if DCR_CHECKS
+// The link pass reuses the edges of the first `shared(j)` nodes of path
+// j - 1 for path j: they must be the same nodes.
+bool sharedPrefixHolds(const myGraph::pathList& paths) {
+  const std::size_t j = paths.size() - 1;
+  const std::size_t same = paths.shared(j);
+  if (j == 0) return same == 0;
+  const std::span<const int> a = paths[j - 1], b = paths[j];
+  return same <= a.size() && same <= b.size() && std::equal(a.begin(), a.begin() + same, b.begin());
+}
+#endif
+
 }  // namespace
 
 void myGraph::findAllPaths() {
+  enterStage(stage::constructed, stage::pathsFound);
   const int n = static_cast<int>(nodeStart.size()) - 1;
   // A negative diameter converts to a huge unsigned bound: no limit.
   const std::size_t maxNodes = static_cast<std::size_t>(static_cast<unsigned>(diameter));
@@ -100,6 +114,7 @@ void myGraph::findAllPaths() {
             throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t, numPaths);
           path[d + 1] = t;
           found.append(path, d + 2, std::min(kept, d + 1));
+          DCR_CHECK(sharedPrefixHolds(found), "a path's shared-prefix length too long");
           kept = d + 1;
           ++numPaths;
         } else if (d + 2 <= maxNodes &&

@@ -15,7 +15,7 @@
 //
 // Path-state table: one row per terminal pair, rows laid end to end in one
 // int array (`pathState`, row i starting at `pathStateStart[i]`), two ints
-// per entry:
+// per entry (pathRowView names them):
 //
 //   row:   [ joined | alive paths ] [ alive | edges left ] [ alive | edges left ] ...
 //            head (entry 0)           path 0 (entry 1)       path 1 (entry 2)
@@ -28,7 +28,8 @@
 // Once a pair is joined nothing of its row but the joined flag is read.
 //
 // Link record: one per edge that lies on d >= 1 paths, 3 + 2d ints, records
-// laid end to end in `linkInfo` (record r starting at `linkStart[r]`):
+// laid end to end in `linkInfo` (record r starting at `linkStart[r]`;
+// linkView names the positions):
 //
 //   [ d | u | v | pair 0 | path 0 | pair 1 | path 1 | ... ]
 //
@@ -52,6 +53,46 @@
 #include <vector>
 
 #include "graph/grow_buffer.hpp"
+
+// Positions in a path-state row (layout above). A row is read through these
+// and nothing else: `entry(j)` is path j's entry, relative to the row.
+struct pathRowView {
+  static constexpr int joinedAt = 0;      // head: joined flag
+  static constexpr int alivePathsAt = 1;  // head: alive paths
+  static constexpr int aliveAt = 0;       // path entry: alive flag
+  static constexpr int edgesLeftAt = 1;   // path entry: edges left
+  static constexpr std::size_t entry(std::size_t path) { return 2 * (path + 1); }
+  static constexpr std::size_t ints(std::size_t paths) { return 2 * (paths + 1); }
+
+  const int* row;
+  int joined() const { return row[joinedAt]; }
+  int alivePaths() const { return row[alivePathsAt]; }
+  int alive(std::size_t path) const { return row[entry(path) + aliveAt]; }
+  int edgesLeft(std::size_t path) const { return row[entry(path) + edgesLeftAt]; }
+};
+
+// Positions in a link record (layout above).
+struct linkView {
+  static constexpr int countAt = 0;  // d, or -1 once folded
+  static constexpr int lowAt = 1;    // u
+  static constexpr int highAt = 2;   // v
+  static constexpr int membersAt = 3;
+  static constexpr int pairAt(int k) { return membersAt + 2 * k; }
+  static constexpr int pathAt(int k) { return membersAt + 2 * k + 1; }
+  static constexpr std::size_t ints(int count) {
+    return membersAt + 2 * static_cast<std::size_t>(count);
+  }
+
+  const int* rec;
+  int count() const { return rec[countAt]; }
+  bool folded() const { return rec[countAt] == -1; }
+  int low() const { return rec[lowAt]; }
+  int high() const { return rec[highAt]; }
+  int pair(int k) const { return rec[pairAt(k)]; }
+  int path(int k) const { return rec[pathAt(k)]; }
+  // The 2d membership ints, (pair, path) couples in stored order.
+  const int* members() const { return rec + membersAt; }
+};
 
 // Thrown by findAllPaths when the paths would not fit in memory.
 class pathStoreFull : public std::runtime_error {
@@ -145,20 +186,40 @@ class myGraph {
   // stops with pathStoreFull beyond it. Defaults to 3/4 of the physical
   // memory, or of the process's address-space or data limit when lower.
   std::size_t memoryLimit;
-  // Factoring steps taken by the last search (for benchmarks).
+  // Factoring steps taken by the last search, the root's included.
   long long searchSteps = 0;
-  // Which form of the search runs. All take the same steps and leaves;
-  // tests force each one where another would be chosen. A forced snapshot
-  // form falls back to the chosen one on problems it cannot take;
-  // plainSnapshotMasks also keeps it off the CPU's wide word operations.
-  enum class searchForm { chosen, table, trailedMasks, snapshotMasks, plainSnapshotMasks };
+  // Forms of the search's state. All take the same steps to the same
+  // leaves; chooseSearchForm picks one per problem:
+  //   table               path-state table with an undo trail (any problem)
+  //   trailedMasks        alive paths as bit sets with an undo trail (at
+  //                       most 64 pairs, no record passed over)
+  //   snapshotMasks       bit sets, one snapshot of them per fails branch
+  //                       (besides: at most 64 alive words, every pair with
+  //                       a path), 256-bit word operations where the CPU
+  //                       has them
+  //   plainSnapshotMasks  the same, 64-bit word operations only
+  //   onePair             one pair of at most 64 paths
+  enum class searchForm { chosen, table, trailedMasks, snapshotMasks, plainSnapshotMasks, onePair };
+  // The form asked for: `chosen` lets the engine pick. Tests force the
+  // others; a forced form that cannot take the problem gives way to the
+  // chosen one, and `searchRan` shows it.
   searchForm search = searchForm::chosen;
+  // The form the last search ran (`chosen` when no search ran).
+  searchForm searchRan = searchForm::chosen;
 
   const int* pathRow(int pair) const { return pathState.data() + pathStateStart[pair]; }
   const int* linkRecord(int record) const { return linkInfo.data() + linkStart[record]; }
+  pathRowView row(int pair) const { return {pathRow(pair)}; }
+  linkView link(int record) const { return {linkRecord(record)}; }
 
  private:
+  // The stages run in order, each once: a checking build tests it.
+  enum class stage { constructed, pathsFound, pathStateBuilt, linkInfoBuilt, linksPrepared };
+  stage reached = stage::constructed;
+  void enterStage(stage from, stage to);
+
   void factor(std::vector<int>& table);
-  bool factorByMasks();
+  void factorByMasks(searchForm form);
+  searchForm chooseSearchForm() const;
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

@@ -51,6 +51,7 @@ class edgeIndex {
 }  // namespace
 
 void myGraph::buildPathState() {
+  enterStage(stage::pathsFound, stage::pathStateBuilt);
   pathStateStart.assign(terminalPairs.size() + 1, 0);
   std::size_t ints = 0;
   for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
@@ -75,6 +76,7 @@ void myGraph::buildPathState() {
 // index from edge to record: each edge's memberships arrive in the same
 // order as a scan of all paths for that one edge would find them.
 void myGraph::buildLinkInfo() {
+  enterStage(stage::pathStateBuilt, stage::linkInfoBuilt);
   const int n = static_cast<int>(nodeStart.size()) - 1;
   edgeIndex index(adjacency.size());
   std::vector<int> lowEnd, highEnd;

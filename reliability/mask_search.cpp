@@ -15,7 +15,8 @@
 // Within one step the order in which pairs are visited does not change
 // whether the branch ends, nor the state the next step sees, so the steps,
 // the leaves, their probabilities and their order are those of the table
-// search. Three forms, chosen per problem:
+// search. Three forms, each a state under the one factoring loop
+// (reliability/factor_skeleton.hpp); myGraph::chooseSearchForm picks one:
 //
 //   searchOnePair     one pair of at most 64 paths: the alive word lives in
 //                     each frame;
@@ -34,33 +35,84 @@
 #include <memory>
 
 #include "graph/my_graph.hpp"
+#include "reliability/checks.hpp"
 #include "reliability/snapshot_search.hpp"
+#include "reliability/snapshot_tables.hpp"
 
-// Returns false, doing nothing, when the problem does not qualify: more than
-// 64 pairs, or a record the search would skip.
-bool myGraph::factorByMasks() {
+namespace {
+
+// What decides which forms can take a problem.
+struct formFacts {
+  bool masks = false;      // at most 64 pairs, no live record passed over
+  bool snapshots = false;  // masks, and at most 64 alive words, every pair
+                           // with a path, a live record, tables of modest size
+  bool onePair = false;    // snapshots, and one pair of at most 64 paths
+};
+
+}  // namespace
+
+// The one place where a form is chosen: the fastest form that can take the
+// problem, or the form asked for when it can take it.
+myGraph::searchForm myGraph::chooseSearchForm() const {
+  DCR_CHECK(reached == stage::linksPrepared, "the search before its tables");
+  formFacts can;
+  const std::size_t pairs = terminalPairs.size();
+  int live = 0;
+  bool skipped = false;  // a record the search would pass over
+  for (int q = 0; q < numLinks; ++q) {
+    const int e = linkOrder[q];
+    if (link(e).folded()) continue;
+    if (linkProb[e] == -1.0 || live != q) skipped = true;
+    ++live;
+  }
+  can.masks = pairs <= 64 && !skipped;
+  std::size_t words = 0;
+  bool pathless = false;
+  for (const pathsBetween2Terminals& pair : terminalPairs) {
+    words += (pair.paths.size() + 63) / 64;
+    pathless = pathless || pair.paths.empty();
+  }
+  // The snapshot form's tables take about three words per position and
+  // alive word: kept within a few tens of megabytes.
+  can.snapshots = can.masks && live > 0 && !pathless && words <= 64 &&
+                  (static_cast<std::size_t>(live) + 1) * words <= std::size_t{1} << 21;
+  can.onePair = can.snapshots && pairs == 1 && words == 1;
+
+  const searchForm best = can.onePair     ? searchForm::onePair
+                          : can.snapshots ? searchForm::snapshotMasks
+                          : can.masks     ? searchForm::trailedMasks
+                                          : searchForm::table;
+  switch (search) {
+    case searchForm::table:
+      return searchForm::table;
+    case searchForm::trailedMasks:
+      return can.masks ? search : best;
+    case searchForm::snapshotMasks:
+    case searchForm::plainSnapshotMasks:
+      return can.snapshots ? search : best;
+    case searchForm::onePair:
+      return can.onePair ? search : best;
+    case searchForm::chosen:
+      break;
+  }
+  return best;
+}
+
+// Runs one of the mask forms, which chooseSearchForm found able to take the
+// problem.
+void myGraph::factorByMasks(searchForm form) {
   using masks::bits;
-  const int n = numLinks;
   masks::problem mp;
   mp.pairs = terminalPairs.size();
-  if (mp.pairs > 64) return false;
-  for (int q = 0; q < n; ++q) {
-    const int e = linkOrder[q];
-    if (linkRecord(e)[0] == -1) break;
-    if (linkProb[e] == -1.0) return false;
+  for (int q = 0; q < numLinks && !link(linkOrder[q]).folded(); ++q)
     ++mp.live;
-  }
-  for (int q = mp.live; q < n; ++q)
-    if (linkRecord(linkOrder[q])[0] != -1) return false;
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
+  DCR_CHECK(pairs <= 64, "a mask form on more than 64 pairs");
 
   mp.wordStart.assign(pairs + 1, 0);
-  for (std::size_t i = 0; i < pairs; ++i) {
-    const std::size_t a = terminalPairs[i].paths.size();
-    mp.wordStart[i + 1] = mp.wordStart[i] + (a + 63) / 64;
-    if (a == 0) mp.pathless = true;
-  }
+  for (std::size_t i = 0; i < pairs; ++i)
+    mp.wordStart[i + 1] = mp.wordStart[i] + (terminalPairs[i].paths.size() + 63) / 64;
   const std::size_t words = mp.wordStart[pairs];
   mp.alive.assign(words, 0);
   for (std::size_t i = 0; i < pairs; ++i)
@@ -72,9 +124,9 @@ bool myGraph::factorByMasks() {
   for (std::size_t i = 0; i < pairs; ++i)
     lastPos[i].assign(terminalPairs[i].paths.size(), -1);
   for (int q = 0; q < live; ++q) {
-    const int* rec = linkRecord(linkOrder[q]);
-    for (int k = 0; k < rec[0]; ++k)
-      lastPos[rec[3 + 2 * k]][rec[4 + 2 * k]] = q;
+    const linkView rec = link(linkOrder[q]);
+    for (int k = 0; k < rec.count(); ++k)
+      lastPos[rec.pair(k)][rec.path(k)] = q;
   }
 
   // Per position, one group per alive word the record has paths in.
@@ -82,9 +134,9 @@ bool myGraph::factorByMasks() {
   std::vector<int> groupOfWord(words, -1);
   for (int q = 0; q < live; ++q) {
     mp.groupStart[q] = mp.groups.size();
-    const int* rec = linkRecord(linkOrder[q]);
-    for (int k = 0; k < rec[0]; ++k) {
-      const int pair = rec[3 + 2 * k], path = rec[4 + 2 * k];
+    const linkView rec = link(linkOrder[q]);
+    for (int k = 0; k < rec.count(); ++k) {
+      const int pair = rec.pair(k), path = rec.path(k);
       const int word = static_cast<int>(mp.wordStart[pair]) + path / 64;
       if (groupOfWord[word] < 0) {
         groupOfWord[word] = static_cast<int>(mp.groups.size());
@@ -106,97 +158,192 @@ bool myGraph::factorByMasks() {
     mp.probAt[q] = linkProb[linkOrder[q]];
 
   masks::totals t{reliability, upperBound};
-  // The snapshot form's tables take about three words per position and
-  // alive word: kept within a few tens of megabytes.
-  const bool snapshots = live > 0 && !mp.pathless && words <= 64 &&
-                         (static_cast<std::size_t>(live) + 1) * words <= std::size_t{1} << 21;
-  if (search == searchForm::trailedMasks || !snapshots)
-    masks::searchTrailed(mp, threshold, t);
-  else if (pairs == 1 && words == 1 && search == searchForm::chosen)
-    masks::searchOnePair(mp, threshold, t);
-  else
-    masks::searchSnapshots(mp, threshold, t, search != searchForm::plainSnapshotMasks);
+  switch (form) {
+    case searchForm::onePair:
+      masks::searchOnePair(mp, threshold, t);
+      break;
+    case searchForm::snapshotMasks:
+    case searchForm::plainSnapshotMasks:
+      masks::searchSnapshots(mp, threshold, t, form == searchForm::snapshotMasks);
+      break;
+    default:
+      masks::searchTrailed(mp, threshold, t);
+      break;
+  }
   reliability = t.sum;
   upperBound = t.bound;
   searchSteps = t.steps;
   belowThreshold = t.below;
-  return true;
 }
 
 namespace masks {
+namespace {
 
 // One pair: joining it is success, so the state is its alive word alone and
-// each frame keeps a copy of it instead of a trail.
-void searchOnePair(const problem& mp, double cutOff, totals& t) {
-  // One row per position: the paths that survive the record failing, the
-  // paths whose last record it is, and the record's probability.
-  struct row {
-    bits keep;
-    bits doneBy;
-    double prob;
-  };
-  struct frame {
-    const row* at;
-    double prob;
+// each mark keeps a copy of it instead of a trail. One row per position:
+// the paths that survive the record failing, the paths whose last record it
+// is, and the record's probability.
+struct pairRow {
+  bits keep;
+  bits doneBy;
+  double prob;
+};
+
+class onePairState {
+ public:
+  struct mark {
+    const pairRow* at;
     bits alive;
   };
-  const int live = mp.live;
-  std::vector<row> rows(live);
-  for (int q = 0; q < live; ++q) {
-    const group& g = mp.groups[mp.groupStart[q]];
-    rows[q] = {~g.onRecord, g.doneBy, mp.probAt[q]};
-  }
-  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
-  frame* const F = frames.data();
+  onePairState(const pairRow* rows, bits alive) : at_(rows), a_(alive) {}
 
-  frame* top = F;  // one past the innermost pending step
-  const row* at = rows.data();
-  double prob = 1.0;
-  bits a = mp.alive[0];
-  long long steps = 0;
-  double sum = t.sum;
-  double bound = t.bound;
-  for (;;) {
-    ++steps;
-    if (cutOff > bound) {
-      t.below = true;
-      break;
-    }
-    // The alive word is never empty on entry to a step (that is a failure
-    // leaf), so some path completes at or before the last position.
-    *top++ = {at, prob, a};
-    const double works = prob * at->prob;
-    if ((a & at->doneBy) == 0) {
-      ++at;
-      prob = works;
-      continue;
-    }
-    sum += works * 1.0;
-    for (;;) {
-      if (top == F) goto done;
-      const frame& f = *--top;
-      const double fails = (1.0 - f.at->prob) * f.prob;
-      a = f.alive & f.at->keep;
-      if (a == 0) {
-        bound -= fails;
-        continue;
+  // The alive word is never empty on entry to a step (that is a failure
+  // leaf), so some path completes at or before the last position.
+  bool choose() const { return true; }
+  double prob() const { return at_->prob; }
+  mark push() const { return {at_, a_}; }
+  bool works() {
+    if ((a_ & at_->doneBy) != 0) return true;
+    ++at_;
+    return false;
+  }
+  void resume(const mark& m) {
+    at_ = m.at;
+    a_ = m.alive;
+  }
+  bool fails() {
+    a_ &= at_->keep;
+    if (a_ == 0) return true;
+    ++at_;
+    return false;
+  }
+
+ private:
+  const pairRow* at_;
+  bits a_;
+};
+
+// Any number of words: one working set of alive words with an undo trail,
+// and the joined pairs as a mask kept in each mark, so a join needs no
+// trail entry. A joined pair's alive words are never read again; the works
+// branch may test them, which changes nothing.
+//
+// Undo trail: (word, old value), or (-1 - pair, 0) for a word of the pair
+// that emptied. Along one branch every entry kills at least one path, so
+// the trail never holds more entries than there are paths.
+struct change {
+  int what;
+  bits old;
+};
+
+struct trailedTables {
+  const group* groups;  // per position, as in the problem
+  const std::size_t* groupStart;
+  const group* joins;  // per position, the groups where some path completes
+  const std::size_t* joinStart;
+  const bits* joinPairs;  // per position, the pairs of its join groups
+  const bits* failPairs;  // per position, the pairs of its groups
+  const double* probAt;
+  int live;
+  bits everyPair;
+};
+
+class trailedState {
+ public:
+  struct mark {
+    int pos;
+    bits joined;         // bit i: pair i joined
+    std::size_t height;  // trail height when the step began
+  };
+  trailedState(const trailedTables& tables, bits* alive, int* nonEmpty, change* trail,
+               [[maybe_unused]] std::size_t trailRoom)
+      : t_(tables),
+        A_(alive),
+        NE_(nonEmpty),
+        trail_(trail)
+#if DCR_CHECKS
+        ,
+        trailRoom_(trailRoom)
+#endif
+  {
+  }
+
+  bool choose() const {
+    return pos_ != t_.live;
+  }
+  double prob() const {
+    return t_.probAt[pos_];
+  }
+  mark push() const {
+    return {pos_, joined_, top_};
+  }
+
+  bool works() {
+    if ((t_.joinPairs[pos_] & ~joined_) != 0) {
+      for (std::size_t k = t_.joinStart[pos_]; k < t_.joinStart[pos_ + 1]; ++k) {
+        const group& g = t_.joins[k];
+        joined_ |= static_cast<bits>((A_[g.word] & g.doneBy) != 0) << g.pair;
       }
-      at = f.at + 1;
-      prob = fails;
-      break;
     }
+    if (joined_ == t_.everyPair) return true;
+    ++pos_;
+    return false;
   }
-done:
-  t.sum = sum;
-  t.bound = bound;
-  t.steps = steps;
-}
 
-namespace {
+  void resume(const mark& m) {
+    DCR_CHECK(m.height <= top_, "a pending step's trail height above the trail");
+    while (top_ > m.height) {
+      const change& c = trail_[--top_];
+      if (c.what >= 0)
+        A_[c.what] = c.old;
+      else
+        ++NE_[-1 - c.what];
+    }
+    pos_ = m.pos;
+    joined_ = m.joined;
+  }
+
+  bool fails() {
+    const std::size_t first = t_.groupStart[pos_];
+    const std::size_t end = (t_.failPairs[pos_] & ~joined_) != 0 ? t_.groupStart[pos_ + 1] : first;
+    for (std::size_t k = first; k < end; ++k) {
+      const group& g = t_.groups[k];
+      const bits a = A_[g.word];
+      if ((joined_ >> g.pair & 1) != 0 || (a & g.onRecord) == 0) continue;
+      save({g.word, a});
+      A_[g.word] = a & ~g.onRecord;
+      if (A_[g.word] != 0) continue;
+      // The pair's last non-empty word: the branch ends here, so the count
+      // need not change.
+      if (NE_[g.pair] == 1) return true;
+      save({-1 - g.pair, 0});
+      --NE_[g.pair];
+    }
+    ++pos_;
+    return false;
+  }
+
+ private:
+  void save(change c) {
+    DCR_CHECK(top_ < trailRoom_, "trail longer than its bound");
+    trail_[top_++] = c;
+  }
+
+  trailedTables t_;
+  bits* A_;
+  int* NE_;
+  change* trail_;
+#if DCR_CHECKS
+  std::size_t trailRoom_;
+#endif
+  std::size_t top_ = 0;
+  int pos_ = 0;
+  bits joined_ = 0;
+};
 
 // Word operations one word at a time, for any CPU.
 struct plainKit {
-  static constexpr std::size_t lanes = 4;
+  static constexpr std::size_t lanes = snapshotLanes;
   static bits joins(const bits* s, const bits* d, std::size_t W) {
     bits some = 0;
     for (std::size_t i = 0; i < W; ++i)
@@ -215,31 +362,19 @@ struct plainKit {
 
 }  // namespace
 
-void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide) {
-#if DCR_AVX2_SEARCH
-  if (wide && __builtin_cpu_supports("avx2")) return searchSnapshotsAvx2(mp, cutOff, t);
-#endif
-  (void)wide;
-  snapshotSearchSized<plainKit>(mp, cutOff, t);
+void searchOnePair(const problem& mp, double cutOff, totals& t) {
+  const int live = mp.live;
+  std::vector<pairRow> rows(live);
+  for (int q = 0; q < live; ++q) {
+    const group& g = mp.groups[mp.groupStart[q]];
+    rows[q] = {~g.onRecord, g.doneBy, mp.probAt[q]};
+  }
+  std::vector<search::frame<onePairState::mark>> frames(static_cast<std::size_t>(live) + 1);
+  search::factor(onePairState(rows.data(), mp.alive[0]), cutOff, t, frames.data(),
+                 static_cast<long long>(frames.size()));
 }
 
-// Any number of words, one step at a time: one working set of alive words
-// with an undo trail, and the joined pairs as a mask kept in each frame, so
-// a join needs no trail entry. A joined pair's alive words are never read
-// again; the works branch may test them, which changes nothing.
 void searchTrailed(const problem& mp, double cutOff, totals& t) {
-  struct frame {
-    int pos;
-    double prob;
-    bits joined;       // bit i: pair i joined
-    std::size_t mark;  // trail height when the step began
-  };
-  // Undo trail: (word, old value), or (-1 - pair, 0) for a word of the pair
-  // that emptied. Along one branch every entry kills at least one path.
-  struct change {
-    int what;
-    bits old;
-  };
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
   std::vector<bits> alive = mp.alive;
@@ -267,95 +402,22 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   std::size_t paths = 0;
   for (bits a : alive)
     paths += static_cast<std::size_t>(std::popcount(a));
-  const auto trailStore = std::make_unique_for_overwrite<change[]>(2 * paths + 1);
-  std::vector<frame> frames(static_cast<std::size_t>(live) + 1);
+  const auto trail = std::make_unique_for_overwrite<change[]>(2 * paths + 1);
+  std::vector<search::frame<trailedState::mark>> frames(static_cast<std::size_t>(live) + 1);
+  const trailedTables tables{
+      mp.groups.data(), mp.groupStart.data(), joins.data(), joinStart.data(), joinPairs.data(),
+      failPairs.data(), mp.probAt.data(),     live,         mp.everyPair()};
+  search::factor(trailedState(tables, alive.data(), nonEmpty.data(), trail.get(), 2 * paths + 1),
+                 cutOff, t, frames.data(), static_cast<long long>(frames.size()));
+}
 
-  change* const trail = trailStore.get();
-  frame* const F = frames.data();
-  const group* const G = mp.groups.data();
-  const std::size_t* const GS = mp.groupStart.data();
-  const bits* const JP = joinPairs.data();
-  const bits* const FP = failPairs.data();
-  const group* const JG = joins.data();
-  const std::size_t* const JS = joinStart.data();
-  const double* const P = mp.probAt.data();
-  bits* const A = alive.data();
-  int* const NE = nonEmpty.data();
-  const bits everyPair = mp.everyPair();
-
-  std::size_t trailTop = 0;
-  int top = 0;
-  int pos = 0;
-  double prob = 1.0;
-  bits joined = 0;
-  long long steps = 0;
-  double sum = t.sum;
-  double bound = t.bound;
-  for (;;) {
-    ++steps;
-    if (cutOff > bound) {
-      t.below = true;
-      break;
-    }
-    if (pos != live) {
-      F[top++] = {pos, prob, joined, trailTop};
-      const double works = prob * P[pos];
-      if ((JP[pos] & ~joined) != 0) {
-        for (std::size_t k = JS[pos]; k < JS[pos + 1]; ++k) {
-          const group& g = JG[k];
-          joined |= static_cast<bits>((A[g.word] & g.doneBy) != 0) << g.pair;
-        }
-      }
-      if (joined != everyPair) {
-        pos = pos + 1;
-        prob = works;
-        continue;
-      }
-      sum += works * 1.0;
-    }
-    for (;;) {
-      if (top == 0) goto done;
-      const frame& f = F[--top];
-      while (trailTop > f.mark) {
-        const change& c = trail[--trailTop];
-        if (c.what >= 0)
-          A[c.what] = c.old;
-        else
-          ++NE[-1 - c.what];
-      }
-      joined = f.joined;
-      const double fails = (1.0 - P[f.pos]) * f.prob;
-      bool lostPair = false;
-      const std::size_t end = (FP[f.pos] & ~joined) != 0 ? GS[f.pos + 1] : GS[f.pos];
-      for (std::size_t k = GS[f.pos]; k < end; ++k) {
-        const group& g = G[k];
-        const bits a = A[g.word];
-        if ((joined >> g.pair & 1) != 0 || (a & g.onRecord) == 0) continue;
-        trail[trailTop++] = {g.word, a};
-        A[g.word] = a & ~g.onRecord;
-        if (A[g.word] != 0) continue;
-        // The pair's last non-empty word: the branch ends here, so the
-        // count need not change.
-        if (NE[g.pair] == 1) {
-          lostPair = true;
-          break;
-        }
-        trail[trailTop++] = {-1 - g.pair, 0};
-        --NE[g.pair];
-      }
-      if (lostPair) {
-        bound -= fails;
-        continue;
-      }
-      pos = f.pos + 1;
-      prob = fails;
-      break;
-    }
-  }
-done:
-  t.sum = sum;
-  t.bound = bound;
-  t.steps = steps;
+void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide) {
+  snapshotTables tables(mp);
+#if DCR_AVX2_SEARCH
+  if (wide && __builtin_cpu_supports("avx2")) return searchSnapshotsAvx2(tables.view, cutOff, t);
+#endif
+  (void)wide;
+  snapshotSearchSized<plainKit>(tables.view, cutOff, t);
 }
 
 }  // namespace masks

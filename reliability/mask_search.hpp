@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "reliability/factor_skeleton.hpp"
+
 namespace masks {
 
 using bits = std::uint64_t;
+using search::totals;
 
 // The paths of one pair as seen by one branching position.
 struct group {
@@ -29,30 +32,16 @@ struct problem {
   std::vector<bits> alive;    // the root's alive words
   std::vector<group> groups;  // per position, one group per word it touches
   std::vector<std::size_t> groupStart;
-  bool pathless = false;  // some pair has no path at all
 
   bits everyPair() const { return pairs == 64 ? ~bits{0} : (bits{1} << pairs) - 1; }
 };
 
-// What a search adds up, and where it stopped.
-struct totals {
-  double sum;
-  double bound;
-  long long steps = 0;
-  bool below = false;
-};
-
-// One pair of at most 64 paths.
+// One pair of at most 64 paths, with at least one live record.
 void searchOnePair(const problem& mp, double cutOff, totals& t);
-// At most 64 alive words, every pair with a path; `wide` lets it use
-// 256-bit word operations when the CPU has them.
+// At most 64 alive words, every pair with a path, at least one live
+// record; `wide` lets it use 256-bit word operations when the CPU has them.
 void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide);
 // Any problem of at most 64 pairs.
 void searchTrailed(const problem& mp, double cutOff, totals& t);
-
-#if DCR_AVX2_SEARCH
-// searchSnapshots with 256-bit word operations; callers check the CPU.
-void searchSnapshotsAvx2(const problem& mp, double cutOff, totals& t);
-#endif
 
 }  // namespace masks

@@ -8,6 +8,7 @@
 #include "graph/my_graph.hpp"
 
 void myGraph::prepareLinks(bool merge, bool sort) {
+  enterStage(stage::linkInfoBuilt, stage::linksPrepared);
   linkOrder.resize(numLinks);
   linkProb.assign(numLinks, linkProbability);
   for (int i = 0; i < numLinks; ++i)

@@ -1,26 +1,20 @@
-// Factoring search with threshold cut-off.
+// Factoring search with threshold cut-off: computeReliability, the choice
+// of the search's state form, and the table form.
 //
 // The search decides the live link records one at a time in linkOrder,
 // works branch before fails branch, depth first. Success leaves (the last
 // pair joined) add their probability to `reliability`, failure leaves (a
 // pair's last path dead) subtract theirs from `upperBound`; every step first
-// tests `threshold > upperBound` and the search stops once it holds.
+// tests `threshold > upperBound` and the search stops once it holds. The
+// loop that does this is written once (reliability/factor_skeleton.hpp);
+// the forms below and in reliability/mask_search.cpp only hold its state.
 //
-// The general form below works on the path-state table; for at most 64
-// pairs factorByMasks (reliability/mask_search.cpp) runs the same search on
-// bit sets of alive paths, taking exactly the same steps and leaves.
-//
-// General state: one working table (a copy of pathState) and an undo trail of
-// (table index, old value) couples. A step pushes a frame holding its
-// position, connected-pair count, probability and trail height, runs its
-// works branch on the table, and descends. When a branch ends, the innermost
-// pending frame is popped, the trail unwound to its height (the table is
-// then as the step found it), and its fails branch runs; the fails branch
-// has nothing left to come back to, so its changes stay on the trail until
-// an enclosing step unwinds. Nothing is allocated per step, and memory is
-// bounded by the table, one frame per live record and the trail, which
-// never holds more entries than the table's counters can change along one
-// branch.
+// Table form: one working table (a copy of pathState) and an undo trail of
+// (table index, old value) couples. A step's mark is its position,
+// connected-pair count and trail height; resuming unwinds the trail to that
+// height, which leaves the table as the step found it. A fails branch has
+// nothing left to come back to, so its changes stay on the trail until an
+// enclosing step unwinds. Nothing is allocated per step.
 //
 // Once the threshold test fires the answer is "NO" whatever else the
 // search would do, so it stops at once instead of unwinding.
@@ -29,26 +23,123 @@
 #include <memory>
 
 #include "graph/my_graph.hpp"
+#include "reliability/checks.hpp"
+#include "reliability/factor_skeleton.hpp"
+#include "reliability/mask_search.hpp"
 
 namespace {
 
-struct frame {
-  int pos;           // branching position in linkOrder
-  int connected;     // pairs joined when the step began
-  double prob;       // probability of the decisions above the step
-  std::size_t mark;  // trail height when the step began
+// The table form's state (contract in reliability/factor_skeleton.hpp).
+// Slots: per live position, its memberships as (pair head, path entry)
+// indices into the table.
+class tableState {
+ public:
+  struct mark {
+    int pos;             // branching position in linkOrder
+    int connected;       // pairs joined when the step began
+    std::size_t height;  // trail height when the step began
+  };
+
+  tableState(int* table, int* trail, [[maybe_unused]] std::size_t trailRoom, const int* slots,
+             const std::size_t* slotStart, const int* nextLive, const double* probAt, int positions,
+             int targetPairs)
+      : T_(table),
+        trail_(trail),
+#if DCR_CHECKS
+        trailRoom_(trailRoom),
+#endif
+        S_(slots),
+        SS_(slotStart),
+        next_(nextLive),
+        P_(probAt),
+        n_(positions),
+        target_(targetPairs) {
+  }
+
+  bool choose() {
+    pos_ = next_[pos_];
+    return pos_ != n_;
+  }
+  double prob() const {
+    return P_[pos_];
+  }
+  mark push() const {
+    return {pos_, connected_, top_};
+  }
+
+  bool works() {
+    using R = pathRowView;
+    for (std::size_t k = SS_[pos_]; k < SS_[pos_ + 1]; k += 2) {
+      const int head = S_[k], entry = S_[k + 1];
+      if (T_[head + R::joinedAt] != 0 || T_[entry + R::aliveAt] != 1) continue;
+      save(entry + R::edgesLeftAt);
+      if (--T_[entry + R::edgesLeftAt] != 0) continue;
+      save(head + R::joinedAt);
+      T_[head + R::joinedAt] = 1;
+      if (++connected_ == target_) return true;
+    }
+    ++pos_;
+    return false;
+  }
+
+  void resume(const mark& m) {
+    DCR_CHECK(m.height <= top_, "a pending step's trail height above the trail");
+    while (top_ > m.height) {
+      top_ -= 2;
+      T_[trail_[top_]] = trail_[top_ + 1];
+    }
+    pos_ = m.pos;
+    connected_ = m.connected;
+  }
+
+  bool fails() {
+    using R = pathRowView;
+    for (std::size_t k = SS_[pos_]; k < SS_[pos_ + 1]; k += 2) {
+      const int head = S_[k], entry = S_[k + 1];
+      if (T_[head + R::joinedAt] != 0 || T_[entry + R::aliveAt] != 1) continue;
+      save(entry + R::aliveAt);
+      T_[entry + R::aliveAt] = 0;
+      save(head + R::alivePathsAt);
+      if (--T_[head + R::alivePathsAt] == 0) return true;
+    }
+    ++pos_;
+    return false;
+  }
+
+ private:
+  void save(int at) {
+    DCR_CHECK(top_ + 2 <= trailRoom_, "trail longer than its bound");
+    trail_[top_++] = at;
+    trail_[top_++] = T_[at];
+  }
+
+  int* T_;
+  int* trail_;
+#if DCR_CHECKS
+  std::size_t trailRoom_;
+#endif
+  const int* S_;
+  const std::size_t* SS_;
+  const int* next_;
+  const double* P_;
+  int n_;
+  int target_;
+  std::size_t top_ = 0;
+  int pos_ = 0;
+  int connected_ = 0;
 };
 
 }  // namespace
 
 double myGraph::computeReliability() {
+  reliability = 0.0;
+  upperBound = 1.0;
+  belowThreshold = false;
+  searchRan = searchForm::chosen;
   findAllPaths();
   buildPathState();
   buildLinkInfo();
   prepareLinks(true, true);
-  reliability = 0.0;
-  upperBound = 1.0;
-  belowThreshold = false;
   // The root step's threshold test, made before the search's tables are
   // built: a threshold above 1 needs none of them.
   if (threshold > upperBound) {
@@ -56,10 +147,19 @@ double myGraph::computeReliability() {
     searchSteps = 1;
     return -1.0;
   }
-  if (search != searchForm::table && factorByMasks()) return belowThreshold ? -1.0 : reliability;
-  std::vector<int> table = copyPathState(pathState);
-  factor(table);
+  searchRan = chooseSearchForm();
+  if (searchRan == searchForm::table) {
+    std::vector<int> table = copyPathState(pathState);
+    factor(table);
+  } else {
+    factorByMasks(searchRan);
+  }
   return belowThreshold ? -1.0 : reliability;
+}
+
+void myGraph::enterStage([[maybe_unused]] stage from, [[maybe_unused]] stage to) {
+  DCR_CHECK(reached == from, "engine stages out of order");
+  reached = to;
 }
 
 void myGraph::factor(std::vector<int>& table) {
@@ -71,7 +171,7 @@ void myGraph::factor(std::vector<int>& table) {
   std::vector<int> nextLive(n + 1, n);
   for (int q = n - 1; q >= 0; --q) {
     const int e = linkOrder[q];
-    const bool live = linkRecord(e)[0] != -1 && linkProb[e] != -1.0;
+    const bool live = !link(e).folded() && linkProb[e] != -1.0;
     nextLive[q] = live ? q : nextLive[q + 1];
   }
   std::vector<double> probAt(n);
@@ -81,7 +181,7 @@ void myGraph::factor(std::vector<int>& table) {
     const int e = linkOrder[q];
     probAt[q] = linkProb[e];
     slotStart[q] = slotCount;
-    if (nextLive[q] == q) slotCount += 2 * static_cast<std::size_t>(linkRecord(e)[0]);
+    if (nextLive[q] == q) slotCount += 2 * static_cast<std::size_t>(link(e).count());
   }
   slotStart[n] = slotCount;
   std::vector<int> slots(slotCount);
@@ -89,12 +189,12 @@ void myGraph::factor(std::vector<int>& table) {
   for (int q = 0; q < n; ++q) {
     if (nextLive[q] != q) continue;
     ++liveCount;
-    const int* rec = linkRecord(linkOrder[q]);
+    const linkView rec = link(linkOrder[q]);
     int* out = slots.data() + slotStart[q];
-    for (int k = 0; k < rec[0]; ++k) {
-      const int head = static_cast<int>(pathStateStart[rec[3 + 2 * k]]);
-      out[2 * k] = head;
-      out[2 * k + 1] = head + 2 * (rec[4 + 2 * k] + 1);
+    for (int k = 0; k < rec.count(); ++k) {
+      const std::size_t head = pathStateStart[rec.pair(k)];
+      out[2 * k] = static_cast<int>(head);
+      out[2 * k + 1] = static_cast<int>(head + pathRowView::entry(rec.path(k)));
     }
   }
 
@@ -103,103 +203,19 @@ void myGraph::factor(std::vector<int>& table) {
   // most once per path.
   std::size_t changes = terminalPairs.size();
   for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
-    const int* row = pathRow(static_cast<int>(i));
-    for (int j = 1; j <= row[1]; ++j)
-      changes += 2 + static_cast<std::size_t>(row[2 * j + 1]);
+    const pathRowView r = row(static_cast<int>(i));
+    for (int j = 0; j < r.alivePaths(); ++j)
+      changes += 2 + static_cast<std::size_t>(r.edgesLeft(j));
   }
   // Left uninitialised: only the part one branch reaches is ever touched.
   const auto trailStore = std::make_unique_for_overwrite<int[]>(2 * changes + 2);
-  std::vector<frame> frames(static_cast<std::size_t>(liveCount) + 1);
-
-  int* const T = table.data();
-  int* const trail = trailStore.get();
-  const int* const S = slots.data();
-  const std::size_t* const SS = slotStart.data();
-  const int* const next = nextLive.data();
-  const double* const P = probAt.data();
-  frame* const F = frames.data();
-  const int targetPairs = target();
-  const double cutOff = threshold;
-
-  std::size_t trailTop = 0;
-  int top = 0;
-  int pos = 0, connected = 0;
-  double prob = 1.0;
-  long long steps = 0;
-  double sum = reliability;
-  double bound = upperBound;
-
-  for (;;) {
-    // A factoring step at pos.
-    ++steps;
-    if (cutOff > bound) {
-      belowThreshold = true;
-      break;
-    }
-    pos = next[pos];
-    if (pos != n) {
-      // linkWorks: the record's edges all work.
-      F[top++] = {pos, connected, prob, trailTop};
-      const double works = prob * P[pos];
-      bool joinedAll = false;
-      for (std::size_t k = SS[pos]; k < SS[pos + 1]; k += 2) {
-        const int head = S[k], entry = S[k + 1];
-        if (T[head] != 0 || T[entry] != 1) continue;
-        trail[trailTop++] = entry + 1;
-        trail[trailTop++] = T[entry + 1];
-        if (--T[entry + 1] != 0) continue;
-        trail[trailTop++] = head;
-        trail[trailTop++] = 0;
-        T[head] = 1;
-        if (++connected == targetPairs) {
-          joinedAll = true;
-          break;
-        }
-      }
-      if (!joinedAll) {
-        pos = pos + 1;
-        prob = works;
-        continue;
-      }
-      sum += works * 1.0;
-    }
-    // The branch has ended: run the fails branch of the innermost pending
-    // step, or finish when there is none.
-    for (;;) {
-      if (top == 0) goto done;
-      const frame& f = F[--top];
-      while (trailTop > f.mark) {
-        trailTop -= 2;
-        T[trail[trailTop]] = trail[trailTop + 1];
-      }
-      // linkFails: the record's edges fail together.
-      const double fails = (1.0 - P[f.pos]) * f.prob;
-      bool lostPair = false;
-      for (std::size_t k = SS[f.pos]; k < SS[f.pos + 1]; k += 2) {
-        const int head = S[k], entry = S[k + 1];
-        if (T[head] != 0 || T[entry] != 1) continue;
-        trail[trailTop++] = entry;
-        trail[trailTop++] = 1;
-        T[entry] = 0;
-        trail[trailTop++] = head + 1;
-        trail[trailTop++] = T[head + 1];
-        if (--T[head + 1] == 0) {
-          lostPair = true;
-          break;
-        }
-      }
-      if (lostPair) {
-        bound -= fails;
-        continue;
-      }
-      pos = f.pos + 1;
-      connected = f.connected;
-      prob = fails;
-      break;
-    }
-  }
-done:
-  reliability = sum;
-  upperBound = bound;
-  searchSteps = steps;
+  std::vector<search::frame<tableState::mark>> frames(static_cast<std::size_t>(liveCount) + 1);
+  tableState state(table.data(), trailStore.get(), 2 * changes + 2, slots.data(), slotStart.data(),
+                   nextLive.data(), probAt.data(), n, target());
+  search::totals t{reliability, upperBound};
+  search::factor(state, threshold, t, frames.data(), static_cast<long long>(frames.size()));
+  reliability = t.sum;
+  upperBound = t.bound;
+  belowThreshold = t.below;
+  searchSteps = t.steps;
 }

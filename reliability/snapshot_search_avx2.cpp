@@ -1,6 +1,12 @@
 // The snapshot search with 256-bit word operations (built with AVX2 enabled;
 // the engine calls it only on CPUs that have it). Integer operations only:
 // the floating-point steps are those of every other form.
+//
+// This unit includes nothing from the library but the intrinsics and
+// defines everything in it with internal linkage except its entry point:
+// an inline library function compiled here would be a shared (weak) symbol
+// that the linker may keep for the plain code too, which would then need
+// AVX2. The tests check its object for such symbols.
 #include <immintrin.h>
 
 #include "reliability/snapshot_search.hpp"
@@ -36,8 +42,8 @@ struct avx2Kit {
 
 }  // namespace
 
-void searchSnapshotsAvx2(const problem& mp, double cutOff, totals& t) {
-  snapshotSearchSized<avx2Kit>(mp, cutOff, t);
+void searchSnapshotsAvx2(const snapshotView& v, double cutOff, search::totals& t) {
+  snapshotSearchSized<avx2Kit>(v, cutOff, t);
 }
 
 }  // namespace masks

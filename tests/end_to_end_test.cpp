@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver/exit_status.hpp"
+#include "tests/support/temp_folder.hpp"
 
 namespace fs = std::filesystem;
 
@@ -31,23 +32,7 @@ void spit(const fs::path& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
 
-// A fresh folder, removed with everything in it at the end of the test.
-class Scratch {
- public:
-  Scratch() {
-    std::string name = (fs::temp_directory_path() / "dcr-e2e-XXXXXX").string();
-    if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = name;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  const fs::path& dir() const { return dir_; }
-
- private:
-  fs::path dir_;
-};
+using Scratch = testsupport::TempFolder;
 
 struct DcrRun {
   int status = -1;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "graph/my_graph.hpp"
-#include "tests/test_graphs.hpp"
+#include "tests/support/test_graphs.hpp"
 
 namespace {
 

@@ -1,13 +1,18 @@
 // The factoring search: worked results as the exact text of the answer,
-// the threshold cut-off, and closed forms.
+// the threshold cut-off, closed forms, step counts and the choice of form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver/answer.hpp"
 #include "graph/my_graph.hpp"
-#include "tests/test_graphs.hpp"
+#include "tests/support/problems.hpp"
+#include "tests/support/test_graphs.hpp"
 
 namespace {
 
@@ -113,3 +118,166 @@ TEST(Search, ClosedForms) {
 }
 
 }  // namespace
+
+namespace {
+
+myGraph graphOf(const Problem& p) {
+  return myGraph(p.KAO.data(), p.FO.data(), p.TERMINALS.data(), p.N, p.M, p.D, p.R, p.R0);
+}
+
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The engine's own step count: entries into a factoring step, the root's
+// and the one that finds the bound below the threshold included.
+TEST(Search, StepCountsWorkedOutByHand) {
+  struct Counted {
+    const char* what;
+    Problem problem;
+    long long steps;
+    double result;
+  };
+  const double p = 0.9, p2 = p * p;
+  // Terminals 0 and 1 joined through 7 middle nodes: every middle gives one
+  // folded link of probability p*p, tried one after another down the fails
+  // chain.
+  std::vector<std::pair<int, int>> k27;
+  for (int i = 0; i < 7; ++i)
+    k27.insert(k27.end(), {{0, 2 + i}, {1, 2 + i}});
+  double k27r = 0.0, q = 1.0;
+  for (int i = 0; i < 7; ++i) {
+    k27r += q * p2;
+    q = (1.0 - p2) * q;
+  }
+  std::vector<std::pair<int, int>> line9;
+  for (int i = 0; i + 1 < 9; ++i)
+    line9.emplace_back(i, i + 1);
+  double line9r = 1.0;
+  for (int i = 0; i + 1 < 9; ++i)
+    line9r = line9r * 0.99;
+  const Counted cases[] = {
+      {"single edge", examples::fromEdges(2, {{0, 1}}, {0, 1}, 1, 0.9, 0.5), 1, 0.9},
+      // Paths [0,1] and [0,2,1]; {1,2} folds into {0,2}; leaves 0.25 and 0.375.
+      {"triangle", examples::fromEdges(3, {{0, 1}, {0, 2}, {1, 2}}, {0, 1}, 2, 0.5, 0.5), 2, 0.625},
+      {"threshold above 1", examples::grid(3, 3, {0, 8}, 4, 0.9, 1.5), 1, -1.0},
+      {"K(2,7)", examples::fromEdges(9, k27, {0, 1}, 2, p, 0.5), 7, k27r},
+      {"path folds into one link", examples::fromEdges(9, line9, {0, 8}, -1, 0.99, 0.5), 1, line9r},
+      // Path 0-1-2, all terminals: once {1,2} works, {0,1} joins pairs
+      // (0,1) and (0,2) in the same step.
+      {"one link joins two pairs", examples::fromEdges(3, {{0, 1}, {1, 2}}, {0, 1, 2}, 2, 0.5, 0.2),
+       2, 0.25},
+      // Terminal 2 is isolated: its pairs are never joined and never fail;
+      // the branch that joins (0,1) runs out of links.
+      {"pair without paths", examples::fromEdges(3, {{0, 1}}, {0, 1, 2}, 1, 0.9, 0.5), 2, 0.0},
+  };
+  for (const Counted& c : cases) {
+    SCOPED_TRACE(c.what);
+    myGraph g = graphOf(c.problem);
+    EXPECT_TRUE(sameBits(g.computeReliability(), c.result));
+    EXPECT_EQ(g.searchSteps, c.steps);
+  }
+}
+
+TEST(Search, CutOffCountsTheEntryThatFindsIt) {
+  myGraph all = graphOf(examples::dodecahedron({0, 7, 15}, 5, 0.8, 0.0));
+  myGraph cut = graphOf(examples::dodecahedron({0, 7, 15}, 5, 0.8, 0.99));
+  EXPECT_NE(all.computeReliability(), -1.0);
+  EXPECT_EQ(cut.computeReliability(), -1.0);
+  EXPECT_GT(cut.searchSteps, 1);
+  EXPECT_LT(cut.searchSteps, all.searchSteps);
+}
+
+// Each form is chosen where it is meant to run, and a forced form that
+// cannot take a problem shows which form ran instead.
+TEST(Search, ChoosesEachFormWhereItIsMeantToRun) {
+  using form = myGraph::searchForm;
+  auto ran = [](const Problem& p, form asked) {
+    myGraph g = graphOf(p);
+    g.search = asked;
+    g.computeReliability();
+    return g.searchRan;
+  };
+  const Problem onePair = examples::dodecahedron({0, 17}, 5, 0.9, 0.5);
+  const Problem fivePairs = examples::dodecahedron({0, 3, 7, 12, 16}, 4, 0.9, 0.5);
+  const Problem isolated = examples::fromEdges(4, {{0, 1}, {1, 2}}, {0, 2, 3}, 2, 0.9, 0.5);
+  // 12 terminals: 66 pairs, beyond one word of pairs.
+  std::vector<int> twelve;
+  for (int i = 0; i < 12; ++i)
+    twelve.push_back(i);
+  const Problem manyPairs = examples::dodecahedron(twelve, 2, 0.9, 0.0);
+  // p = -1.0 on an unfolded link: the search passes over it.
+  const Problem passedOver = examples::fromEdges(2, {{0, 1}}, {0, 1}, 1, -1.0, 0.5);
+  std::vector<std::pair<int, int>> k2n;
+  for (int i = 2; i < 5002; ++i)
+    k2n.insert(k2n.end(), {{0, i}, {1, i}});
+  const Problem manyPaths = examples::fromEdges(5002, k2n, {0, 1}, 2, 0.3, 0.5);
+
+  EXPECT_EQ(ran(onePair, form::chosen), form::onePair);
+  EXPECT_EQ(ran(fivePairs, form::chosen), form::snapshotMasks);
+  EXPECT_EQ(ran(isolated, form::chosen), form::trailedMasks);
+  EXPECT_EQ(ran(manyPaths, form::chosen), form::trailedMasks);
+  EXPECT_EQ(ran(manyPairs, form::chosen), form::table);
+  EXPECT_EQ(ran(passedOver, form::chosen), form::table);
+  // Forced where another would be chosen.
+  for (form f : {form::table, form::trailedMasks, form::snapshotMasks, form::plainSnapshotMasks,
+                 form::onePair})
+    EXPECT_EQ(ran(onePair, f), f);
+  for (form f : {form::table, form::trailedMasks, form::plainSnapshotMasks})
+    EXPECT_EQ(ran(fivePairs, f), f);
+  // Forced where it cannot run: the chosen form runs, visibly.
+  EXPECT_EQ(ran(fivePairs, form::onePair), form::snapshotMasks);
+  EXPECT_EQ(ran(isolated, form::snapshotMasks), form::trailedMasks);
+  EXPECT_EQ(ran(manyPaths, form::plainSnapshotMasks), form::trailedMasks);
+  EXPECT_EQ(ran(manyPairs, form::trailedMasks), form::table);
+  EXPECT_EQ(ran(passedOver, form::snapshotMasks), form::table);
+  // No search at all: nothing ran.
+  EXPECT_EQ(ran(examples::grid(3, 3, {0, 8}, 4, 0.9, 1.5), form::snapshotMasks), form::chosen);
+}
+
+TEST(Examples, GridListsNeighboursUpLeftRightDown) {
+  const Problem g = examples::grid(3, 3, {0, 8}, 4, 0.9, 0.5);
+  EXPECT_EQ(g.N, 9);
+  EXPECT_EQ(g.M, 12);
+  // Node 4 (the centre, number 5) lists 2, 4, 6, 8.
+  const std::vector<int> centre(g.FO.begin() + g.KAO[4], g.FO.begin() + g.KAO[5]);
+  EXPECT_EQ(centre, (std::vector<int>{2, 4, 6, 8}));
+  EXPECT_EQ(g.TERMINALS, (std::vector<int>{1, 0, 0, 0, 0, 0, 0, 0, 1}));
+}
+
+TEST(Examples, DodecahedronIsCubicAndSymmetric) {
+  const Problem d = examples::dodecahedron({0}, 5, 0.9, 0.5);
+  ASSERT_EQ(d.N, 20);
+  EXPECT_EQ(d.M, 30);
+  ASSERT_EQ(d.KAO.back(), 60);
+  for (int u = 0; u < d.N; ++u) {
+    EXPECT_EQ(d.KAO[u + 1] - d.KAO[u], 3) << "node " << u;
+    for (int i = d.KAO[u]; i < d.KAO[u + 1]; ++i) {
+      const int w = d.FO[i] - 1;
+      const auto first = d.FO.begin() + d.KAO[w], last = d.FO.begin() + d.KAO[w + 1];
+      EXPECT_EQ(std::count(first, last, u + 1), 1) << u << " -- " << w;
+    }
+  }
+}
+
+}  // namespace
+
+#if DCR_CHECKS
+// The checking build stops at a broken invariant instead of computing on.
+TEST(ChecksDeathTest, StagesOutOfOrderStopTheProgram) {
+  const Problem p = examples::fromEdges(3, {{0, 1}, {1, 2}}, {0, 2}, 2, 0.9, 0.5);
+  EXPECT_DEATH(
+      {
+        myGraph g = graphOf(p);
+        g.buildPathState();
+      },
+      "stages out of order");
+  EXPECT_DEATH(
+      {
+        myGraph g = graphOf(p);
+        g.computeReliability();
+        g.findAllPaths();
+      },
+      "stages out of order");
+}
+#endif

@@ -1,5 +1,6 @@
-// Small in-memory problems for the benchmark and the step-count test, in
-// the input's own form (offsets, 1-based neighbour numbers, flags).
+// Example problems (grids, the dodecahedron, seeded random graphs) for the
+// tests and the benchmark, in the input's own form (offsets, 1-based
+// neighbour numbers, flags).
 #pragma once
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 
 #include "driver/problem_file.hpp"
 
-namespace bench {
+namespace examples {
 
 // Builds a problem from an edge list on nodes 0..n-1; each node's
 // neighbours are listed in the order the edges name them.
@@ -88,4 +89,4 @@ inline Problem randomGraph(std::uint32_t seed, int n, double density, int k, int
   return fromEdges(n, edges, nodes, D, p, threshold);
 }
 
-}  // namespace bench
+}  // namespace examples
