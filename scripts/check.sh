@@ -14,6 +14,6 @@ ctest --test-dir "$root/build" --output-on-failure -j$jobs
 
 echo "== Sanitizer build and tests (address, undefined)"
 cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDCR_TESTS=ON -DDCR_TOOL=ON \
-  -DDCR_WERROR=ON "-DDCR_SANITIZE=address;undefined" >/dev/null
+  -DDCR_WERROR=ON -DDCR_CHECKS=ON "-DDCR_SANITIZE=address;undefined" >/dev/null
 cmake --build "$root/build-sanitize" -j$jobs
 ctest --test-dir "$root/build-sanitize" --output-on-failure -j$jobs
