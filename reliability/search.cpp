@@ -69,15 +69,14 @@ class tableState {
 
   bool works() {
     using R = pathRowView;
-    for (std::size_t k = SS_[pos_]; k < SS_[pos_ + 1]; k += 2) {
-      const int head = S_[k], entry = S_[k + 1];
-      if (T_[head + R::joinedAt] != 0 || T_[entry + R::aliveAt] != 1) continue;
-      save(entry + R::edgesLeftAt);
-      if (--T_[entry + R::edgesLeftAt] != 0) continue;
-      save(head + R::joinedAt);
-      T_[head + R::joinedAt] = 1;
-      if (++connected_ == target_) return true;
-    }
+    if (eachOpenPath([this](int head, int entry) {
+          save(entry + R::edgesLeftAt);
+          if (--T_[entry + R::edgesLeftAt] != 0) return false;
+          save(head + R::joinedAt);
+          T_[head + R::joinedAt] = 1;
+          return ++connected_ == target_;
+        }))
+      return true;
     ++pos_;
     return false;
   }
@@ -94,19 +93,32 @@ class tableState {
 
   bool fails() {
     using R = pathRowView;
-    for (std::size_t k = SS_[pos_]; k < SS_[pos_ + 1]; k += 2) {
-      const int head = S_[k], entry = S_[k + 1];
-      if (T_[head + R::joinedAt] != 0 || T_[entry + R::aliveAt] != 1) continue;
-      save(entry + R::aliveAt);
-      T_[entry + R::aliveAt] = 0;
-      save(head + R::alivePathsAt);
-      if (--T_[head + R::alivePathsAt] == 0) return true;
-    }
+    if (eachOpenPath([this](int head, int entry) {
+          save(entry + R::aliveAt);
+          T_[entry + R::aliveAt] = 0;
+          save(head + R::alivePathsAt);
+          return --T_[head + R::alivePathsAt] == 0;
+        }))
+      return true;
     ++pos_;
     return false;
   }
 
  private:
+  // Calls f(pair head, path entry) on each membership of the current record
+  // whose pair is not joined and whose path is alive, in stored order, until
+  // f returns true; returns whether it did.
+  template <class F>
+  bool eachOpenPath(F f) const {
+    using R = pathRowView;
+    for (std::size_t k = SS_[pos_]; k < SS_[pos_ + 1]; k += 2) {
+      const int head = S_[k], entry = S_[k + 1];
+      if (T_[head + R::joinedAt] != 0 || T_[entry + R::aliveAt] != 1) continue;
+      if (f(head, entry)) return true;
+    }
+    return false;
+  }
+
   void save(int at) {
     DCR_CHECK(top_ + 2 <= trailRoom_, "trail longer than its bound");
     trail_[top_++] = at;
