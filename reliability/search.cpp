@@ -148,17 +148,19 @@ double myGraph::computeReliability() {
   upperBound = 1.0;
   belowThreshold = false;
   searchRan = searchForm::chosen;
-  findAllPaths();
-  buildPathState();
-  buildLinkInfo();
-  prepareLinks(true, true);
-  // The root step's threshold test, made before the search's tables are
-  // built: a threshold above 1 needs none of them.
+  // The root step's threshold test compares the threshold with the bound's
+  // starting value, 1, whatever the paths: a threshold above 1 is answered
+  // there, before any path is enumerated (the stages before it write
+  // nothing the answer depends on).
   if (threshold > upperBound) {
     belowThreshold = true;
     searchSteps = 1;
     return -1.0;
   }
+  findAllPaths();
+  buildPathState();
+  buildLinkInfo();
+  prepareLinks(true, true);
   searchRan = chooseSearchForm();
   if (searchRan == searchForm::table) {
     std::vector<int> table = copyPathState(pathState);

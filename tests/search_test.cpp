@@ -179,6 +179,21 @@ TEST(Search, StepCountsWorkedOutByHand) {
   }
 }
 
+// The root step compares the threshold with 1 whatever the paths, so a
+// threshold above 1 is answered before any is enumerated: even paths that
+// would not fit in memory are never looked for.
+TEST(Search, ThresholdAboveOneAnswersBeforeAnyPath) {
+  myGraph g = graphOf(examples::grid(6, 6, {0, 35}, 24, 0.9, 1.0000001));
+  g.memoryLimit = 0;
+  EXPECT_EQ(g.computeReliability(), -1.0);
+  EXPECT_TRUE(g.belowThreshold);
+  EXPECT_EQ(g.numPaths, 0);
+  EXPECT_EQ(g.searchSteps, 1);
+  myGraph exactlyOne = graphOf(examples::grid(2, 2, {0, 3}, 2, 0.9, 1.0));
+  exactlyOne.memoryLimit = 0;
+  EXPECT_THROW(exactlyOne.computeReliability(), pathStoreFull);
+}
+
 TEST(Search, CutOffCountsTheEntryThatFindsIt) {
   myGraph all = graphOf(examples::dodecahedron({0, 7, 15}, 5, 0.8, 0.0));
   myGraph cut = graphOf(examples::dodecahedron({0, 7, 15}, 5, 0.8, 0.99));
