@@ -64,6 +64,11 @@ void myGraph::findAllPaths() {
   std::vector<int> hops(limited ? room : 0, INT_MAX);
   std::vector<int> reached;  // the nodes whose hops are set
 
+  // Every pair gets a record, so make room for them at once, within what
+  // the memory limit lets them take.
+  const std::size_t pairCount =
+      numTerminals < 2 ? 0 : static_cast<std::size_t>(numTerminals) * (numTerminals - 1) / 2;
+  terminalPairs.reserve(std::min(pairCount, memoryLimit / kPairFootprint + 1));
   for (int i = 0; i < numTerminals - 1; ++i) {
     for (int j = i + 1; j < numTerminals; ++j) {
       const int s = terminals[i], t = terminals[j];

@@ -111,7 +111,7 @@ class myGraph {
   // so most share a long first part).
   class pathList {
    public:
-    std::size_t size() const { return start_.size() - 1; }
+    std::size_t size() const { return start_.size() == 0 ? 0 : start_.size() - 1; }
     bool empty() const { return size() == 0; }
     std::span<const int> operator[](std::size_t j) const {
       return {nodes_.data() + start_[j], start_[j + 1] - start_[j]};
@@ -121,19 +121,18 @@ class myGraph {
     // for the first path.
     std::size_t shared(std::size_t j) const { return shared_[j]; }
     void append(const int* nodes, std::size_t count, std::size_t shared = 0) {
+      if (start_.size() == 0) start_.push_back(0);
       shared_.push_back(static_cast<int>(empty() ? 0 : std::min(shared, count)));
       nodes_.append(nodes, count);
       start_.push_back(nodes_.size());
     }
 
    private:
+    // Nothing is allocated for a pair without paths (there can be millions
+    // of them): the first offset is written with the first path.
     growBuffer<int> nodes_;
     growBuffer<int> shared_;
-    growBuffer<std::size_t> start_ = [] {
-      growBuffer<std::size_t> first;
-      first.push_back(0);
-      return first;
-    }();
+    growBuffer<std::size_t> start_;
   };
 
   // All simple paths of at most `diameter` edges between two terminals.
