@@ -1,7 +1,10 @@
 // frontier_bench: times the frontier engine on one named instance.
 //
 //   frontier_bench --list                      instance names, one a line
-//   frontier_bench NAME [double|exact] [--levels] [--memory MiB]
+//   frontier_bench NAME [double|exact|curve|poly] [--levels] [--memory MiB]
+//
+// curve: one Diagram, then R(p) at p = 0.00, 0.01, .., 1.00 (the value shown
+// is R(0.9)); poly: the reliability polynomial (the value shown is R(0.9)).
 //
 // Prints one tab-separated line: name, mode, status, wall seconds, CPU
 // seconds, peak RSS (MiB), states created, widest level, widest state
@@ -10,6 +13,7 @@
 // whole process's, so run one instance per process (frontier_run.sh does).
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -122,7 +126,33 @@ int main(int argc, char** argv) {
     frontier::Stats stats;
     frontier::Status status;
     std::string value;
-    if (mode == "exact") {
+    if (mode == "curve") {
+      const auto dg = frontier::Diagram::build(pr, options);
+      stats = dg.stats();
+      status = dg.status();
+      double at09 = 0, worst = 0;
+      std::vector<std::pair<double, double>> points;
+      for (int k = 0; k <= 100; ++k)
+        points.push_back({k / 100.0, (100 - k) / 100.0});
+      if (status == frontier::Status::kComplete) {
+        const auto values = dg.evaluate(points);
+        for (const auto& v : values)
+          worst = std::max(worst, v.error);
+        at09 = values[90].reliability;
+      }
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15f (101 points, error <= %.1e)", at09, worst);
+      value = buf;
+    } else if (mode == "poly") {
+      const auto poly = frontier::reliabilityPolynomial(pr, options);
+      stats = poly.stats;
+      status = poly.status;
+      char buf[64];
+      std::snprintf(
+          buf, sizeof buf, "%.15f",
+          status == frontier::Status::kComplete ? poly.evaluate(mpq_class(9, 10)).get_d() : 0.0);
+      value = buf;
+    } else if (mode == "exact") {
       const auto r = frontier::solveExact(
           pr, std::vector<mpq_class>(pr.edges.size(), mpq_class(9, 10)), options);
       stats = r.stats;

@@ -168,6 +168,10 @@ class Diagram {
   // nearest from the same decimal text (see solveDouble).
   Value evaluate(double p, double q) const;
   Value evaluate(double p) const { return evaluate(p, 1.0 - p); }
+  // Many (p, q) pairs in one pass over the levels (blocks of 16): a curve
+  // of 101 points costs a few single evaluations. Invalid pairs (outside
+  // [0, 1]) give the default Value.
+  std::vector<Value> evaluate(const std::vector<std::pair<double, double>>& points) const;
 
  private:
   Status status_ = Status::kInvalidInput;
@@ -176,6 +180,8 @@ class Diagram {
   int rootCode_ = 0;  // see sweep.hpp: kAccept, kReject or state 0
   // children_[level][2 * s + works]: the child code of state s.
   std::vector<std::vector<std::int32_t>> children_;
+  std::vector<std::vector<std::uint32_t>> inDegree_;  // transitions into each state
+  std::vector<std::uint64_t> accepted_;               // accepting transitions per level
 };
 
 }  // namespace frontier

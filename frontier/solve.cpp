@@ -343,6 +343,20 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
   RecordSink sink(dg.children_);
   dg.status_ = runSpec(plan, sink, opts, dg.stats_);
   dg.rootCode_ = sink.rootCode;
+  if (dg.status_ == Status::kComplete) {
+    try {  // transitions into each state, and into acceptance, per level
+      for (std::size_t level = 0; level < dg.children_.size(); ++level) {
+        dg.inDegree_.emplace_back(dg.stats_.levelStates[level + 1], 0);
+        dg.accepted_.push_back(0);
+        for (std::int32_t code : dg.children_[level]) {
+          if (code >= 0) ++dg.inDegree_.back()[code];
+          if (code == kAccept) ++dg.accepted_.back();
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      dg.status_ = Status::kMemoryLimit;
+    }
+  }
   if (dg.status_ == Status::kMemoryLimit) dg.message_ = "the levels exceed the memory bound";
   if (dg.status_ != Status::kComplete) {
     std::vector<std::vector<std::int32_t>>().swap(dg.children_);
@@ -352,40 +366,97 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
 }
 
 Diagram::Value Diagram::evaluate(double p, double q) const {
-  Value v;
-  if (status_ != Status::kComplete || !probability(p) || !probability(q)) return v;
-  const double pLo = down(p), pHi = std::min(up(p), 1.0);
-  const double qLo = down(q), qHi = std::min(up(q), 1.0);
-  double accLo = 0, accHi = 0;
-  if (rootCode_ == kAccept) accLo = accHi = 1;
-  std::vector<double> lo, hi, nlo, nhi;
-  if (rootCode_ >= 0) lo.assign(1, 1.0), hi.assign(1, 1.0);
-  for (std::size_t level = 0; level < children_.size(); ++level) {
-    const std::size_t count = stats_.levelStates[level + 1];
-    nlo.assign(count, 0.0);
-    nhi.assign(count, 0.0);
-    const auto& ch = children_[level];
-    for (std::size_t s = 0; s < lo.size(); ++s)
-      for (int works = 0; works < 2; ++works) {
-        const std::int32_t code = ch[2 * s + works];
-        if (code == kReject) continue;
-        const double l = down(lo[s] * (works ? pLo : qLo)), h = up(hi[s] * (works ? pHi : qHi));
-        if (code == kAccept) {
-          accLo = down(accLo + l);
-          accHi = up(accHi + h);
-        } else {
-          nlo[code] = down(nlo[code] + l);
-          nhi[code] = up(nhi[code] + h);
+  return evaluate({{p, q}})[0];
+}
+
+// gamma(k) = k u / (1 - k u), u = 2^-53, rounded up: the relative error of
+// a result k roundings away from exact nonnegative inputs.
+static double gamma(std::uint64_t k) {
+  const double g = static_cast<double>(k) * 0x1p-53;  // exact for k < 2^53
+  return up(g / down(1.0 - g));
+}
+
+std::vector<Diagram::Value> Diagram::evaluate(
+    const std::vector<std::pair<double, double>>& points) const {
+  std::vector<Value> values(points.size());
+  if (status_ != Status::kComplete) return values;
+  // Points go through the levels in blocks of B, the masses of one state
+  // side by side, so the transitions are read once per block. Inside a
+  // level the sums run in plain round-to-nearest (branch-free, vectorised);
+  // a state reached by c transitions is then at most c + 1 roundings from
+  // the exact sum of its nonnegative terms, so one outward widening by
+  // gamma(c + 1) per state and level keeps lo <= exact <= hi (Higham's
+  // bound for sums of nonnegative products, plus the absolute loss of
+  // products below the normal range).
+  constexpr std::size_t B = 16;
+  for (std::size_t first = 0; first < points.size(); first += B) {
+    const std::size_t n = std::min(B, points.size() - first);
+    double fLo[2][B], fHi[2][B], accLo[B], accHi[B], levLo[B], levHi[B];
+    bool valid[B];
+    for (std::size_t k = 0; k < B; ++k) {
+      const auto [p, q] = k < n ? points[first + k] : std::make_pair(0.0, 0.0);
+      valid[k] = k < n && probability(p) && probability(q);
+      fLo[1][k] = valid[k] ? down(p) : 0.0;
+      fHi[1][k] = valid[k] ? std::min(up(p), 1.0) : 0.0;
+      fLo[0][k] = valid[k] ? down(q) : 0.0;
+      fHi[0][k] = valid[k] ? std::min(up(q), 1.0) : 0.0;
+      accLo[k] = accHi[k] = rootCode_ == kAccept ? 1.0 : 0.0;
+    }
+    std::vector<double> lo, hi, nlo, nhi;
+    if (rootCode_ >= 0) lo.assign(B, 1.0), hi.assign(B, 1.0);
+    for (std::size_t level = 0; level < children_.size(); ++level) {
+      const std::size_t count = stats_.levelStates[level + 1];
+      nlo.assign(count * B, 0.0);
+      nhi.assign(count * B, 0.0);
+      std::fill(levLo, levLo + B, 0.0);
+      std::fill(levHi, levHi + B, 0.0);
+      const auto& ch = children_[level];
+      const std::size_t parents = lo.size() / B;
+      for (std::size_t s = 0; s < parents; ++s)
+        for (int works = 0; works < 2; ++works) {
+          const std::int32_t code = ch[2 * s + works];
+          if (code == kReject) continue;
+          const double* l = &lo[s * B];
+          const double* h = &hi[s * B];
+          double* tl = code == kAccept ? levLo : &nlo[code * B];
+          double* th = code == kAccept ? levHi : &nhi[code * B];
+          const double* fl = fLo[works];
+          const double* fh = fHi[works];
+          for (std::size_t k = 0; k < B; ++k) {
+            tl[k] += l[k] * fl[k];
+            th[k] += h[k] * fh[k];
+          }
         }
+      const auto& in = inDegree_[level];
+      // Below the normal range a product may also lose up to 2^-1075 in
+      // absolute terms; `floor` covers one such loss per transition.
+      auto widen = [](std::uint64_t transitions, double& low, double& high) {
+        const double g = gamma(transitions + 1);
+        const double floor = static_cast<double>(transitions + 1) * 0x1p-1074;
+        low = std::max(0.0, down(down(low * down(1.0 - g)) - floor));
+        high = up(up(high * up(1.0 + 2 * g)) + floor);
+      };
+      for (std::size_t s = 0; s < count; ++s)
+        for (std::size_t k = 0; k < B; ++k)
+          widen(in[s], nlo[s * B + k], nhi[s * B + k]);
+      for (std::size_t k = 0; k < B; ++k) {
+        widen(accepted_[level], levLo[k], levHi[k]);
+        accLo[k] = down(accLo[k] + levLo[k]);
+        accHi[k] = up(accHi[k] + levHi[k]);
       }
-    lo.swap(nlo);
-    hi.swap(nhi);
+      lo.swap(nlo);
+      hi.swap(nhi);
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!valid[k]) continue;
+      Value& v = values[first + k];
+      v.lower = accLo[k];
+      v.upper = std::min(1.0, accHi[k]);
+      v.reliability = v.lower + (v.upper - v.lower) / 2;
+      v.error = up(std::max(v.reliability - v.lower, v.upper - v.reliability));
+    }
   }
-  v.lower = accLo;
-  v.upper = std::min(1.0, accHi);
-  v.reliability = v.lower + (v.upper - v.lower) / 2;
-  v.error = up(std::max(v.reliability - v.lower, v.upper - v.reliability));
-  return v;
+  return values;
 }
 
 Shape shape(const Problem& problem, StateKind kind) {

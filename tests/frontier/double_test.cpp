@@ -136,4 +136,24 @@ TEST(FrontierDiagram, EvaluatesLikeSolves) {
   }
 }
 
+// Masses far below the normal range (p = 1e-200: a path of four edges has
+// R = 1e-800) still keep exact values inside both kinds of bound.
+TEST(FrontierDiagram, BoundsHoldBelowTheNormalRange) {
+  Problem path{5, {{0, 1}, {1, 2}, {2, 3}, {3, 4}}, {0, 4}, -1};
+  for (const Problem& pr : {path, frontier_test::grid(3, 4), frontier_test::grid(3, -1)}) {
+    const auto dg = frontier::Diagram::build(pr);
+    const auto poly = frontier::reliabilityPolynomial(pr);
+    for (double p : {1e-200, 1e-300, 4.9e-324, 1e-78, 3.3e-78, 7.1e-79, 0.5}) {
+      const double q = 1.0 - p;  // 1 - p rounds to 1 for the tiny ones
+      const mpq_class R = poly.evaluate(mpq_class(p));
+      const auto v = dg.evaluate(p, q);
+      EXPECT_TRUE(brackets(v.reliability, v.error, R)) << p;
+      const auto s = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), p),
+                                           std::vector<double>(pr.edges.size(), q));
+      EXPECT_TRUE(brackets(s.reliability, s.reliabilityError, R)) << p;
+      EXPECT_TRUE(brackets(s.unreliability, s.unreliabilityError, 1 - R)) << p;
+    }
+  }
+}
+
 }  // namespace
