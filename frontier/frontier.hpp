@@ -26,7 +26,7 @@
 // the other engine); kTooFewTerminals (K < 2 after removing duplicates),
 // kInvalidInput (node out of range, probability outside [0, 1], counts that
 // do not match) and kUnsupported (D above 253 and below n - 1, or more than
-// 127 frontier nodes) compute nothing. Nothing throws out of these calls.
+// 120 portals at once) compute nothing. Nothing throws out of these calls.
 //
 // The method: edges are ordered so that few nodes are open at once (the
 // frontier); after each prefix of decisions a state holds what the rest
@@ -151,15 +151,17 @@ struct Polynomial {
 };
 Polynomial reliabilityPolynomial(const Problem& problem, const Options& options = {});
 
-// The levels with their transitions kept; evaluate() is one pass over them.
+// The levels with their transitions kept (8 bytes per state), so that R(p)
+// for another p is a pass over integers and doubles, no states rebuilt.
 class Diagram {
  public:
   struct Value {
     double reliability = 0, error = 0;  // |R(p) - reliability| <= error
     double lower = 0, upper = 1;
   };
-  // Builds the levels; status() says whether that worked (the decide and
-  // time options end it early: then the diagram is not usable).
+  // Builds the levels; status() says whether that worked (a time limit,
+  // cancel or the memory bound ends it early: then the diagram is not
+  // usable). Options::decide is ignored here.
   static Diagram build(const Problem& problem, const Options& options = {});
   Status status() const { return status_; }
   const std::string& message() const { return message_; }
@@ -168,9 +170,9 @@ class Diagram {
   // nearest from the same decimal text (see solveDouble).
   Value evaluate(double p, double q) const;
   Value evaluate(double p) const { return evaluate(p, 1.0 - p); }
-  // Many (p, q) pairs in one pass over the levels (blocks of 16): a curve
-  // of 101 points costs a few single evaluations. Invalid pairs (outside
-  // [0, 1]) give the default Value.
+  // Many (p, q) pairs, read through the levels 16 at a time: a curve of
+  // 101 points costs a few solves. Invalid pairs (outside [0, 1]) give the
+  // default Value.
   std::vector<Value> evaluate(const std::vector<std::pair<double, double>>& points) const;
 
  private:
