@@ -172,13 +172,16 @@ class Diagram {
   Value evaluate(double p) const { return evaluate(p, 1.0 - p); }
   // Many (p, q) pairs, read through the levels 16 at a time: a curve of
   // 101 points costs a few solves. Invalid pairs (outside [0, 1]) give the
-  // default Value.
+  // default Value; if the pass's arrays (512 bytes per state of the widest
+  // level) cannot be had, every value is the trivial [0, 1].
   std::vector<Value> evaluate(const std::vector<std::pair<double, double>>& points) const;
 
  private:
   Status status_ = Status::kInvalidInput;
   std::string message_;
   Stats stats_;
+  void evaluateInto(const std::vector<std::pair<double, double>>& points,
+                    std::vector<Value>& values) const;
   int rootCode_ = 0;  // see sweep.hpp: kAccept, kReject or state 0
   // children_[level][2 * s + works]: the child code of state s.
   std::vector<std::vector<std::int32_t>> children_;

@@ -380,6 +380,17 @@ std::vector<Diagram::Value> Diagram::evaluate(
     const std::vector<std::pair<double, double>>& points) const {
   std::vector<Value> values(points.size());
   if (status_ != Status::kComplete) return values;
+  try {
+    evaluateInto(points, values);
+  } catch (const std::bad_alloc&) {  // the pass needs 512 bytes per state of a level
+    for (auto& v : values)
+      v = Value{0.5, 0.5, 0, 1};
+  }
+  return values;
+}
+
+void Diagram::evaluateInto(const std::vector<std::pair<double, double>>& points,
+                           std::vector<Value>& values) const {
   // Points go through the levels in blocks of B, the masses of one state
   // side by side, so the transitions are read once per block. Inside a
   // level the sums run in plain round-to-nearest (branch-free, vectorised);
@@ -456,7 +467,6 @@ std::vector<Diagram::Value> Diagram::evaluate(
       v.error = up(std::max(v.reliability - v.lower, v.upper - v.reliability));
     }
   }
-  return values;
 }
 
 Shape shape(const Problem& problem, StateKind kind) {
