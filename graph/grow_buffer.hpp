@@ -5,7 +5,10 @@
 // can be sized without being zeroed first.
 #pragma once
 
+#include <sys/mman.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -70,6 +73,19 @@ class growBuffer {
     if (grown == nullptr) throw std::bad_alloc();
     data_ = static_cast<T*>(grown);
     capacity_ = capacity;
+    adviseHugePages(grown, capacity * sizeof(T));
+  }
+  // First touches of a big table cost a page fault every 4 KiB, which on
+  // the machines we measure on took a third of the time of problems with
+  // hundreds of thousands of paths; 2 MiB pages take a 512th of the faults.
+  static void adviseHugePages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
+    if (bytes < 2 * huge) return;
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(block) + huge - 1) & ~(huge - 1);
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(huge - 1);
+    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#endif
   }
   void swap(growBuffer& other) noexcept {
     std::swap(data_, other.data_);
