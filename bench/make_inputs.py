@@ -126,9 +126,24 @@ SMALL = {
     "random10_4t_D3": lambda: (random_graph(1, 10, 0.55), random_terminals(1, 10, 4), 3, 0.9, 0.999),
     "random10_5t_D3": lambda: (random_graph(4, 10, 0.6), random_terminals(4, 10, 5), 3, 0.9, 0.999),
     "random10_5t_D3_cut": lambda: (random_graph(1, 10, 0.6), random_terminals(1, 10, 5), 3, 0.8, 0.9995),
-    # 439 760 paths between two corners; the threshold above 1 stops the
-    # search at its first step, so the path and link stages are all the work.
-    "prep_grid6x6_D24": lambda: (grid(6, 6), [0, 35], 24, 0.9, 2.0),
+    # 439 760 paths between two corners; a threshold of 1 is crossed by the
+    # first failure leaf, 59 steps in, so the path and link stages are
+    # nearly all the work.
+    "prep_grid6x6_D24": lambda: (grid(6, 6), [0, 35], 24, 0.9, 1.0),
+    # Three to five terminals on graphs of 25 to 31 edges: the few-pairs
+    # forms of the search.
+    "dodeca_3t_D6": lambda: (dodecahedron(), [0, 7, 15], 6, 0.9, 0.9),
+    "dodeca_4t_D6_cut": lambda: (dodecahedron(), [0, 5, 12, 17], 6, 0.9, 0.995),
+    "grid4x5_3t_D8": lambda: (grid(4, 5), [0, 4, 19], 8, 0.9, 0.9),
+    "random12_4t_D4": lambda: (random_graph(5, 12, 0.4), random_terminals(5, 12, 4), 4, 0.9, 0.9),
+    "random12_4t_D4_cut": lambda: (random_graph(7, 12, 0.4), random_terminals(7, 12, 4), 4, 0.9, 0.99999),
+    "random14_3t_D5": lambda: (random_graph(7, 14, 0.25), random_terminals(7, 14, 3), 5, 0.9, 0.9),
+    "random13_3t_D5_cut": lambda: (random_graph(8, 13, 0.33), random_terminals(8, 13, 3), 5, 0.9, 0.99999),
+    # 2 606 501 paths of at most 9 edges between two nodes of K12; the first
+    # failure leaf (67 steps in) crosses the threshold of 1.
+    "prep_k12_D9": lambda: (random_graph(1, 12, 1.01), [0, 11], 9, 0.9, 1.0),
+    # 2000 terminals and no path at all: 1 999 000 pairs, one search step.
+    "terminals2000_D0": lambda: (path(2000), list(range(2000)), 0, 0.9, 0.5),
 }
 
 
