@@ -46,6 +46,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -111,28 +112,45 @@ class myGraph {
   // so most share a long first part).
   class pathList {
    public:
-    std::size_t size() const { return start_.size() == 0 ? 0 : start_.size() - 1; }
+    pathList() = default;
+    pathList(const pathList& other)
+        : store_(other.store_ ? std::make_unique<store>(*other.store_) : nullptr) {}
+    pathList(pathList&&) noexcept = default;
+    pathList& operator=(const pathList& other) {
+      if (this != &other) store_ = other.store_ ? std::make_unique<store>(*other.store_) : nullptr;
+      return *this;
+    }
+    pathList& operator=(pathList&&) noexcept = default;
+
+    std::size_t size() const { return store_ ? store_->start.size() - 1 : 0; }
     bool empty() const { return size() == 0; }
     std::span<const int> operator[](std::size_t j) const {
-      return {nodes_.data() + start_[j], start_[j + 1] - start_[j]};
+      const std::size_t* start = store_->start.data();
+      return {store_->nodes.data() + start[j], start[j + 1] - start[j]};
     }
-    std::size_t edges(std::size_t j) const { return start_[j + 1] - start_[j] - 1; }
+    std::size_t edges(std::size_t j) const { return store_->start[j + 1] - store_->start[j] - 1; }
     // At most the length of the common first part of paths j - 1 and j; 0
     // for the first path.
-    std::size_t shared(std::size_t j) const { return shared_[j]; }
+    std::size_t shared(std::size_t j) const { return store_->shared[j]; }
     void append(const int* nodes, std::size_t count, std::size_t shared = 0) {
-      if (start_.size() == 0) start_.push_back(0);
-      shared_.push_back(static_cast<int>(empty() ? 0 : std::min(shared, count)));
-      nodes_.append(nodes, count);
-      start_.push_back(nodes_.size());
+      if (!store_) {
+        store_ = std::make_unique<store>();
+        store_->start.push_back(0);
+      }
+      store_->shared.push_back(static_cast<int>(empty() ? 0 : std::min(shared, count)));
+      store_->nodes.append(nodes, count);
+      store_->start.push_back(store_->nodes.size());
     }
 
    private:
-    // Nothing is allocated for a pair without paths (there can be millions
-    // of them): the first offset is written with the first path.
-    growBuffer<int> nodes_;
-    growBuffer<int> shared_;
-    growBuffer<std::size_t> start_;
+    struct store {
+      growBuffer<int> nodes;
+      growBuffer<int> shared;
+      growBuffer<std::size_t> start;
+    };
+    // Allocated with the first path: a pair without paths (there can be
+    // millions of them) takes one null pointer.
+    std::unique_ptr<store> store_;
   };
 
   // All simple paths of at most `diameter` edges between two terminals.
