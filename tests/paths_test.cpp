@@ -1,4 +1,5 @@
-// Terminal list, terminal pairs and the bounded path enumeration.
+// Terminal list, terminal pairs, the bounded path enumeration and the
+// growable store its paths live in.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -122,3 +123,33 @@ TEST(Paths, SharedFirstPartsAreExact) {
 }
 
 }  // namespace
+
+// Growth past the size where blocks are mapped and remapped instead of
+// reallocated, with copies and moves on both sides of it: every value
+// stays where it was written.
+TEST(GrowBuffer, KeepsItsValuesAcrossMappedGrowth) {
+  growBuffer<int> a;
+  const int n = 3 << 20;  // 12 MiB of ints, mapped from 1 MiB on
+  for (int i = 0; i < n; ++i) {
+    a.push_back(i * 7);
+    if (i == 1000) {
+      const growBuffer<int> small = a;  // a copy before mapping
+      ASSERT_EQ(small.size(), 1001u);
+      EXPECT_EQ(small[1000], 7000);
+    }
+  }
+  const int more[] = {-1, -2, -3};
+  a.append(more, 3);
+  ASSERT_EQ(a.size(), static_cast<std::size_t>(n) + 3);
+  growBuffer<int> copy = a;
+  growBuffer<int> moved = std::move(copy);
+  for (int i = 0; i < n; i += 4099)
+    ASSERT_EQ(moved[i], i * 7) << i;
+  EXPECT_EQ(moved[n + 2], -3);
+  growBuffer<int> overwritten;
+  overwritten.resizeForOverwrite(2 << 20);
+  overwritten[(2 << 20) - 1] = 5;
+  overwritten = a;
+  EXPECT_EQ(overwritten.size(), a.size());
+  EXPECT_EQ(overwritten[n - 1], (n - 1) * 7);
+}
