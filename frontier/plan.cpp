@@ -58,33 +58,33 @@ void cutUseless(const Plan& plan, const EdgeList& edges, std::vector<char>& aliv
         changed = true;
       }
     }
-    std::vector<std::vector<int>> dist;
-    for (int t : plan.terminals)
-      dist.push_back(bfs(n, edges, alive, t));
-    const long long limit = plan.kind == StateKind::kDistance ? plan.maxHops : LLONG_MAX / 4;
+    // Per node the nearest and the second-nearest terminal, since a walk
+    // needs two different terminals at its ends: O(K (n + m)), no pairs.
+    constexpr long long kFar = LLONG_MAX / 8;
+    std::vector<long long> near1(n, kFar), near2(n, kFar);
+    std::vector<int> which1(n, -1);
+    for (std::size_t k = 0; k < plan.terminals.size(); ++k) {
+      const std::vector<int> d = bfs(n, edges, alive, plan.terminals[k]);
+      for (int v = 0; v < n; ++v) {
+        if (d[v] == INT_MAX) continue;
+        if (d[v] < near1[v]) {
+          near2[v] = near1[v];
+          near1[v] = d[v];
+          which1[v] = static_cast<int>(k);
+        } else if (d[v] < near2[v]) {
+          near2[v] = d[v];
+        }
+      }
+    }
+    const long long limit = plan.kind == StateKind::kDistance ? plan.maxHops : kFar / 2;
     for (std::size_t e = 0; e < edges.size(); ++e) {
       if (!alive[e]) continue;
       const auto [u, v] = edges[e];
-      long long nearU = LLONG_MAX / 4, nearV = LLONG_MAX / 4;
-      for (const auto& d : dist) {
-        if (d[u] != INT_MAX) nearU = std::min<long long>(nearU, d[u]);
-        if (d[v] != INT_MAX) nearV = std::min<long long>(nearV, d[v]);
-      }
-      // A walk x .. u v .. y needs d(x,u) + 1 + d(v,y) <= D for some x, y;
-      // the nearest terminals give the smallest sum (x = y allowed only
-      // through both ends, which the pair test below rules in exactly).
-      bool useful = nearU + 1 + nearV <= limit;
-      if (useful && plan.kind == StateKind::kDistance) {
-        useful = false;
-        for (std::size_t a = 0; a < dist.size() && !useful; ++a)
-          for (std::size_t b = 0; b < dist.size() && !useful; ++b) {
-            if (a == b) continue;
-            const long long ua = dist[a][u], vb = dist[b][v], va = dist[a][v], ub = dist[b][u];
-            if ((ua != INT_MAX && vb != INT_MAX && ua + 1 + vb <= limit) ||
-                (va != INT_MAX && ub != INT_MAX && va + 1 + ub <= limit))
-              useful = true;
-          }
-      }
+      // Useful iff d(x,u) + 1 + d(y,v) <= D for some terminals x != y.
+      const long long best = which1[u] != which1[v]
+                                 ? near1[u] + near1[v]
+                                 : std::min(near1[u] + near2[v], near2[u] + near1[v]);
+      const bool useful = best + 1 <= limit;
       if (!useful) {
         alive[e] = 0;
         changed = true;
@@ -313,15 +313,17 @@ Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string&
       if (plan.first[v] < 0) plan.first[v] = i;
       plan.last[v] = i;
     }
-  std::vector<int> byEntry;
-  for (int v = 0; v < n; ++v)
-    if (plan.first[v] >= 0) byEntry.push_back(v);
-  std::stable_sort(byEntry.begin(), byEntry.end(),
-                   [&](int a, int b) { return plan.first[a] < plan.first[b]; });
+  // frontier[i] from frontier[i - 1]: ends first met at edge i - 1 join at
+  // the back (so the order is by entry), ends last met there leave.
   plan.frontier.resize(m + 1);
-  for (int i = 0; i <= m; ++i)
-    for (int v : byEntry)
-      if (plan.first[v] < i && plan.last[v] >= i) plan.frontier[i].push_back(v);
+  for (int i = 1; i <= m; ++i) {
+    auto& F = plan.frontier[i];
+    for (int v : plan.frontier[i - 1])
+      if (plan.last[v] >= i) F.push_back(v);
+    const auto [a, b] = plan.edges[i - 1];
+    if (plan.first[a] == i - 1 && plan.last[a] >= i) F.push_back(a);
+    if (b != a && plan.first[b] == i - 1 && plan.last[b] >= i) F.push_back(b);
+  }
   plan.maxPortals = m == 0 ? 0 : bestScore.maxPortals;
   if (plan.maxPortals > 120)
     return message = "the frontier exceeds 120 nodes", Status::kUnsupported;
