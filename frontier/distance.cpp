@@ -140,16 +140,23 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
   const Level& L = levels_[level];
   const int W = L.work, N = L.nodes, S = L.stride, inf = inf_, D = D_;
   std::uint8_t* d = dist_.data();
-  std::fill(d, d + W * S, static_cast<std::uint8_t>(inf));
-  for (int k = 0; k < W; ++k)
-    d[k * S + k] = 0;
-  const std::size_t nin = L.in.size();
-  for (std::size_t e = 0; e < nin; ++e) {
-    const Entry x = L.in[e];
-    d[x.a * S + x.b] = d[x.b * S + x.a] = parent[e];
-  }
   std::uint8_t* sat = pairs_.data();
-  std::copy(parent + nin, parent + nin + pairBytes_, sat);
+  const std::size_t nin = L.in.size();
+  // The sweep asks for the fail child, then the work child, of one parent;
+  // the fail branch leaves the decoded matrix as it was, so the work branch
+  // starts from it.
+  if (parent != decoded_ || level != decodedLevel_) {
+    std::fill(d, d + W * S, static_cast<std::uint8_t>(inf));
+    for (int k = 0; k < W; ++k)
+      d[k * S + k] = 0;
+    for (std::size_t e = 0; e < nin; ++e) {
+      const Entry x = L.in[e];
+      d[x.a * S + x.b] = d[x.b * S + x.a] = parent[e];
+    }
+    std::copy(parent + nin, parent + nin + pairBytes_, sat);
+  }
+  decoded_ = works ? nullptr : parent;
+  decodedLevel_ = level;
   const int P = static_cast<int>(pairA_.size());
 
   if (works) {

@@ -65,7 +65,9 @@ class DistanceSpec {
   // Scratch, sized for the widest level.
   std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_,
       reach_;
-  std::vector<int> open_;  // the pairs not yet within D
+  std::vector<int> open_;                  // the pairs not yet within D
+  const std::uint8_t* decoded_ = nullptr;  // parent whose matrix is in dist_, untouched
+  int decodedLevel_ = -1;
   std::vector<std::uint8_t> pairs_;
   std::vector<int> pairA_, pairB_;  // terminal indices of pair p
 };
