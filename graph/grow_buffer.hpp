@@ -10,7 +10,6 @@
 #include <sys/mman.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -79,14 +78,12 @@ class growBuffer {
     if (bytes >= kMapFrom) {
       constexpr std::size_t page = std::size_t{1} << 12;
       const std::size_t mapBytes = (bytes + page - 1) & ~(page - 1);
-      void* grown;
-      if (mapped_) {
-        grown = mremap(data_, mappedBytes_, mapBytes, MREMAP_MAYMOVE);
-      } else {
+      void* grown = mapped_ ? mremap(data_, mappedBytes_, mapBytes, MREMAP_MAYMOVE) : MAP_FAILED;
+      if (grown == MAP_FAILED) {
         grown = mmap(nullptr, mapBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (grown != MAP_FAILED) {
           if (size_ != 0) std::memcpy(grown, data_, size_ * sizeof(T));
-          std::free(data_);
+          release();
         }
       }
       if (grown == MAP_FAILED) throw std::bad_alloc();
@@ -115,13 +112,11 @@ class growBuffer {
   // First touches of a big table cost a page fault every 4 KiB, which on
   // the machines we measure on took a third of the time of problems with
   // hundreds of thousands of paths; 2 MiB pages take a 512th of the faults.
+  // The advice covers the whole mapping: advising only its 2 MiB-aligned
+  // middle would split it into several mappings, which mremap refuses.
   static void adviseHugePages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
-    if (bytes < 2 * huge) return;
-    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(block) + huge - 1) & ~(huge - 1);
-    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(huge - 1);
-    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    madvise(block, bytes, MADV_HUGEPAGE);
 #endif
   }
   void swap(growBuffer& other) noexcept {

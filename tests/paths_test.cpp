@@ -2,6 +2,7 @@
 // growable store its paths live in.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -152,4 +153,18 @@ TEST(GrowBuffer, KeepsItsValuesAcrossMappedGrowth) {
   overwritten = a;
   EXPECT_EQ(overwritten.size(), a.size());
   EXPECT_EQ(overwritten[n - 1], (n - 1) * 7);
+}
+
+// Mappings start wherever the system puts them; growing several at once
+// puts some off any 2 MiB boundary, where advice on part of one once split
+// it and the next remap failed.
+TEST(GrowBuffer, GrowsFromAnyAlignment) {
+  std::vector<growBuffer<std::uint64_t>> buffers(6);
+  for (std::uint64_t i = 0; i < (std::uint64_t{3} << 20); ++i)
+    for (std::size_t b = 0; b < buffers.size(); ++b)
+      if (i % (b + 1) == 0) buffers[b].push_back(i);
+  for (std::size_t b = 0; b < buffers.size(); ++b) {
+    ASSERT_EQ(buffers[b].size(), ((std::uint64_t{3} << 20) + b) / (b + 1));
+    EXPECT_EQ(buffers[b][buffers[b].size() - 1] % (b + 1), 0u);
+  }
 }
