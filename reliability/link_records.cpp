@@ -63,11 +63,12 @@ void myGraph::buildPathState() {
   for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
     const pathList& paths = terminalPairs[i].paths;
     int* row = pathState.data() + pathStateStart[i];
-    row[0] = 0;
-    row[1] = static_cast<int>(paths.size());
+    using R = pathRowView;
+    row[R::joinedAt] = 0;
+    row[R::alivePathsAt] = static_cast<int>(paths.size());
     for (std::size_t j = 0; j < paths.size(); ++j) {
-      row[2 * (j + 1)] = 1;
-      row[2 * (j + 1) + 1] = static_cast<int>(paths.edges(j));
+      row[R::entry(j) + R::aliveAt] = 1;
+      row[R::entry(j) + R::edgesLeftAt] = static_cast<int>(paths.edges(j));
     }
   }
 }
@@ -135,11 +136,11 @@ void myGraph::buildLinkInfo() {
   for (std::size_t e = 0; e < edges; ++e) {
     if (recordOf[e] < 0) continue;
     int* record = linkInfo.data() + linkStart[recordOf[e]];
-    record[0] = count[e];
-    record[1] = lowEnd[e];
-    record[2] = highEnd[e];
+    record[linkView::countAt] = count[e];
+    record[linkView::lowAt] = lowEnd[e];
+    record[linkView::highAt] = highEnd[e];
     head[e] = record;
-    next[e] = record + 3;
+    next[e] = record + linkView::membersAt;
   }
 
   // The memberships, in (pair, path) order.
@@ -151,13 +152,14 @@ void myGraph::buildLinkInfo() {
       for (std::size_t k = 0; k < steps; ++k) {
         int* const record = head[edge[k]];
         int*& slot = next[edge[k]];
-        if (steps == 1 && slot != record + 3) {
+        int* const first = record + linkView::membersAt;
+        if (steps == 1 && slot != first) {
           // A one-edge path joins its pair as soon as the edge works: its
           // membership goes first, the one it displaces goes last.
-          slot[0] = record[3];
-          slot[1] = record[4];
-          record[3] = static_cast<int>(i);
-          record[4] = static_cast<int>(j);
+          slot[0] = first[0];
+          slot[1] = first[1];
+          first[0] = static_cast<int>(i);
+          first[1] = static_cast<int>(j);
         } else {
           slot[0] = static_cast<int>(i);
           slot[1] = static_cast<int>(j);

@@ -28,20 +28,19 @@ void myGraph::prepareLinks(bool merge, bool sort) {
 // instead of pairwise.
 int myGraph::mergeEquivalentLinks() {
   auto hashOf = [this](int r, int memberships) {
-    const int* rec = linkRecord(r);
-    std::uint64_t h = 0x84222325cbf29ce4ull ^ static_cast<std::uint32_t>(rec[0]);
-    for (int k = 3; k < 3 + 2 * std::min(rec[0], memberships); ++k) {
-      h ^= static_cast<std::uint32_t>(rec[k]);
+    const linkView rec = link(r);
+    std::uint64_t h = 0x84222325cbf29ce4ull ^ static_cast<std::uint32_t>(rec.count());
+    for (int k = 0; k < 2 * std::min(rec.count(), memberships); ++k) {
+      h ^= static_cast<std::uint32_t>(rec.members()[k]);
       h *= 0x100000001b3ull;
       h ^= h >> 29;
     }
     return h;
   };
   auto sameList = [this](int a, int b) {
-    const int* ra = linkRecord(a);
-    const int* rb = linkRecord(b);
-    if (ra[0] != rb[0]) return false;
-    return std::equal(ra + 3, ra + 3 + 2 * ra[0], rb + 3);
+    const linkView ra = link(a), rb = link(b);
+    if (ra.count() != rb.count()) return false;
+    return std::equal(ra.members(), ra.members() + 2 * ra.count(), rb.members());
   };
 
   int folds = 0;
@@ -64,10 +63,11 @@ int myGraph::mergeEquivalentLinks() {
         continue;
       }
       // The edges only ever matter together: one decision for the group.
-      int* rec = linkInfo.data() + linkStart[r];
-      for (int k2 = 0; k2 < rec[0]; ++k2)
-        pathState[pathStateStart[rec[3 + 2 * k2]] + 2 * (rec[4 + 2 * k2] + 1) + 1] -= 1;
-      rec[0] = -1;
+      const linkView rec = link(r);
+      for (int k2 = 0; k2 < rec.count(); ++k2)
+        pathState[pathStateStart[rec.pair(k2)] + pathRowView::entry(rec.path(k2)) +
+                  pathRowView::edgesLeftAt] -= 1;
+      linkInfo[linkStart[r] + linkView::countAt] = -1;
       linkProb[head] = linkProb[head] * linkProb[r];
       ++folds;
     }
@@ -103,7 +103,7 @@ int myGraph::mergeEquivalentLinks() {
 // so they are sorted in the recursive order, left one first, from an
 // explicit stack of ranges.
 void myGraph::sortLinks(int* order, int lo, int hi) {
-  auto key = [this](int x) { return linkInfo[linkStart[x]]; };
+  auto key = [this](int x) { return link(x).count(); };
   std::vector<std::pair<int, int>> ranges{{lo, hi}};
   while (!ranges.empty()) {
     std::tie(lo, hi) = ranges.back();
