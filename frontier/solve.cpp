@@ -65,46 +65,55 @@ Status runSpec(const Plan& plan, Sink& sink, const Options& options, Stats& stat
   }
 }
 
-// Lower and upper masses per state; every operation rounds outward.
+// Lower and upper masses per state, every operation rounded outward, and
+// beside them the plain round-to-nearest mass: the printed value is that
+// computation, so sums that are exact in double come out exact; its error
+// bound is the distance to the farther rigorous bound.
 class IntervalSink {
  public:
-  IntervalSink(std::vector<double> pLo, std::vector<double> pHi, std::vector<double> qLo,
-               std::vector<double> qHi)
-      : pLo_(std::move(pLo)), pHi_(std::move(pHi)), qLo_(std::move(qLo)), qHi_(std::move(qHi)) {}
+  IntervalSink(std::vector<double> p, std::vector<double> q, std::vector<double> pLo,
+               std::vector<double> pHi, std::vector<double> qLo, std::vector<double> qHi)
+      : p_(std::move(p)),
+        q_(std::move(q)),
+        pLo_(std::move(pLo)),
+        pHi_(std::move(pHi)),
+        qLo_(std::move(qLo)),
+        qHi_(std::move(qHi)) {}
   void root(std::int32_t code) {
-    if (code == kAccept) accLo_ = accHi_ = 1;
-    if (code == kReject) rejLo_ = rejHi_ = 1;
-    if (code >= 0) curLo_.assign(1, 1.0), curHi_.assign(1, 1.0);
+    if (code == kAccept) accLo_ = accHi_ = accNear_ = 1;
+    if (code == kReject) rejLo_ = rejHi_ = rejNear_ = 1;
+    if (code >= 0) cur_.assign(1, Mass{1.0, 1.0, 1.0});
   }
   void beginLevel(int level, std::size_t) {
-    nextLo_.clear();
-    nextHi_.clear();
+    next_.clear();
     level_ = level;
   }
   void add(std::size_t parent, bool works, std::int32_t code) {
-    const double lo = down(curLo_[parent] * (works ? pLo_[level_] : qLo_[level_]));
-    const double hi = up(curHi_[parent] * (works ? pHi_[level_] : qHi_[level_]));
+    const Mass& m = cur_[parent];
+    const double lo = down(m.lo * (works ? pLo_[level_] : qLo_[level_]));
+    const double hi = up(m.hi * (works ? pHi_[level_] : qHi_[level_]));
+    const double near = m.near * (works ? p_[level_] : q_[level_]);
     if (code >= 0) {
-      if (static_cast<std::size_t>(code) == nextLo_.size()) {
-        nextLo_.push_back(lo);
-        nextHi_.push_back(hi);
+      if (static_cast<std::size_t>(code) == next_.size()) {
+        next_.push_back(Mass{lo, hi, near});
       } else {
-        nextLo_[code] = down(nextLo_[code] + lo);
-        nextHi_[code] = up(nextHi_[code] + hi);
+        Mass& t = next_[code];
+        t.lo = down(t.lo + lo);
+        t.hi = up(t.hi + hi);
+        t.near += near;
       }
     } else if (code == kAccept) {
       accLo_ = down(accLo_ + lo);
       accHi_ = up(accHi_ + hi);
+      accNear_ += near;
     } else {
       rejLo_ = down(rejLo_ + lo);
       rejHi_ = up(rejHi_ + hi);
+      rejNear_ += near;
     }
   }
-  void endLevel(int, std::size_t) {
-    curLo_.swap(nextLo_);
-    curHi_.swap(nextHi_);
-  }
-  std::size_t bytesPerState() const { return 16; }
+  void endLevel(int, std::size_t) { cur_.swap(next_); }
+  std::size_t bytesPerState() const { return 24; }
   std::size_t heldBytes() const { return 0; }
   void bounds(double& lower, double& upper) const {
     lower = accLo_;
@@ -123,7 +132,11 @@ class IntervalSink {
       r.upper = std::min(r.upper, accHi_);
       uLo = std::max(uLo, down(1.0 - accHi_));
       uHi = std::min(uHi, rejHi_);
+      nearest(accNear_, r.lower, r.upper, r.reliability, r.reliabilityError);
+      nearest(rejNear_, uLo, uHi, r.unreliability, r.unreliabilityError);
+      return;
     }
+    // Stopped early: the nearest sums are partial, so the middle it is.
     auto centre = [](double lo, double hi, double& value, double& error) {
       value = lo + (hi - lo) / 2;
       error = up(std::max(value - lo, hi - value));
@@ -133,9 +146,19 @@ class IntervalSink {
   }
 
  private:
-  std::vector<double> pLo_, pHi_, qLo_, qHi_;
-  std::vector<double> curLo_, curHi_, nextLo_, nextHi_;
-  double accLo_ = 0, accHi_ = 0, rejLo_ = 0, rejHi_ = 0;
+  struct Mass {
+    double lo, hi, near;
+  };
+  // The value is the nearest sum (clamped to [0, 1], which only moves it
+  // toward the truth); the truth lies in [lo, hi], so the farther end
+  // bounds the error.
+  static void nearest(double sum, double lo, double hi, double& value, double& error) {
+    value = std::clamp(sum, 0.0, 1.0);
+    error = std::max(value > lo ? up(value - lo) : 0.0, hi > value ? up(hi - value) : 0.0);
+  }
+  std::vector<double> p_, q_, pLo_, pHi_, qLo_, qHi_;
+  std::vector<Mass> cur_, next_;
+  double accLo_ = 0, accHi_ = 0, rejLo_ = 0, rejHi_ = 0, accNear_ = 0, rejNear_ = 0;
   int level_ = 0;
 };
 
@@ -267,7 +290,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
     r.message = "one probability per edge is needed";
     return r.status = Status::kInvalidInput, r;
   }
-  std::vector<double> pLo, pHi, qLo, qHi;
+  std::vector<double> pNear, qNear, pLo, pHi, qLo, qHi;
   for (std::size_t e = 0; e < p.size(); ++e)
     if (!probability(p[e]) || !probability(q[e])) {
       r.message = "probabilities must lie in [0, 1]";
@@ -276,12 +299,15 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
   // Each input double is within half a step of its decimal: one step out
   // on each side covers the conversion.
   for (int src : plan.source) {
+    pNear.push_back(p[src]);
+    qNear.push_back(q[src]);
     pLo.push_back(down(p[src]));
     pHi.push_back(std::min(up(p[src]), 1.0));
     qLo.push_back(down(q[src]));
     qHi.push_back(std::min(up(q[src]), 1.0));
   }
-  IntervalSink sink(std::move(pLo), std::move(pHi), std::move(qLo), std::move(qHi));
+  IntervalSink sink(std::move(pNear), std::move(qNear), std::move(pLo), std::move(pHi),
+                    std::move(qLo), std::move(qHi));
   r.status = runSpec(plan, sink, options, r.stats);
   if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
   if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
@@ -344,15 +370,36 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
   dg.status_ = runSpec(plan, sink, opts, dg.stats_);
   dg.rootCode_ = sink.rootCode;
   if (dg.status_ == Status::kComplete) {
-    try {  // transitions into each state, and into acceptance, per level
+    // Roundings per state, as evaluate meets them: a mass k roundings from
+    // exact is multiplied by an input (one conversion, one product) and
+    // summed with the c - 1 others that reach its child (Higham's
+    // recursive summation: at most c - 1 more for any term). R sums every
+    // accepting transition the same way.
+    try {
+      std::vector<std::uint64_t> cur(dg.rootCode_ >= 0 ? 1 : 0, 0), next, count;
+      std::uint64_t accMax = 0, accCount = 0;
       for (std::size_t level = 0; level < dg.children_.size(); ++level) {
-        dg.inDegree_.emplace_back(dg.stats_.levelStates[level + 1], 0);
-        dg.accepted_.push_back(0);
-        for (std::int32_t code : dg.children_[level]) {
-          if (code >= 0) ++dg.inDegree_.back()[code];
-          if (code == kAccept) ++dg.accepted_.back();
+        next.assign(dg.stats_.levelStates[level + 1], 0);
+        count.assign(next.size(), 0);
+        const auto& ch = dg.children_[level];
+        for (std::size_t i = 0; i < ch.size(); ++i) {
+          const std::int32_t code = ch[i];
+          if (code == kReject) continue;
+          ++dg.transitions_;
+          const std::uint64_t k = cur[i / 2] + 2;
+          if (code == kAccept) {
+            accMax = std::max(accMax, k);
+            ++accCount;
+          } else {
+            next[code] = std::max(next[code], k);
+            ++count[code];
+          }
         }
+        for (std::size_t s = 0; s < next.size(); ++s)
+          next[s] += count[s] - 1;
+        cur.swap(next);
       }
+      dg.roundings_ = accCount == 0 ? 0 : accMax + accCount - 1;
     } catch (const std::bad_alloc&) {
       dg.status_ = Status::kMemoryLimit;
     }
@@ -392,79 +439,56 @@ std::vector<Diagram::Value> Diagram::evaluate(
 void Diagram::evaluateInto(const std::vector<std::pair<double, double>>& points,
                            std::vector<Value>& values) const {
   // Points go through the levels in blocks of B, the masses of one state
-  // side by side, so the transitions are read once per block. Inside a
-  // level the sums run in plain round-to-nearest (branch-free, vectorised);
-  // a state reached by c transitions is then at most c + 1 roundings from
-  // the exact sum of its nonnegative terms, so one outward widening by
-  // gamma(c + 1) per state and level keeps lo <= exact <= hi (Higham's
-  // bound for sums of nonnegative products, plus the absolute loss of
-  // products below the normal range).
-  constexpr std::size_t B = 16;
+  // side by side, so the transitions are read once per block and the inner
+  // loop vectorises. The sums run in plain round-to-nearest; the bound is
+  // a priori. Against the exact masses of the decimal inputs, every
+  // contribution to R carries at most `roundings_` relative errors of at
+  // most u = 2^-53 each (input conversions and operations alike; all terms
+  // are nonnegative), so |R^ - R| <= gamma(k) R + E, where E covers the
+  // absolute loss below the normal range: at most 2^-1074 per transition,
+  // doubled for the slack of the relative factors along the way.
+  constexpr std::size_t B = 32;
+  const double g = gamma(roundings_);
+  const double floor = static_cast<double>(2 * transitions_ + 2) * 0x1p-1074;
   for (std::size_t first = 0; first < points.size(); first += B) {
     const std::size_t n = std::min(B, points.size() - first);
-    double fLo[2][B], fHi[2][B], accLo[B], accHi[B], levLo[B], levHi[B];
+    alignas(64) double f[2][B], acc[B];
     bool valid[B];
     for (std::size_t k = 0; k < B; ++k) {
       const auto [p, q] = k < n ? points[first + k] : std::make_pair(0.0, 0.0);
       valid[k] = k < n && probability(p) && probability(q);
-      fLo[1][k] = valid[k] ? down(p) : 0.0;
-      fHi[1][k] = valid[k] ? std::min(up(p), 1.0) : 0.0;
-      fLo[0][k] = valid[k] ? down(q) : 0.0;
-      fHi[0][k] = valid[k] ? std::min(up(q), 1.0) : 0.0;
-      accLo[k] = accHi[k] = rootCode_ == kAccept ? 1.0 : 0.0;
+      f[1][k] = valid[k] ? p : 0.0;
+      f[0][k] = valid[k] ? q : 0.0;
+      acc[k] = rootCode_ == kAccept ? 1.0 : 0.0;
     }
-    std::vector<double> lo, hi, nlo, nhi;
-    if (rootCode_ >= 0) lo.assign(B, 1.0), hi.assign(B, 1.0);
+    std::vector<double> cur, next;
+    if (rootCode_ >= 0) cur.assign(B, 1.0);
     for (std::size_t level = 0; level < children_.size(); ++level) {
       const std::size_t count = stats_.levelStates[level + 1];
-      nlo.assign(count * B, 0.0);
-      nhi.assign(count * B, 0.0);
-      std::fill(levLo, levLo + B, 0.0);
-      std::fill(levHi, levHi + B, 0.0);
+      next.assign(count * B, 0.0);
       const auto& ch = children_[level];
-      const std::size_t parents = lo.size() / B;
+      const std::size_t parents = cur.size() / B;
       for (std::size_t s = 0; s < parents; ++s)
         for (int works = 0; works < 2; ++works) {
           const std::int32_t code = ch[2 * s + works];
           if (code == kReject) continue;
-          const double* l = &lo[s * B];
-          const double* h = &hi[s * B];
-          double* tl = code == kAccept ? levLo : &nlo[code * B];
-          double* th = code == kAccept ? levHi : &nhi[code * B];
-          const double* fl = fLo[works];
-          const double* fh = fHi[works];
-          for (std::size_t k = 0; k < B; ++k) {
-            tl[k] += l[k] * fl[k];
-            th[k] += h[k] * fh[k];
-          }
+          const double* m = &cur[s * B];
+          double* t = code == kAccept ? acc : &next[code * B];
+          const double* fw = f[works];
+          for (std::size_t k = 0; k < B; ++k)
+            t[k] += m[k] * fw[k];
         }
-      const auto& in = inDegree_[level];
-      // Below the normal range a product may also lose up to 2^-1075 in
-      // absolute terms; `floor` covers one such loss per transition.
-      auto widen = [](std::uint64_t transitions, double& low, double& high) {
-        const double g = gamma(transitions + 1);
-        const double floor = static_cast<double>(transitions + 1) * 0x1p-1074;
-        low = std::max(0.0, down(down(low * down(1.0 - g)) - floor));
-        high = up(up(high * up(1.0 + 2 * g)) + floor);
-      };
-      for (std::size_t s = 0; s < count; ++s)
-        for (std::size_t k = 0; k < B; ++k)
-          widen(in[s], nlo[s * B + k], nhi[s * B + k]);
-      for (std::size_t k = 0; k < B; ++k) {
-        widen(accepted_[level], levLo[k], levHi[k]);
-        accLo[k] = down(accLo[k] + levLo[k]);
-        accHi[k] = up(accHi[k] + levHi[k]);
-      }
-      lo.swap(nlo);
-      hi.swap(nhi);
+      cur.swap(next);
     }
     for (std::size_t k = 0; k < n; ++k) {
       if (!valid[k]) continue;
       Value& v = values[first + k];
-      v.lower = accLo[k];
-      v.upper = std::min(1.0, accHi[k]);
-      v.reliability = v.lower + (v.upper - v.lower) / 2;
-      v.error = up(std::max(v.reliability - v.lower, v.upper - v.reliability));
+      const double r = acc[k];
+      v.lower = std::max(0.0, down(down(r - floor) / up(1.0 + g)));
+      v.upper = std::min(1.0, up(up(r + floor) / down(1.0 - g)));
+      v.reliability = std::clamp(r, 0.0, 1.0);
+      v.error = std::max(v.reliability > v.lower ? up(v.reliability - v.lower) : 0.0,
+                         v.upper > v.reliability ? up(v.upper - v.reliability) : 0.0);
     }
   }
 }

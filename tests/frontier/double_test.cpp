@@ -136,6 +136,39 @@ TEST(FrontierDiagram, EvaluatesLikeSolves) {
   }
 }
 
+// Values are the round-to-nearest sums, not the middle of the bounds: where
+// R and 1 - R are exact in double (a single edge, a path, a triangle at
+// quarter steps of p) they come out exact, from solves and from diagrams.
+TEST(FrontierDouble, RepresentableValuesComeOutExact) {
+  const Problem edge{2, {{0, 1}}, {0, 1}, -1};
+  const Problem path{4, {{0, 1}, {1, 2}, {2, 3}}, {0, 3}, 3};
+  const Problem triangle{3, {{0, 1}, {1, 2}, {0, 2}}, {1, 2}, 2};  // R = p + q p^2
+  for (const Problem& pr : {edge, path, triangle}) {
+    const auto dg = frontier::Diagram::build(pr);
+    ASSERT_EQ(dg.status(), Status::kComplete);
+    std::vector<std::pair<double, double>> points;
+    for (double p : {0.0, 0.25, 0.5, 1.0})
+      points.push_back({p, 1 - p});
+    const auto many = dg.evaluate(points);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      const auto [p, q] = points[i];
+      const mpq_class R =
+          frontier::solveExact(pr, std::vector<mpq_class>(pr.edges.size(), mpq_class(p)))
+              .reliability;
+      ASSERT_EQ(mpq_class(R.get_d()), R);  // the premise: R is a double
+      const auto s = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), p));
+      EXPECT_EQ(mpq_class(s.reliability), R) << p;
+      EXPECT_EQ(mpq_class(s.unreliability), 1 - R) << p;
+      EXPECT_TRUE(brackets(s.reliability, s.reliabilityError, R)) << p;
+      EXPECT_EQ(mpq_class(dg.evaluate(p, q).reliability), R) << p;
+      EXPECT_EQ(mpq_class(many[i].reliability), R) << p;
+      EXPECT_TRUE(brackets(many[i].reliability, many[i].error, R)) << p;
+      EXPECT_LE(mpq_class(many[i].lower), R);
+      EXPECT_GE(mpq_class(many[i].upper), R);
+    }
+  }
+}
+
 // Masses far below the normal range (p = 1e-200: a path of four edges has
 // R = 1e-800) still keep exact values inside both kinds of bound.
 TEST(FrontierDiagram, BoundsHoldBelowTheNormalRange) {
