@@ -450,6 +450,10 @@ void Diagram::evaluateInto(const std::vector<std::pair<double, double>>& points,
   constexpr std::size_t B = 32;
   const double g = gamma(roundings_);
   const double floor = static_cast<double>(2 * transitions_ + 2) * 0x1p-1074;
+  std::uint64_t widest = 1;
+  for (std::uint64_t c : stats_.levelStates)
+    widest = std::max(widest, c);
+  std::vector<double> cur(widest * B), next(widest * B);
   for (std::size_t first = 0; first < points.size(); first += B) {
     const std::size_t n = std::min(B, points.size() - first);
     alignas(64) double f[2][B], acc[B];
@@ -461,23 +465,32 @@ void Diagram::evaluateInto(const std::vector<std::pair<double, double>>& points,
       f[0][k] = valid[k] ? q : 0.0;
       acc[k] = rootCode_ == kAccept ? 1.0 : 0.0;
     }
-    std::vector<double> cur, next;
-    if (rootCode_ >= 0) cur.assign(B, 1.0);
+    if (rootCode_ >= 0) std::fill(cur.begin(), cur.begin() + B, 1.0);
+    std::size_t parents = rootCode_ >= 0 ? 1 : 0;
     for (std::size_t level = 0; level < children_.size(); ++level) {
-      const std::size_t count = stats_.levelStates[level + 1];
-      next.assign(count * B, 0.0);
       const auto& ch = children_[level];
-      const std::size_t parents = cur.size() / B;
+      // States are numbered in the order the sweep met them, so a code one
+      // past the highest so far is a state's first transition: it writes
+      // its product instead of adding (no zeroing pass).
+      std::int32_t made = 0;
       for (std::size_t s = 0; s < parents; ++s)
         for (int works = 0; works < 2; ++works) {
           const std::int32_t code = ch[2 * s + works];
           if (code == kReject) continue;
           const double* m = &cur[s * B];
-          double* t = code == kAccept ? acc : &next[code * B];
           const double* fw = f[works];
+          if (code == made) {
+            double* t = &next[code * B];
+            for (std::size_t k = 0; k < B; ++k)
+              t[k] = m[k] * fw[k];
+            ++made;
+            continue;
+          }
+          double* t = code == kAccept ? acc : &next[code * B];
           for (std::size_t k = 0; k < B; ++k)
             t[k] += m[k] * fw[k];
         }
+      parents = static_cast<std::size_t>(made);
       cur.swap(next);
     }
     for (std::size_t k = 0; k < n; ++k) {
