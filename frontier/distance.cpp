@@ -103,6 +103,7 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
       L.undecided[k * S + k] = 0;
       const int v = nodes[k];
       if (plan.last[v] <= i) continue;  // no undecided edge left
+      L.live.push_back(static_cast<int>(k));
       capped(adj, v, inf_, dist);
       for (std::size_t j = 0; j < nodes.size(); ++j)
         L.undecided[k * S + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
@@ -119,14 +120,17 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
     if (dist[plan.terminals[pairB_[p]]] > D_) rootRejects_ = true;
   }
   dist_.resize(widestWork * widestStride + 1);
-  colU_.resize(widestWork + 1);
-  colV_.resize(widestWork + 1);
+  colU_.resize(std::max(widestWork, widestStride) + 1);
+  colV_.resize(std::max(widestWork, widestStride) + 1);
   best_.resize(K_ * widestStride + 1);
   weight_.resize(widestNodes * widestStride + 1);
   finished_.resize(widestNodes + 1);
   nearest_.resize(widestStride + 1);
   reach_.resize(K_ * widestStride + 1);
   needed_.resize(K_ + 1);
+  partner_.resize(K_ + 1);
+  needList_.resize(K_ + 1);
+  within_.resize(widestWork * (D_ + 1) + 1);
   open_.resize(pairA_.size() + 1);
 }
 
@@ -145,7 +149,12 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
   // The sweep asks for the fail child, then the work child, of one parent;
   // the fail branch leaves the decoded matrix as it was, so the work branch
   // starts from it.
-  if (parent != decoded_ || level != decodedLevel_) {
+  const bool sameParent = parent == decoded_ && level == decodedLevel_;
+  // The fail branch left closure(parent ∪ undecided) in weight_: the work
+  // branch's closure is that plus one edge (see below).
+  const bool reuseClosure = works && sameParent && closed_;
+  closed_ = false;
+  if (!sameParent) {
     std::fill(d, d + W * S, static_cast<std::uint8_t>(inf));
     for (int k = 0; k < W; ++k)
       d[k * S + k] = 0;
@@ -193,12 +202,14 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
   // the loops below run over whole vector lanes.
   std::uint8_t* w = weight_.data();
   const std::uint8_t* Ud = L.undecided.data();
-  for (int a = 0; a < W; ++a)
-    for (int b = 0; b < S; ++b) {
-      const std::uint8_t x = d[a * S + b], y = Ud[a * S + b];
-      w[a * S + b] = x < y ? x : y;
-    }
-  std::copy(Ud + W * S, Ud + N * S, w + W * S);
+  if (!reuseClosure) {
+    for (int a = 0; a < W; ++a)
+      for (int b = 0; b < S; ++b) {
+        const std::uint8_t x = d[a * S + b], y = Ud[a * S + b];
+        w[a * S + b] = x < y ? x : y;
+      }
+    std::copy(Ud + W * S, Ud + N * S, w + W * S);
+  }
   std::uint8_t* best = best_.data();
   std::uint8_t* finished = finished_.data();
   std::uint8_t* needed = needed_.data();
@@ -212,7 +223,38 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     // All pairs at once (Floyd-Warshall on bytes: entries stay <= 127 and
     // a leg above D is never worth extending, so sums fit a byte and the
     // inner loop vectorises). Cheaper than a Dijkstra per terminal here.
-    for (int k = 0; k < N; ++k) {
+    // Entries up to D are exact distances; above D they only say "too far".
+    //
+    // The work branch of a parent whose fail branch ran the closure needs
+    // none: closure(d + e + undecided) is closure(d + undecided) with the
+    // one edge e = (u, v) added, C(a,b) = min(C(a,b), C(a,u) + 1 + C(v,b),
+    // C(a,v) + 1 + C(u,b)), exact up to D (a walk within D uses e once,
+    // and its legs are within D). Rows u and v are read from copies; rows
+    // already updated only offer shorter valid walks.
+    if (reuseClosure) {
+      std::uint8_t* cu = colU_.data();
+      std::uint8_t* cv = colV_.data();
+      // Copies capped at D + 1 (above D all is "too far"), so that sums
+      // stay below 2D + 4 <= 255 and the loop runs on bytes.
+      const std::uint8_t cap = static_cast<std::uint8_t>(inf);
+      for (int b = 0; b < S; ++b) {
+        cu[b] = std::min(w[L.u * S + b], cap);
+        cv[b] = std::min(w[L.v * S + b], cap);
+      }
+      for (int a = 0; a < N; ++a) {
+        const std::uint8_t au = static_cast<std::uint8_t>(cu[a] + 1);
+        const std::uint8_t av = static_cast<std::uint8_t>(cv[a] + 1);
+        if (au > D && av > D) continue;
+        std::uint8_t* row = w + a * S;
+        for (int b = 0; b < S; ++b) {
+          const std::uint8_t x = static_cast<std::uint8_t>(au + cv[b]);
+          const std::uint8_t y = static_cast<std::uint8_t>(av + cu[b]);
+          const std::uint8_t c = x < y ? x : y;
+          row[b] = c < row[b] ? c : row[b];
+        }
+      }
+    }
+    for (int k = 0; k < N && !reuseClosure; ++k) {
       const std::uint8_t* rk = w + k * S;
       for (int i = 0; i < N; ++i) {
         std::uint8_t* ri = w + i * S;
@@ -224,6 +266,7 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         }
       }
     }
+    closed_ = !works;
     // reach(x, a): the shortest best-case walk from x that arrives at a by
     // an undecided edge; 0 at x itself. A stored entry (a, b) serves an
     // open pair (x, y) only on a walk x .. a b .. y that arrives at a and
@@ -244,7 +287,7 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         row[a] = src[a];
         r1[a] = static_cast<std::uint8_t>(inf);
       }
-      for (int cc = 0; cc < N; ++cc) {
+      for (int cc : L.live) {  // U rows of the other nodes are empty
         const std::uint8_t t = src[cc];
         if (t > D) continue;
         const std::uint8_t* uc = U + cc * S;
@@ -290,6 +333,58 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
 
   // Write the child, each entry kept only if some open pair can use it.
   const int nout = static_cast<int>(L.out.size());
+  if (K_ <= 64) {
+    // By bit masks over terminals instead of a loop over open pairs:
+    // partner[x], the terminals y with (x, y) open; within[b][t], the
+    // needed y with reach(y, b) <= t. Entry (a, b) of value val serves an
+    // open pair iff partner[x] meets within[b][D - val - reach(x, a)] for
+    // some needed x (x at a, y at b covers both ways round, as x ranges
+    // over all); a passed terminal t's entry (t, b) iff partner[t] meets
+    // within[b][D - val].
+    std::uint64_t* partner = partner_.data();
+    std::fill(partner, partner + K_, 0);
+    for (int i = 0; i < opens; ++i) {
+      const int p = open[i];
+      partner[pairA_[p]] |= std::uint64_t{1} << pairB_[p];
+      partner[pairB_[p]] |= std::uint64_t{1} << pairA_[p];
+    }
+    int* list = needList_.data();
+    int listed = 0;
+    for (int k = 0; k < K_; ++k)
+      if (needed[k]) list[listed++] = k;
+    std::uint64_t* within = within_.data();
+    const int T = D + 1;
+    std::fill(within, within + W * T, 0);
+    for (int i = 0; i < listed; ++i) {
+      const int y = list[i];
+      const std::uint8_t* ry = reach + y * S;
+      for (int b = 0; b < W; ++b)
+        if (ry[b] <= D) within[b * T + ry[b]] |= std::uint64_t{1} << y;
+    }
+    for (int b = 0; b < W; ++b)
+      for (int t = 1; t < T; ++t)
+        within[b * T + t] |= within[b * T + t - 1];
+    for (int e = 0; e < nout; ++e) {
+      const Entry x = L.out[e];
+      const int val = d[x.a * S + x.b];
+      bool useful = false;
+      if (val <= D) {
+        const std::uint64_t* wb = within + x.b * T;
+        if (e >= L.outPassed) {
+          const int t = L.outTerminal[e - L.outPassed];
+          useful = (partner[t] & wb[D - val]) != 0;
+        } else if (val + nearest[x.a] + nearest[x.b] <= D) {
+          for (int i = 0; i < listed && !useful; ++i) {
+            const int r = D - val - reach[list[i] * S + x.a];
+            useful = r >= 0 && (partner[list[i]] & wb[r]) != 0;
+          }
+        }
+      }
+      out[e] = static_cast<std::uint8_t>(useful ? val : inf);
+    }
+    std::copy(sat, sat + pairBytes_, out + nout);
+    return Outcome::kState;
+  }
   for (int e = 0; e < nout; ++e) {
     const Entry x = L.out[e];
     const int val = d[x.a * S + x.b];

@@ -56,6 +56,7 @@ class DistanceSpec {
     std::vector<int> terminalNode;  // per terminal: its best() node
     int stride = 16;                // row length of the node matrices: nodes rounded up to 16
     std::vector<std::uint8_t> undecided;  // nodes x stride: distances over undecided edges
+    std::vector<int> live;                // nodes with an undecided edge
   };
   const Plan& plan_;
   int K_ = 0, D_ = 0, inf_ = 0, pairBytes_ = 0;
@@ -65,9 +66,12 @@ class DistanceSpec {
   // Scratch, sized for the widest level.
   std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_,
       reach_;
+  std::vector<std::uint64_t> partner_, within_;  // see the end of child()
+  std::vector<int> needList_;
   std::vector<int> open_;                  // the pairs not yet within D
   const std::uint8_t* decoded_ = nullptr;  // parent whose matrix is in dist_, untouched
   int decodedLevel_ = -1;
+  bool closed_ = false;  // weight_ holds the closure of decoded_'s fail branch
   std::vector<std::uint8_t> pairs_;
   std::vector<int> pairA_, pairB_;  // terminal indices of pair p
 };
