@@ -55,6 +55,10 @@
 
 #include "graph/grow_buffer.hpp"
 
+namespace search {
+struct watch;  // reliability/factor_skeleton.hpp
+}
+
 // Positions in a path-state row (layout above). A row is read through these
 // and nothing else: `entry(j)` is path j's entry, relative to the row.
 struct pathRowView {
@@ -223,6 +227,12 @@ class myGraph {
   searchForm search = searchForm::chosen;
   // The form the last search ran (`chosen` when no search ran).
   searchForm searchRan = searchForm::chosen;
+  // Polled every million steps or so by the search, for progress and to
+  // stop a long one (null: never). A stopped search returns what it has:
+  // `reliability` and `upperBound` are then bounds on the value, and
+  // `searchStopped` says so.
+  const search::watch* searchWatch = nullptr;
+  bool searchStopped = false;
 
   const int* pathRow(int pair) const { return pathState.data() + pathStateStart[pair]; }
   const int* linkRecord(int record) const { return linkInfo.data() + linkStart[record]; }

@@ -40,13 +40,27 @@
 
 namespace search {
 
+// Someone watching a long search: called on entry to every 2^20-th step
+// with what the search has proved so far (sum <= reliability <= bound), it
+// may show progress, and stops the search by returning true. It reads
+// nothing of the search's state, so a search it does not stop takes the
+// same steps and sums as one without it.
+struct watch {
+  bool (*poll)(void* context, double sum, double bound, long long steps);
+  void* context;
+};
+
 // What a search adds up, and where it stopped.
 struct totals {
   double sum;    // reliability so far
   double bound;  // upper bound so far
   long long steps = 0;
-  bool below = false;  // the threshold test fired
+  bool below = false;              // the threshold test fired
+  const watch* watcher = nullptr;  // polled now and then; may stop the search
+  bool stopped = false;            // the watcher stopped it: sum and bound are bounds only
 };
+
+inline constexpr long long kWatchEvery = 1LL << 20;
 
 template <class Mark>
 struct frame {
@@ -54,16 +68,26 @@ struct frame {
   Mark at;
 };
 
-template <class State>
-inline void factor(State s, double cutOff, totals& t, frame<typename State::mark>* frames,
-                   [[maybe_unused]] long long frameCount) {
+// The loop is built twice, with and without the watcher's test, so that
+// an unwatched search (dcr's) keeps its tightest loop.
+template <bool Watched, class State>
+[[gnu::always_inline]] inline void factorLoop(State s, double cutOff, totals& t,
+                                              frame<typename State::mark>* frames,
+                                              [[maybe_unused]] long long frameCount) {
   frame<typename State::mark>* top = frames;  // one past the innermost pending step
   double prob = 1.0;
   long long steps = 0;
   double sum = t.sum;
   double bound = t.bound;
+  [[maybe_unused]] const watch* const watcher = t.watcher;
   for (;;) {
     ++steps;
+    if constexpr (Watched) {
+      if ((steps & (kWatchEvery - 1)) == 0 && watcher->poll(watcher->context, sum, bound, steps)) {
+        t.stopped = true;
+        break;
+      }
+    }
     if (cutOff > bound) {
       t.below = true;
       break;
@@ -95,6 +119,24 @@ done:
   t.sum = sum;
   t.bound = bound;
   t.steps = steps;
+}
+
+// Out of line, so that the watched loop leaves the unwatched one as it was.
+template <class State>
+[[gnu::noinline]] static void factorWatched(State s, double cutOff, totals& t,
+                                            frame<typename State::mark>* frames,
+                                            long long frameCount) {
+  factorLoop<true>(s, cutOff, t, frames, frameCount);
+}
+
+template <class State>
+inline void factor(State s, double cutOff, totals& t, frame<typename State::mark>* frames,
+                   long long frameCount) {
+  if (t.watcher) [[unlikely]] {
+    factorWatched(s, cutOff, t, frames, frameCount);
+    return;
+  }
+  factorLoop<false>(s, cutOff, t, frames, frameCount);
 }
 
 }  // namespace search

@@ -158,6 +158,7 @@ void myGraph::factorByMasks(searchForm form) {
     mp.probAt[q] = linkProb[linkOrder[q]];
 
   masks::totals t{reliability, upperBound};
+  t.watcher = searchWatch;
   switch (form) {
     case searchForm::onePair:
       masks::searchOnePair(mp, threshold, t);
@@ -173,6 +174,7 @@ void myGraph::factorByMasks(searchForm form) {
   reliability = t.sum;
   upperBound = t.bound;
   searchSteps = t.steps;
+  searchStopped = t.stopped;
   belowThreshold = t.below;
 }
 

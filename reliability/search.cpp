@@ -227,9 +227,11 @@ void myGraph::factor(std::vector<int>& table) {
   tableState state(table.data(), trailStore.get(), 2 * changes + 2, slots.data(), slotStart.data(),
                    nextLive.data(), probAt.data(), n, target());
   search::totals t{reliability, upperBound};
+  t.watcher = searchWatch;
   search::factor(state, threshold, t, frames.data(), static_cast<long long>(frames.size()));
   reliability = t.sum;
   upperBound = t.bound;
+  searchStopped = t.stopped;
   belowThreshold = t.below;
   searchSteps = t.steps;
 }

@@ -11,6 +11,7 @@
 
 #include "driver/answer.hpp"
 #include "graph/my_graph.hpp"
+#include "reliability/factor_skeleton.hpp"
 #include "tests/support/problems.hpp"
 #include "tests/support/test_graphs.hpp"
 
@@ -296,3 +297,72 @@ TEST(ChecksDeathTest, StagesOutOfOrderStopTheProgram) {
       "stages out of order");
 }
 #endif
+
+namespace {
+
+// A watcher that counts its polls and stops at the poll numbered `stopAt`
+// (0: never).
+struct counter {
+  long long polls = 0;
+  long long stopAt = 0;
+  double sum = 0, bound = 1;
+  static bool poll(void* self, double sum, double bound, long long) {
+    counter& c = *static_cast<counter*>(self);
+    c.sum = sum;
+    c.bound = bound;
+    return ++c.polls == c.stopAt;
+  }
+};
+
+// Watching a search changes nothing it computes; stopping it leaves bounds
+// that hold for the value of the whole search, in every form.
+TEST(Search, AWatcherSeesProgressAndCanStopIt) {
+  using form = myGraph::searchForm;
+  struct Case {
+    Problem problem;
+    std::vector<form> forms;
+  };
+  // About 5 million steps with three terminals, 18 million with two.
+  const Case cases[] = {
+      {examples::dodecahedron({0, 5, 12}, 6, 0.9, 0.0),
+       {form::table, form::trailedMasks, form::snapshotMasks, form::plainSnapshotMasks}},
+      {examples::dodecahedron({0, 17}, 7, 0.9, 0.0), {form::onePair}}};
+  for (const Case& c : cases) {
+    const Problem& p = c.problem;
+    myGraph plain = graphOf(p);
+    plain.computeReliability();
+    ASSERT_GT(plain.searchSteps, 3 * search::kWatchEvery);
+    for (form f : c.forms) {
+      SCOPED_TRACE(static_cast<int>(f));
+      counter quiet;
+      const search::watch watchQuietly{&counter::poll, &quiet};
+      myGraph watched = graphOf(p);
+      watched.search = f;
+      watched.searchWatch = &watchQuietly;
+      watched.computeReliability();
+      EXPECT_EQ(watched.searchRan, f);
+      EXPECT_FALSE(watched.searchStopped);
+      EXPECT_EQ(std::memcmp(&watched.reliability, &plain.reliability, sizeof(double)), 0);
+      EXPECT_EQ(std::memcmp(&watched.upperBound, &plain.upperBound, sizeof(double)), 0);
+      EXPECT_EQ(watched.searchSteps, plain.searchSteps);
+      EXPECT_EQ(quiet.polls, plain.searchSteps / search::kWatchEvery);
+      EXPECT_LE(quiet.sum, plain.reliability);
+      EXPECT_GE(quiet.bound, plain.upperBound);
+
+      counter stopper;
+      stopper.stopAt = 2;
+      const search::watch watchAndStop{&counter::poll, &stopper};
+      myGraph stopped = graphOf(p);
+      stopped.search = f;
+      stopped.searchWatch = &watchAndStop;
+      const double result = stopped.computeReliability();
+      EXPECT_TRUE(stopped.searchStopped);
+      EXPECT_EQ(stopped.searchSteps, 2 * search::kWatchEvery);
+      EXPECT_EQ(result, stopped.reliability);
+      EXPECT_LT(stopped.reliability, plain.reliability);
+      EXPECT_GT(stopped.upperBound, plain.upperBound);
+    }
+  }
+}
+
+}  // namespace

@@ -23,6 +23,7 @@
 #include "driver/tool/progress.hpp"
 #include "frontier/frontier.hpp"
 #include "graph/my_graph.hpp"
+#include "reliability/factor_skeleton.hpp"
 
 namespace {
 
@@ -330,14 +331,42 @@ double searchErrorBound(const myGraph& g, double p) {
 
 // Runs dcr's engine on a problem with one probability for every edge.
 // Returns "" or why it could not.
-std::string runSearch(const Loaded& in, const std::optional<double>& cutOff, Outcome& out) {
+// Watches dcr's search: the progress line, and the time limit.
+struct SearchWatch {
+  using clock = std::chrono::steady_clock;
+  std::optional<clock::time_point> deadline;
+  ProgressLine* line = nullptr;
+  clock::time_point lastShown{};
+
+  static bool poll(void* self, double sum, double bound, long long steps) {
+    SearchWatch& w = *static_cast<SearchWatch*>(self);
+    const clock::time_point now = clock::now();
+    if (w.line && w.line->enabled() && now - w.lastShown > std::chrono::milliseconds(200)) {
+      char text[160];
+      std::snprintf(text, sizeof text, "solve: search step %lld  R in [%.12f, %.12f]", steps, sum,
+                    bound);
+      w.line->show(text);
+      w.lastShown = now;
+    }
+    return w.deadline && now >= *w.deadline;
+  }
+};
+
+std::string runSearch(const Loaded& in, const std::optional<double>& cutOff,
+                      const std::optional<std::chrono::steady_clock::time_point>& deadline,
+                      Outcome& out) {
   out.method = "search";
   const auto start = std::chrono::steady_clock::now();
   const double p = in.pText.empty() ? 0.0 : std::strtod(in.pText[0].c_str(), nullptr);
   try {
     myGraph g(in.dcr.KAO.data(), in.dcr.FO.data(), in.dcr.TERMINALS.data(), in.dcr.N, in.dcr.M,
               in.dcr.D, p, cutOff.value_or(-std::numeric_limits<double>::infinity()));
+    ProgressLine line;
+    SearchWatch watcher{deadline, &line};
+    const search::watch watch{&SearchWatch::poll, &watcher};
+    g.searchWatch = &watch;
     const double result = g.computeReliability();
+    line.clear();
     out.states = static_cast<std::uint64_t>(g.searchSteps);
     // The search's own bounds, widened by its rounding error so that they
     // hold for the true value (its sums drift on long searches).
@@ -347,7 +376,10 @@ std::string runSearch(const Loaded& in, const std::optional<double>& cutOff, Out
     out.lower = fixed20(out.lowerValue);
     out.upper = fixed20(out.upperValue);
     out.errorBound = bound;
-    if (result == -1.0) {
+    if (g.searchStopped) {
+      out.status = "time limit";
+      out.complete = false;
+    } else if (result == -1.0) {
       out.status = "decided";
       out.complete = false;
     } else {
@@ -601,7 +633,11 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
   }
   if (method == "search") {
     if (!in.dcrValid) return fail(kExitBadInput, in.name + ": too many edges for the path search");
-    if (std::string bad = runSearch(in, r.decide, out); !bad.empty())
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (r.timeLimit >= 0)
+      deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(r.timeLimit));
+    if (std::string bad = runSearch(in, r.decide, deadline, out); !bad.empty())
       return fail(kExitOutOfMemory, "the path search stopped: " + bad);
   }
   out.why = why;

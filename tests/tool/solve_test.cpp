@@ -236,3 +236,35 @@ TEST(SolveSweep, FrontierRowsAreTheTrueValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// dcr's search on a 5x5 grid at D = 8 runs for many seconds; a time limit
+// stops it after its first million steps with bounds that hold.
+TEST(Solve, SearchStopsAtItsTimeLimitWithBounds) {
+  TempDir dir;
+  std::string edges;
+  for (int r = 0; r < 5; ++r)
+    for (int c = 0; c < 5; ++c) {
+      const int v = 5 * r + c;
+      if (c < 4) edges += std::to_string(v) + ' ' + std::to_string(v + 1) + '\n';
+      if (r < 4) edges += std::to_string(v) + ' ' + std::to_string(v + 5) + '\n';
+    }
+  writeFile(dir / "grid.edges", edges);
+  const std::vector<std::string> problem{"--edges", "grid.edges", "--terminals", "0,24",
+                                         "-D",      "8",          "--p",         "0.9"};
+  auto args = problem;
+  args.insert(args.end(), {"--exact", "--fraction"});
+  const mpq_class exact(solveJson(dir, args)["fraction"].get<std::string>());
+  args = problem;
+  args.insert(args.end(), {"--method", "search", "--time-limit", "0"});
+  const auto j = solveJson(dir, args);
+  EXPECT_EQ(j["status"], "time limit");
+  EXPECT_TRUE(j["reliability"].is_null());
+  EXPECT_LE(std::stod(j["lower"].get<std::string>()), exact.get_d());
+  EXPECT_GE(std::stod(j["upper"].get<std::string>()), exact.get_d());
+  EXPECT_LT(std::stod(j["upper"].get<std::string>()) - std::stod(j["lower"].get<std::string>()),
+            1.0);
+}
+
+}  // namespace
