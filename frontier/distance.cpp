@@ -1,6 +1,7 @@
 #include "frontier/distance.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <deque>
 
 namespace frontier {
@@ -94,6 +95,9 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
     L.terminalNode.resize(K_);
     for (int k = 0; k < K_; ++k)
       L.terminalNode[k] = position[plan.terminals[k]];
+    for (std::size_t p = 0; p < pairA_.size(); ++p)
+      if (L.terminalNode[pairA_[p]] < L.work && L.terminalNode[pairB_[p]] < L.work)
+        L.workPairs.push_back(static_cast<int>(p));
     // Distances over the undecided edges between the nodes that still have
     // some: the next frontier and the untouched terminals.
     const std::size_t S = (nodes.size() + 15) / 16 * 16;
@@ -174,26 +178,43 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     std::uint8_t* cv = colV_.data();
     for (int k = 0; k < W; ++k)
       cu[k] = d[k * S + L.u], cv[k] = d[k * S + L.v];
-    for (int a = 0; a < W; ++a) {
-      const int au = cu[a] + 1, av = cv[a] + 1;
-      if (au > inf && av > inf) continue;
-      std::uint8_t* row = d + a * S;
-      for (int b = 0; b < W; ++b) {
-        const int c = std::min(au + cv[b], av + cu[b]);
-        if (c < row[b]) row[b] = static_cast<std::uint8_t>(c);
+    if (D <= 126) {  // entries <= D + 1, sums <= 2D + 3: bytes suffice
+      for (int a = 0; a < W; ++a) {
+        const std::uint8_t au = static_cast<std::uint8_t>(cu[a] + 1);
+        const std::uint8_t av = static_cast<std::uint8_t>(cv[a] + 1);
+        if (au > inf && av > inf) continue;
+        std::uint8_t* row = d + a * S;
+        for (int b = 0; b < W; ++b) {
+          const std::uint8_t x = static_cast<std::uint8_t>(au + cv[b]);
+          const std::uint8_t y = static_cast<std::uint8_t>(av + cu[b]);
+          const std::uint8_t c = x < y ? x : y;
+          row[b] = c < row[b] ? c : row[b];
+        }
+      }
+    } else {
+      for (int a = 0; a < W; ++a) {
+        const int au = cu[a] + 1, av = cv[a] + 1;
+        if (au > inf && av > inf) continue;
+        std::uint8_t* row = d + a * S;
+        for (int b = 0; b < W; ++b) {
+          const int c = std::min(au + cv[b], av + cu[b]);
+          if (c < row[b]) row[b] = static_cast<std::uint8_t>(c);
+        }
       }
     }
-    for (int p = 0; p < P; ++p) {
+    for (int p : L.workPairs) {
       if (sat[p >> 3] >> (p & 7) & 1) continue;
       const int x = L.terminalNode[pairA_[p]], y = L.terminalNode[pairB_[p]];
-      if (x < W && y < W && d[x * S + y] <= D)
-        sat[p >> 3] |= static_cast<std::uint8_t>(1 << (p & 7));
+      if (d[x * S + y] <= D) sat[p >> 3] |= static_cast<std::uint8_t>(1 << (p & 7));
     }
   }
   int* open = open_.data();
   int opens = 0;
-  for (int p = 0; p < P; ++p)
-    if (!(sat[p >> 3] >> (p & 7) & 1)) open[opens++] = p;
+  for (int j = 0; j < pairBytes_; ++j)  // whole bytes of satisfied pairs skipped
+    for (unsigned bits = ~sat[j] & 0xFFu; bits != 0; bits &= bits - 1) {
+      const int p = 8 * j + std::countr_zero(bits);
+      if (p < P) open[opens++] = p;
+    }
   if (opens == 0) return Outcome::kAccepted;
 
   // best(x, .) for the terminals of open pairs: Dijkstra over the decided

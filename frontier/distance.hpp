@@ -54,6 +54,7 @@ class DistanceSpec {
     int outPassed = 0;              // entries of `out` from here on start at a passed terminal,
     std::vector<int> outTerminal;   // whose terminal index is this
     std::vector<int> terminalNode;  // per terminal: its best() node
+    std::vector<int> workPairs;     // pairs with both terminals at work positions
     int stride = 16;                // row length of the node matrices: nodes rounded up to 16
     std::vector<std::uint8_t> undecided;  // nodes x stride: distances over undecided edges
     std::vector<int> live;                // nodes with an undecided edge
