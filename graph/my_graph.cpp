@@ -5,12 +5,7 @@
 
 #include <algorithm>
 
-namespace {
-
-// Three quarters of what this process can have: the machine's physical
-// memory, or less when an address-space or data limit is set. Stopping
-// there gives a clear message instead of the kernel's out-of-memory killer.
-std::size_t defaultMemoryLimit() {
+std::size_t memoryAvailable() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGE_SIZE);
   std::size_t available = std::size_t{1} << 32;
@@ -21,10 +16,8 @@ std::size_t defaultMemoryLimit() {
     if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
       available = std::min(available, static_cast<std::size_t>(limit.rlim_cur));
   }
-  return available / 4 * 3;
+  return available;
 }
-
-}  // namespace
 
 pathStoreFull::pathStoreFull(int pairIndex_, int source_, int target_, long long pathsStored_)
     : std::runtime_error("the paths do not fit in memory"),
@@ -35,7 +28,10 @@ pathStoreFull::pathStoreFull(int pairIndex_, int source_, int target_, long long
 
 myGraph::myGraph(const int* offsets, const int* neighbours, const int* flags, int n, int m, int D,
                  double p, double threshold_)
-    : diameter(D), linkProbability(p), threshold(threshold_), memoryLimit(defaultMemoryLimit()) {
+    : diameter(D),
+      linkProbability(p),
+      threshold(threshold_),
+      memoryLimit(memoryAvailable() / 4 * 3) {
   if (n >= 0) nodeStart.assign(offsets, offsets + n + 1);
   if (m > 0) adjacency.assign(neighbours, neighbours + 2 * static_cast<std::size_t>(m));
   for (int& w : adjacency)

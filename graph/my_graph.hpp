@@ -59,6 +59,11 @@ namespace search {
 struct watch;  // reliability/factor_skeleton.hpp
 }
 
+// What this process can have: the machine's physical memory, or less when
+// an address-space or data limit is set (ulimit -v, -d). Engines stop short
+// of it with a clear message instead of meeting the out-of-memory killer.
+std::size_t memoryAvailable();
+
 // Positions in a path-state row (layout above). A row is read through these
 // and nothing else: `entry(j)` is path j's entry, relative to the row.
 struct pathRowView {

@@ -39,12 +39,13 @@ struct DcrRun {
   std::string out, err;
 };
 
-// Runs dcr with `dir` as its working directory; its console output is kept
-// beside the folder so that it cannot be mistaken for the program's files.
-DcrRun runDcr(const fs::path& dir) {
+// Runs dcr with `dir` as its working directory and the given arguments
+// (quoted by the caller); its console output is kept beside the folder so
+// that it cannot be mistaken for the program's files.
+DcrRun runDcr(const fs::path& dir, const std::string& arguments = "") {
   const fs::path out = dir.string() + ".stdout", err = dir.string() + ".stderr";
-  const std::string command = "cd '" + dir.string() + "' && '" DCR_BINARY "' </dev/null >'" +
-                              out.string() + "' 2>'" + err.string() + "'";
+  const std::string command = "cd '" + dir.string() + "' && '" DCR_BINARY "' " + arguments +
+                              " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
   const int raw = std::system(command.c_str());
   DcrRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -332,27 +333,12 @@ TEST(Failures, ValuesThatDoNotFitWhileReading) {
 #endif
 }
 
-// Runs dcr in `dir` with the given arguments (quoted by the caller).
-DcrRun runDcrWithArguments(const fs::path& dir, const std::string& arguments) {
-  const fs::path out = dir.string() + ".stdout", err = dir.string() + ".stderr";
-  const std::string command = "cd '" + dir.string() + "' && '" DCR_BINARY "' " + arguments +
-                              " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
-  const int raw = std::system(command.c_str());
-  DcrRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = slurp(out);
-  run.err = slurp(err);
-  fs::remove(out);
-  fs::remove(err);
-  return run;
-}
-
 // dcr takes no arguments for its job; --help and --version answer on
 // standard output, anything else is a usage error, and none of them
 // creates, empties or reads a file.
 TEST(Arguments, AnswerWithoutTouchingFiles) {
   Scratch scratch;
-  const DcrRun help = runDcrWithArguments(scratch.dir(), "--help");
+  const DcrRun help = runDcr(scratch.dir(), "--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: dcr"), std::string::npos) << help.out;
   EXPECT_EQ(help.err, "");
@@ -360,12 +346,12 @@ TEST(Arguments, AnswerWithoutTouchingFiles) {
 
   spit(scratch.dir() / "input", kTriangleInput);
   spit(scratch.dir() / "output", "NO");
-  const DcrRun version = runDcrWithArguments(scratch.dir(), "--version");
+  const DcrRun version = runDcr(scratch.dir(), "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("dcr ") + DCR_VERSION + "\n");
   for (const char* bad : {"-x", "input", "--help --version", "''", "--versions"}) {
     SCOPED_TRACE(bad);
-    const DcrRun run = runDcrWithArguments(scratch.dir(), bad);
+    const DcrRun run = runDcr(scratch.dir(), bad);
     EXPECT_EQ(run.status, kExitUsage);
     expectOneLine(run);
     EXPECT_NE(run.err.find("usage: dcr"), std::string::npos) << run.err;

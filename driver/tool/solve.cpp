@@ -1,8 +1,5 @@
 #include "driver/tool/solve.hpp"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -484,17 +481,7 @@ std::string jsonReport(const Outcome& o, const std::optional<double>& threshold,
 }  // namespace
 
 std::size_t defaultFrontierMemory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGE_SIZE);
-  std::size_t available = std::size_t{8} << 30;
-  if (pages > 0 && pageSize > 0)
-    available = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
-  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
-    struct rlimit limit {};
-    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-      available = std::min(available, static_cast<std::size_t>(limit.rlim_cur));
-  }
-  return available / 2;
+  return memoryAvailable() / 2;
 }
 
 void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
