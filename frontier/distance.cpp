@@ -132,6 +132,7 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
   nearest_.resize(widestStride + 1);
   reach_.resize(K_ * widestStride + 1);
   needed_.resize(K_ + 1);
+  rowChanged_.resize(widestNodes + 1);
   partner_.resize(K_ + 1);
   needList_.resize(K_ + 1);
   within_.resize(widestWork * (D_ + 1) + 1);
@@ -252,6 +253,7 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     // C(a,v) + 1 + C(u,b)), exact up to D (a walk within D uses e once,
     // and its legs are within D). Rows u and v are read from copies; rows
     // already updated only offer shorter valid walks.
+    std::uint8_t* rowChanged = rowChanged_.data();
     if (reuseClosure) {
       std::uint8_t* cu = colU_.data();
       std::uint8_t* cv = colV_.data();
@@ -265,14 +267,18 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
       for (int a = 0; a < N; ++a) {
         const std::uint8_t au = static_cast<std::uint8_t>(cu[a] + 1);
         const std::uint8_t av = static_cast<std::uint8_t>(cv[a] + 1);
+        rowChanged[a] = 0;
         if (au > D && av > D) continue;
         std::uint8_t* row = w + a * S;
+        std::uint8_t changed = 0;
         for (int b = 0; b < S; ++b) {
           const std::uint8_t x = static_cast<std::uint8_t>(au + cv[b]);
           const std::uint8_t y = static_cast<std::uint8_t>(av + cu[b]);
           const std::uint8_t c = x < y ? x : y;
+          changed |= static_cast<std::uint8_t>(c < row[b]);
           row[b] = c < row[b] ? c : row[b];
         }
+        rowChanged[a] = changed;
       }
     }
     for (int k = 0; k < N && !reuseClosure; ++k) {
@@ -304,6 +310,13 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
       const std::uint8_t* src = w + xk * S;
       std::uint8_t* row = best + k * S;
       std::uint8_t* r1 = reach + k * S;
+      // The fail branch left best and reach of every terminal it needed (a
+      // superset of these); a row the edge did not shorten keeps them.
+      if (reuseClosure && !rowChanged[xk]) {
+        for (int a = 0; a < S; ++a)
+          nearest[a] = std::min(nearest[a], r1[a]);
+        continue;
+      }
       for (int a = 0; a < S; ++a) {
         row[a] = src[a];
         r1[a] = static_cast<std::uint8_t>(inf);

@@ -67,6 +67,7 @@ class DistanceSpec {
   // Scratch, sized for the widest level.
   std::vector<std::uint8_t> dist_, colU_, colV_, best_, weight_, finished_, nearest_, needed_,
       reach_;
+  std::vector<std::uint8_t> rowChanged_;         // closure rows the work edge shortened
   std::vector<std::uint64_t> partner_, within_;  // see the end of child()
   std::vector<int> needList_;
   std::vector<int> open_;                  // the pairs not yet within D
