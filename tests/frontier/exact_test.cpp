@@ -63,6 +63,24 @@ TEST(FrontierExact, AgreesWithBruteForceOnRandomGraphs) {
   }
 }
 
+// Nearly every node a terminal and a hop limit that binds: many passed
+// terminals, many open pairs, longer sweeps of denser graphs (the paths of
+// the distance state that share work between a parent's two branches).
+TEST(FrontierExact, ManyTerminalsAtBindingHopLimits) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 30; ++round) {
+    const int n = 7 + static_cast<int>(rng() % 3);
+    const int m = 12 + static_cast<int>(rng() % 4);
+    const int K = n - static_cast<int>(rng() % 2);
+    const int D = 2 + static_cast<int>(rng() % (n - 3));
+    const Problem pr = randomProblem(rng, n, m, K, D);
+    const Probabilities p = randomProbabilities(rng, pr.edges.size());
+    const auto r = frontier::solveExact(pr, p.rational);
+    ASSERT_EQ(r.status, Status::kComplete) << describe(pr) << r.message;
+    ASSERT_EQ(r.reliability, bruteReliability(pr, p.num, p.den)) << describe(pr);
+  }
+}
+
 // Where both kinds apply (no hop limit vs a limit of n - 1 or more) the
 // distance state gives the same fraction as the connectivity state.
 TEST(FrontierExact, DistanceKindMatchesConnectivityKind) {
