@@ -71,6 +71,8 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
     for (std::size_t k = 0; k < nodes.size(); ++k)
       position[nodes[k]] = static_cast<int>(k);
     L.work = static_cast<int>(work.size());
+    L.passedBegin = static_cast<int>(F.size());
+    L.passedEnd = static_cast<int>(F.size() + T.size());
     L.nodes = static_cast<int>(nodes.size());
     L.u = position[eu];
     L.v = position[ev];
@@ -281,7 +283,17 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         rowChanged[a] = changed;
       }
     }
+    // Passed terminals are no intermediates: all their edges are decided,
+    // so a walk through one holds a decided stretch p .. t .. q whose ends
+    // are frontier nodes met by undecided edges (or the walk's own end, a
+    // terminal). The entry (p, q) is at most that long, or was dropped
+    // because no open pair could use that length, and uses only grow less
+    // likely (best-case distances only grow, open pairs only shrink). So
+    // such a walk never brings a needed distance within D that the others
+    // do not, and the states come out the same.
     for (int k = 0; k < N && !reuseClosure; ++k) {
+      if (k == L.passedBegin) k = L.passedEnd;
+      if (k >= N) break;
       const std::uint8_t* rk = w + k * S;
       for (int i = 0; i < N; ++i) {
         std::uint8_t* ri = w + i * S;

@@ -46,11 +46,12 @@ class DistanceSpec {
     std::uint16_t a, b;  // work positions
   };
   struct Level {
-    int work = 0;                   // work positions: F_i, then T_i, then the edge's new ends
-    int nodes = 0;                  // best() nodes: the work positions, then untouched terminals
-    int u = 0, v = 0;               // the edge's ends
-    std::vector<Entry> in;          // parent bytes -> work positions
-    std::vector<Entry> out;         // child bytes <- work positions
+    int work = 0;      // work positions: F_i, then T_i, then the edge's new ends
+    int nodes = 0;     // best() nodes: the work positions, then untouched terminals
+    int u = 0, v = 0;  // the edge's ends
+    int passedBegin = 0, passedEnd = 0;  // work positions of the passed terminals
+    std::vector<Entry> in;               // parent bytes -> work positions
+    std::vector<Entry> out;              // child bytes <- work positions
     int outPassed = 0;              // entries of `out` from here on start at a passed terminal,
     std::vector<int> outTerminal;   // whose terminal index is this
     std::vector<int> terminalNode;  // per terminal: its best() node
