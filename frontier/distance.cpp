@@ -114,6 +114,9 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
       for (std::size_t j = 0; j < nodes.size(); ++j)
         L.undecided[k * S + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
     }
+    L.step = L.undecided;
+    for (std::size_t k = 0; k < nodes.size(); ++k)
+      L.step[k * S + k] = static_cast<std::uint8_t>(inf_);
     adj[eu].push_back(ev);
     adj[ev].push_back(eu);
     widestWork = std::max(widestWork, work.size());
@@ -243,6 +246,9 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
   std::uint8_t* reach = reach_.data();
   std::uint8_t* nearest = nearest_.data();  // min over needed x of reach(x, .)
   std::fill(nearest, nearest + S, static_cast<std::uint8_t>(inf));
+  // best(x, y): row x of the closure w (by node), or of best (by terminal).
+  const std::uint8_t* bestRows = w;
+  bool byTerminal = false;
   if (D <= 126 && N <= 48) {
     // All pairs at once (Floyd-Warshall on bytes: entries stay <= 127 and
     // a leg above D is never worth extending, so sums fit a byte and the
@@ -315,34 +321,29 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
     // suffices that reach(x,a) + d(a,b) + reach(y,b) <= D for some open
     // pair, either way round; reach(x, a) = min over c != a of
     // C(x, c) + U(c, a) (C: best-case, U: undecided edges only).
-    const std::uint8_t* U = L.undecided.data();
+    const std::uint8_t* Ustep = L.step.data();
     for (int k = 0; k < K_; ++k) {
       if (!needed[k]) continue;
       const int xk = L.terminalNode[k];
       const std::uint8_t* src = w + xk * S;
-      std::uint8_t* row = best + k * S;
       std::uint8_t* r1 = reach + k * S;
-      // The fail branch left best and reach of every terminal it needed (a
-      // superset of these); a row the edge did not shorten keeps them.
+      // The fail branch left reach of every terminal it needed (a superset
+      // of these); a row the edge did not shorten keeps it.
       if (reuseClosure && !rowChanged[xk]) {
         for (int a = 0; a < S; ++a)
           nearest[a] = std::min(nearest[a], r1[a]);
         continue;
       }
-      for (int a = 0; a < S; ++a) {
-        row[a] = src[a];
-        r1[a] = static_cast<std::uint8_t>(inf);
-      }
+      std::fill(r1, r1 + S, static_cast<std::uint8_t>(inf));
       for (int cc : L.live) {  // U rows of the other nodes are empty
         const std::uint8_t t = src[cc];
         if (t > D) continue;
-        const std::uint8_t* uc = U + cc * S;
-        const std::uint8_t keep = r1[cc];
+        // The walk must end with an undecided step: U without its diagonal.
+        const std::uint8_t* uc = Ustep + cc * S;
         for (int a = 0; a < S; ++a) {
           const std::uint8_t v = static_cast<std::uint8_t>(t + uc[a]);
           r1[a] = v < r1[a] ? v : r1[a];
         }
-        r1[cc] = keep;  // the walk must end with an undecided step
       }
       r1[xk] = 0;
       for (int a = 0; a < S; ++a)
@@ -371,10 +372,13 @@ Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, s
         nearest[c] = std::min(nearest[c], row[c]);
     }
     reach = best;
+    bestRows = best;
+    byTerminal = true;
   }
   for (int i = 0; i < opens; ++i) {
     const int p = open[i];
-    if (best[pairA_[p] * S + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
+    const int x = byTerminal ? pairA_[p] : L.terminalNode[pairA_[p]];
+    if (bestRows[x * S + L.terminalNode[pairB_[p]]] > D) return Outcome::kRejected;
   }
 
   // Write the child, each entry kept only if some open pair can use it.

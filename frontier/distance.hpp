@@ -59,6 +59,7 @@ class DistanceSpec {
     int stride = 16;                // row length of the node matrices: nodes rounded up to 16
     std::vector<std::uint8_t> undecided;  // nodes x stride: distances over undecided edges
     std::vector<int> live;                // nodes with an undecided edge
+    std::vector<std::uint8_t> step;       // `undecided` with D + 1 on the diagonal: a step
   };
   const Plan& plan_;
   int K_ = 0, D_ = 0, inf_ = 0, pairBytes_ = 0;
