@@ -4,7 +4,7 @@
 
 namespace frontier {
 
-ConnectivitySpec::ConnectivitySpec(const Plan& plan) : plan_(plan) {
+ConnectivityRules::ConnectivityRules(const Plan& plan) : plan_(plan) {
   const int m = plan.levels();
   levels_.resize(m);
   std::vector<int> position(plan.nodes, -1);
@@ -40,8 +40,8 @@ ConnectivitySpec::ConnectivitySpec(const Plan& plan) : plan_(plan) {
   present_.resize(widest + 1);
 }
 
-Outcome ConnectivitySpec::child(int level, const std::uint8_t* parent, bool works,
-                                std::uint8_t* out) {
+Outcome ConnectivityRules::child(int level, const std::uint8_t* parent, bool works,
+                                 std::uint8_t* out) {
   const Level& L = levels_[level];
   const int count = L.parentCount + static_cast<int>(L.fresh.size());
   int groups = 0;

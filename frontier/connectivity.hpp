@@ -21,9 +21,9 @@
 
 namespace frontier {
 
-class ConnectivitySpec {
+class ConnectivityRules {
  public:
-  explicit ConnectivitySpec(const Plan& plan);
+  explicit ConnectivityRules(const Plan& plan);
   int width(int level) const { return static_cast<int>(plan_.frontier[level].size()); }
   Outcome root(std::uint8_t*) const { return Outcome::kState; }
   Outcome child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out);

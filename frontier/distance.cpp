@@ -24,7 +24,7 @@ void capped(const std::vector<std::vector<int>>& adj, int from, int inf, std::ve
 
 }  // namespace
 
-DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
+DistanceRules::DistanceRules(const Plan& plan) : plan_(plan) {
   const int m = plan.levels(), n = plan.nodes;
   K_ = static_cast<int>(plan.terminals.size());
   D_ = plan.maxHops;
@@ -144,13 +144,13 @@ DistanceSpec::DistanceSpec(const Plan& plan) : plan_(plan) {
   open_.resize(pairA_.size() + 1);
 }
 
-Outcome DistanceSpec::root(std::uint8_t* out) const {
+Outcome DistanceRules::root(std::uint8_t* out) const {
   if (rootRejects_) return Outcome::kRejected;
   std::fill(out, out + pairBytes_, 0);
   return Outcome::kState;
 }
 
-Outcome DistanceSpec::child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out) {
+Outcome DistanceRules::child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out) {
   const Level& L = levels_[level];
   const int W = L.work, N = L.nodes, S = L.stride, inf = inf_, D = D_;
   std::uint8_t* d = dist_.data();

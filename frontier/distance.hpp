@@ -34,9 +34,9 @@
 
 namespace frontier {
 
-class DistanceSpec {
+class DistanceRules {
  public:
-  explicit DistanceSpec(const Plan& plan);
+  explicit DistanceRules(const Plan& plan);
   int width(int level) const { return widths_[level]; }
   Outcome root(std::uint8_t* out) const;
   Outcome child(int level, const std::uint8_t* parent, bool works, std::uint8_t* out);

@@ -52,14 +52,14 @@ inline double up(double x) {
 }
 
 template <class Sink>
-Status runSpec(const Plan& plan, Sink& sink, const Options& options, Stats& stats) {
+Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& stats) {
   try {
     if (plan.kind == StateKind::kDistance) {
-      DistanceSpec spec(plan);
-      return sweep(plan, spec, sink, options, stats);
+      DistanceRules rules(plan);
+      return sweep(plan, rules, sink, options, stats);
     }
-    ConnectivitySpec spec(plan);
-    return sweep(plan, spec, sink, options, stats);
+    ConnectivityRules rules(plan);
+    return sweep(plan, rules, sink, options, stats);
   } catch (const std::bad_alloc&) {
     return Status::kMemoryLimit;
   }
@@ -308,7 +308,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
   }
   IntervalSink sink(std::move(pNear), std::move(qNear), std::move(pLo), std::move(pHi),
                     std::move(qLo), std::move(qHi));
-  r.status = runSpec(plan, sink, options, r.stats);
+  r.status = runSweep(plan, sink, options, r.stats);
   if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
   if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
   sink.result(r.status, r);
@@ -347,7 +347,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
   }
   try {
     ExactSink sink(std::move(a), std::move(b));
-    r.status = runSpec(plan, sink, options, r.stats);
+    r.status = runSweep(plan, sink, options, r.stats);
     if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
     if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
     sink.result(r.status, r);
@@ -367,7 +367,7 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
   dg.status_ = makePlan(problem, opts.kind, plan, dg.message_);
   if (dg.status_ != Status::kComplete) return dg;
   RecordSink sink(dg.children_);
-  dg.status_ = runSpec(plan, sink, opts, dg.stats_);
+  dg.status_ = runSweep(plan, sink, opts, dg.stats_);
   dg.rootCode_ = sink.rootCode;
   if (dg.status_ == Status::kComplete) {
     // Roundings per state, as evaluate meets them: a mass k roundings from
@@ -516,9 +516,9 @@ Shape shape(const Problem& problem, StateKind kind) {
   s.maxPortals = plan.maxPortals;
   try {
     if (plan.kind == StateKind::kDistance) {
-      const DistanceSpec spec(plan);
+      const DistanceRules rules(plan);
       for (int i = 0; i <= plan.levels(); ++i)
-        s.stateBytes = std::max(s.stateBytes, spec.width(i));
+        s.stateBytes = std::max(s.stateBytes, rules.width(i));
     } else {
       for (int i = 0; i <= plan.levels(); ++i)
         s.stateBytes = std::max(s.stateBytes, static_cast<int>(plan.frontier[i].size()));
@@ -556,7 +556,7 @@ Polynomial reliabilityPolynomial(const Problem& problem, const Options& options)
   try {
     std::vector<std::vector<std::int32_t>> children;
     RecordSink sink(children);
-    poly.status = runSpec(plan, sink, opts, poly.stats);
+    poly.status = runSweep(plan, sink, opts, poly.stats);
     if (poly.status != Status::kComplete) {
       poly.message = statusName(poly.status);
       return poly;

@@ -1,14 +1,14 @@
 // The sweep: one engine for every state kind and every kind of mass.
 //
-// A spec (connectivity.hpp, distance.hpp) says three things: the root state,
-// the child of a state when the level's edge fails or works (or that the
+// A state kind's rules (connectivity.hpp, distance.hpp) say three things:
+// the root state, the child of a state when the level's edge fails or works (or that the
 // branch is accepted or rejected), and the byte width of a level's states.
 // A sink says what flows along the branches (double intervals, exact
 // numerators, recorded transitions). The sweep owns the rest: one table per
 // level, the clock, the memory bound.
 //
 // Level table layout: states of one level end to end in one arena of 64-bit
-// words, `words` per state, bytes past the spec's width zero so that hashing
+// words, `words` per state, bytes past the rules' width zero so that hashing
 // and comparing run word by word; an open-addressing index of slots
 // (state number + 1, 0 = empty) at most half full.
 //
@@ -130,8 +130,8 @@ class LevelTable {
 //   std::size_t heldBytes() const;       // beyond the two current levels
 //   void bounds(double& lower, double& upper) const;  // for progress only
 //   bool decided(double threshold) const;             // proved either way
-template <class Spec, class Sink>
-Status sweep(const Plan& plan, Spec& spec, Sink& sink, const Options& options, Stats& stats) {
+template <class Rules, class Sink>
+Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options, Stats& stats) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto lastProgress = start;
@@ -151,11 +151,11 @@ Status sweep(const Plan& plan, Spec& spec, Sink& sink, const Options& options, S
   std::vector<std::uint64_t> buffer;
   try {
     const int m = plan.levels();
-    cur.reset(spec.width(0));
+    cur.reset(rules.width(0));
     buffer.assign(cur.words() + 1, 0);
     const Outcome rootOutcome = plan.hopeless
                                     ? Outcome::kRejected
-                                    : spec.root(reinterpret_cast<std::uint8_t*>(buffer.data()));
+                                    : rules.root(reinterpret_cast<std::uint8_t*>(buffer.data()));
     if (rootOutcome != Outcome::kState) {
       sink.root(rootOutcome == Outcome::kAccepted ? kAccept : kReject);
       stats.levelStates.push_back(0);
@@ -191,7 +191,7 @@ Status sweep(const Plan& plan, Spec& spec, Sink& sink, const Options& options, S
 
     for (int level = 0; level < m; ++level) {
       if (Status s = poll(level); s != Status::kComplete) return finish(s);
-      const int width = spec.width(level + 1);
+      const int width = rules.width(level + 1);
       stats.stateBytes = std::max(stats.stateBytes, width);
       next.reset(width);
       buffer.assign(next.words(), 0);
@@ -204,7 +204,7 @@ Status sweep(const Plan& plan, Spec& spec, Sink& sink, const Options& options, S
         const auto* parent = reinterpret_cast<const std::uint8_t*>(cur.state(s));
         for (int works = 0; works < 2; ++works) {
           buffer.back() = 0;
-          const Outcome o = spec.child(level, parent, works != 0, out);
+          const Outcome o = rules.child(level, parent, works != 0, out);
           std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
           if (o == Outcome::kState) {
             const std::size_t need =
@@ -223,7 +223,7 @@ Status sweep(const Plan& plan, Spec& spec, Sink& sink, const Options& options, S
       stats.widestLevel = std::max<std::uint64_t>(stats.widestLevel, next.size());
       cur.swap(next);
     }
-    if (cur.size() != 0) return finish(Status::kInvalidInput);  // a spec left states open
+    if (cur.size() != 0) return finish(Status::kInvalidInput);  // the rules left states open
     return finish(Status::kComplete);
   } catch (const std::bad_alloc&) {
     cur.release();
