@@ -95,12 +95,6 @@ std::string checkWritable(const std::string& path) {
   return std::strerror(errno);
 }
 
-bool readInput(const std::string& path, std::string& text) {
-  if (path != "-") return readWholeFile(path, text);
-  text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  return !std::cin.bad();
-}
-
 bool writeOutput(const std::string& path, const std::string& text) {
   std::FILE* out = path.empty() || path == "-" ? stdout : std::fopen(path.c_str(), "wb");
   if (!out) return false;
@@ -261,16 +255,9 @@ struct SweepArgs {
 // at every p. Empty when the engine cannot take the problem (the reason in
 // `why`).
 std::optional<frontier::Diagram> buildDiagram(const Problem& problem, int D, std::string& why) {
-  frontier::Problem graph;
-  graph.nodes = problem.N;
-  graph.maxHops = D;
-  for (int v = 0; v < problem.N; ++v)
-    if (problem.TERMINALS[v] == 1) graph.terminals.push_back(v);
-  for (const Edge& e : edgesOf(problem).edges)
-    graph.edges.emplace_back(e.u, e.v);
   frontier::Options options;
   options.memoryBytes = defaultFrontierMemory();
-  frontier::Diagram diagram = frontier::Diagram::build(graph, options);
+  frontier::Diagram diagram = frontier::Diagram::build(frontierProblemOf(problem, D), options);
   if (diagram.status() == frontier::Status::kComplete) return diagram;
   why = diagram.message();
   return std::nullopt;

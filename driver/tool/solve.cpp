@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <limits>
 #include <map>
 #include <new>
@@ -18,6 +17,7 @@
 #include "driver/tool/edge_list.hpp"
 #include "driver/tool/numbers.hpp"
 #include "driver/tool/progress.hpp"
+#include "driver/tool/text.hpp"
 #include "frontier/frontier.hpp"
 #include "graph/my_graph.hpp"
 #include "reliability/factor_skeleton.hpp"
@@ -34,14 +34,6 @@ struct Loaded {
   Problem dcr;       // the same problem in dcr's form, for the path search
   bool dcrValid = false;
 };
-
-bool readText(const std::string& path, std::string& text) {
-  if (path != "-") return readWholeFile(path, text);
-  std::ostringstream all;
-  all << std::cin.rdbuf();
-  text = all.str();
-  return !std::cin.bad();
-}
 
 // Edge list lines may carry a third number, the edge's probability. It is
 // taken off before the list goes through make-input's reader, and given
@@ -91,7 +83,7 @@ int loadEdges(const SolveArgs& a, Loaded& in, const Fail& fail) {
                                 ": the node count must be a decimal integer from 0 to " +
                                 std::to_string(kMaxNodes));
   std::string text;
-  if (!readText(a.edges, text))
+  if (!readInput(a.edges, text))
     return fail(kExitInputUnreadable, "cannot read the edge list '" + a.edges + "'");
   std::map<int, std::string> byLine;
   const std::string plain = splitProbabilities(text, byLine);
@@ -142,18 +134,13 @@ int loadEdges(const SolveArgs& a, Loaded& in, const Fail& fail) {
 
 int loadFile(const SolveArgs& a, Loaded& in, const Fail& fail) {
   std::string text;
-  if (!readText(a.file, text))
+  if (!readInput(a.file, text))
     return fail(kExitInputUnreadable, "cannot read the problem file '" + a.file + "'");
   const ReadOutcome read = readProblem(text, in.dcr);
   if (!read.ok) return fail(kExitBadInput, a.file + ": " + read.error);
   in.dcrValid = true;
   in.name = a.file;
-  in.graph.nodes = in.dcr.N;
-  in.graph.maxHops = in.dcr.D;
-  for (int v = 0; v < in.dcr.N; ++v)
-    if (in.dcr.TERMINALS[v] == 1) in.graph.terminals.push_back(v);
-  for (const Edge& e : edgesOf(in.dcr).edges)
-    in.graph.edges.emplace_back(e.u, e.v);
+  in.graph = frontierProblemOf(in.dcr, in.dcr.D);
   // The file holds a double; its shortest decimal is the number written
   // whenever the writer used no more digits than a double keeps.
   in.pText.assign(in.graph.edges.size(), shortestText(in.dcr.R));
@@ -179,28 +166,6 @@ struct Outcome {
   std::vector<std::string> polynomial;
   double seconds = 0;
 };
-
-const char* statusText(frontier::Status s) {
-  switch (s) {
-    case frontier::Status::kComplete:
-      return "complete";
-    case frontier::Status::kDecided:
-      return "decided";
-    case frontier::Status::kTimeLimit:
-      return "time limit";
-    case frontier::Status::kCancelled:
-      return "cancelled";
-    case frontier::Status::kMemoryLimit:
-      return "memory limit";
-    case frontier::Status::kTooFewTerminals:
-      return "too few terminals";
-    case frontier::Status::kInvalidInput:
-      return "invalid input";
-    case frontier::Status::kUnsupported:
-      return "unsupported";
-  }
-  return "?";
-}
 
 bool stoppedWithBounds(frontier::Status s) {
   return s == frontier::Status::kComplete || s == frontier::Status::kDecided ||
@@ -261,7 +226,7 @@ frontier::Status runFrontier(const Loaded& in, const Request& r, Outcome& out,
     if (!stoppedWithBounds(x.status)) return x.status;
     out.exact = true;
     out.complete = x.status == frontier::Status::kComplete;
-    out.status = statusText(x.status);
+    out.status = frontier::statusName(x.status);
     out.lower = fixedDecimals(x.lower, 20);
     out.upper = fixedDecimals(x.upper, 20);
     out.lowerValue = x.lower.get_d();
@@ -287,7 +252,7 @@ frontier::Status runFrontier(const Loaded& in, const Request& r, Outcome& out,
   copyStats(d.stats, out);
   if (!stoppedWithBounds(d.status)) return d.status;
   out.complete = d.status == frontier::Status::kComplete;
-  out.status = statusText(d.status);
+  out.status = frontier::statusName(d.status);
   out.lower = fixed20(d.lower);
   out.upper = fixed20(d.upper);
   out.lowerValue = d.lower;
@@ -479,6 +444,17 @@ std::string jsonReport(const Outcome& o, const std::optional<double>& threshold,
 }
 
 }  // namespace
+
+frontier::Problem frontierProblemOf(const Problem& problem, int D) {
+  frontier::Problem graph;
+  graph.nodes = problem.N;
+  graph.maxHops = D;
+  for (int v = 0; v < problem.N; ++v)
+    if (problem.TERMINALS[v] == 1) graph.terminals.push_back(v);
+  for (const Edge& e : edgesOf(problem).edges)
+    graph.edges.emplace_back(e.u, e.v);
+  return graph;
+}
 
 std::size_t defaultFrontierMemory() {
   return memoryAvailable() / 2;

@@ -7,6 +7,9 @@
 #include <functional>
 #include <string>
 
+#include "driver/problem_file.hpp"
+#include "frontier/frontier.hpp"
+
 namespace CLI {
 class App;
 }
@@ -29,6 +32,10 @@ struct SolveArgs {
   std::string memoryLimit;  // MiB for the frontier's levels
   std::string format = "text";
 };
+
+// A checked problem file's network as the frontier engine takes it, with
+// hop limit D.
+frontier::Problem frontierProblemOf(const Problem& problem, int D);
 
 // What the frontier's levels may take unless told otherwise: half of the
 // machine's memory, or of the process's address-space or data limit.

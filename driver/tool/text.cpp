@@ -1,6 +1,10 @@
 #include "driver/tool/text.hpp"
 
 #include <cstdio>
+#include <iostream>
+#include <iterator>
+
+#include "driver/problem_file.hpp"
 
 namespace {
 
@@ -99,4 +103,10 @@ std::string titleText(std::string_view text) {
     }
   }
   return out;
+}
+
+bool readInput(const std::string& path, std::string& text) {
+  if (path != "-") return readWholeFile(path, text);
+  text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  return !std::cin.bad();
 }

@@ -14,3 +14,7 @@ std::string printable(std::string_view text);
 // `text` for a plot title: every control character (C0, DEL, C1) becomes a
 // blank, and bytes that are not valid UTF-8 become '?'.
 std::string titleText(std::string_view text);
+
+// Reads the whole file at `path`, or standard input for "-". False when it
+// cannot be read.
+bool readInput(const std::string& path, std::string& text);
