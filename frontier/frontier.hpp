@@ -34,7 +34,11 @@
 // frontier with terminal marks (connectivity.cpp); with one it is the capped
 // distances between portals, the frontier nodes and the terminals already
 // passed, and the terminal pairs already within D (distance.cpp). Branches
-// with equal states merge (sweep.hpp).
+// with equal states merge (sweep.hpp). With three to seven terminals at a
+// hop limit the plan may offer two edge orders; both are swept at once, on
+// two threads, and the one with fewer states gives the answer, so the
+// result never depends on timing (race.hpp). Options::memoryBytes is then
+// shared between them.
 #pragma once
 
 #include <gmpxx.h>
@@ -137,8 +141,8 @@ struct Shape {
   std::string message;
   StateKind kind = StateKind::kAuto;
   int edgesUsed = 0;
-  int maxPortals = 0;
-  int stateBytes = 0;  // widest state encoding
+  int maxPortals = 0;  // over the edge orders that may run (see race.hpp)
+  int stateBytes = 0;  // widest state encoding, likewise
 };
 Shape shape(const Problem& problem, StateKind kind = StateKind::kAuto);
 

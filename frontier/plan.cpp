@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <numeric>
@@ -130,6 +131,43 @@ OrderScore score(const Plan& plan, const EdgeList& order) {
   return s;
 }
 
+// A second opinion for the hop-limited state with three or more terminals:
+// an estimate of the states, the sum over edges of 2^f * 1.5^t, with f the
+// frontier nodes and t the passed terminals while some terminal is still
+// untouched. On random orders of the dodecahedron that factor tells a few
+// thousand states from a few hundred thousand: a passed terminal keeps its
+// row while its pair with a terminal not yet met stays open. It misjudges
+// grids with few terminals badly, though (a hundred times the states), so
+// below eight terminals it never replaces the order above: both run (see
+// race.hpp) and the one that needs fewer states wins.
+double estimate(const Plan& plan, const EdgeList& order) {
+  const int n = plan.nodes;
+  std::vector<int> first(n, -1), last(n, -1);
+  for (int i = 0; i < static_cast<int>(order.size()); ++i)
+    for (int v : {order[i].first, order[i].second}) {
+      if (first[v] < 0) first[v] = i;
+      last[v] = i;
+    }
+  std::vector<int> entering(order.size() + 1, 0), leaving(order.size() + 1, 0),
+      passed(order.size() + 1, 0), met(order.size() + 1, 0);
+  int untouched = 0;
+  for (int v = 0; v < n; ++v) {
+    if (first[v] < 0) continue;
+    ++entering[first[v]];
+    ++leaving[last[v]];
+    if (plan.isTerminal(v)) ++passed[last[v]], ++met[first[v]], ++untouched;
+  }
+  double sum = 0;
+  int open = 0, gone = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    open += entering[i] - leaving[i];
+    untouched -= met[i];
+    gone += passed[i];
+    sum += std::ldexp(std::pow(1.5, untouched > 0 ? gone : 0), std::min(open, 1000));
+  }
+  return sum;
+}
+
 // Edges ordered by the positions of their ends in a node order: by the
 // earlier end (rows of a grid) or by the later end.
 EdgeList byNodeOrder(const EdgeList& edges, const std::vector<int>& position, bool laterEnd) {
@@ -165,9 +203,19 @@ std::vector<int> bfsPosition(int nodes, const EdgeList& edges, int from) {
   return position;
 }
 
+// A fixed pseudo-random stream (splitmix64), so that plans never depend on
+// the library or the run.
+std::uint64_t mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
 // Greedy: next the edge that grows the frontier least, ties to the edge
-// whose ends entered earliest (a BFS-like sweep). Starts at `from`.
-EdgeList greedyOrder(int nodes, const EdgeList& edges, int from) {
+// whose ends entered earliest (a BFS-like sweep), or with a nonzero `seed`
+// to a pseudo-random one. Starts at `from`.
+EdgeList greedyOrder(int nodes, const EdgeList& edges, int from, std::uint64_t seed = 0) {
   const int m = static_cast<int>(edges.size());
   std::vector<int> remaining(nodes, 0), entered(nodes, INT_MAX);
   for (auto [u, v] : edges)
@@ -193,8 +241,10 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from) {
         growth -= remaining[v] == 1 ? 1 : 0;
       }
       const long long age =
-          std::min<long long>(entered[u], entered[v]) * nodes +
-          std::max<long long>(std::min(entered[u], nodes), std::min(entered[v], nodes));
+          seed != 0 ? static_cast<long long>(mix(seed ^ mix(step * 0x10001ull + e)) >> 2)
+                    : std::min<long long>(entered[u], entered[v]) * nodes +
+                          std::max<long long>(std::min(entered[u], nodes),
+                                              std::min(entered[v], nodes));
       const std::pair<int, long long> key{growth, age};
       if (key < bestKey) bestKey = key, best = e;
     }
@@ -218,8 +268,61 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from) {
 
 }  // namespace
 
-Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message) {
+// Fills the plan's order-dependent fields from `order` (a permutation of
+// `kept`, whose edge i is the input's edge keptSource[i]).
+Status layOut(const EdgeList& order, const EdgeList& kept, const std::vector<int>& keptSource,
+              Plan& plan, std::string& message) {
+  const int n = plan.nodes;
+  plan.edges.clear();
+  plan.source.clear();
+  // Map the chosen order back to input edge numbers (equal pairs in turn).
+  std::vector<std::pair<std::pair<int, int>, int>> pool;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    auto e = kept[i];
+    if (e.first > e.second) std::swap(e.first, e.second);
+    pool.push_back({e, keptSource[i]});
+  }
+  std::sort(pool.begin(), pool.end());
+  std::vector<char> used(pool.size(), 0);
+  for (auto e : order) {
+    plan.edges.push_back(e);
+    if (e.first > e.second) std::swap(e.first, e.second);
+    auto it = std::lower_bound(pool.begin(), pool.end(), std::make_pair(e, -1));
+    while (used[it - pool.begin()])
+      ++it;
+    used[it - pool.begin()] = 1;
+    plan.source.push_back(it->second);
+  }
+
+  const int m = plan.levels();
+  plan.first.assign(n, -1);
+  plan.last.assign(n, -1);
+  for (int i = 0; i < m; ++i)
+    for (int v : {plan.edges[i].first, plan.edges[i].second}) {
+      if (plan.first[v] < 0) plan.first[v] = i;
+      plan.last[v] = i;
+    }
+  // frontier[i] from frontier[i - 1]: ends first met at edge i - 1 join at
+  // the back (so the order is by entry), ends last met there leave.
+  plan.frontier.assign(m + 1, {});
+  for (int i = 1; i <= m; ++i) {
+    auto& F = plan.frontier[i];
+    for (int v : plan.frontier[i - 1])
+      if (plan.last[v] >= i) F.push_back(v);
+    const auto [a, b] = plan.edges[i - 1];
+    if (plan.first[a] == i - 1 && plan.last[a] >= i) F.push_back(a);
+    if (b != a && plan.first[b] == i - 1 && plan.last[b] >= i) F.push_back(b);
+  }
+  plan.maxPortals = m == 0 ? 0 : score(plan, order).maxPortals;
+  if (plan.maxPortals > 120)
+    return message = "the frontier exceeds 120 nodes", Status::kUnsupported;
+  return Status::kComplete;
+}
+
+Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message,
+                Plan* alternative) {
   plan = Plan{};
+  if (alternative != nullptr) *alternative = Plan{};
   const int n = problem.nodes;
   if (n < 0) return message = "negative node count", Status::kInvalidInput;
   for (auto [u, v] : problem.edges)
@@ -270,8 +373,11 @@ Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string&
   // squares (a proxy for the work). Parallel edges stay adjacent in each.
   EdgeList best = kept;
   OrderScore bestScore = score(plan, kept);
+  const bool secondOpinion = plan.kind == StateKind::kDistance && plan.terminals.size() >= 3;
+  std::vector<EdgeList> candidates;  // kept for the second opinion below
   auto consider = [&](EdgeList order) {
     const OrderScore s = score(plan, order);
+    if (secondOpinion) candidates.push_back(order);
     if (s < bestScore) bestScore = s, best = std::move(order);
   };
   std::vector<int> identity(n);
@@ -286,48 +392,37 @@ Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string&
     consider(byNodeOrder(kept, position, true));
     if (kept.size() <= 3000 && !kept.empty()) consider(greedyOrder(n, kept, t));
   }
-  // Map the chosen order back to input edge numbers (equal pairs in turn).
-  std::vector<std::pair<std::pair<int, int>, int>> pool;
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    auto e = kept[i];
-    if (e.first > e.second) std::swap(e.first, e.second);
-    pool.push_back({e, keptSource[i]});
-  }
-  std::sort(pool.begin(), pool.end());
-  std::vector<char> used(pool.size(), 0);
-  for (auto e : best) {
-    plan.edges.push_back(e);
-    if (e.first > e.second) std::swap(e.first, e.second);
-    auto it = std::lower_bound(pool.begin(), pool.end(), std::make_pair(e, -1));
-    while (used[it - pool.begin()])
-      ++it;
-    used[it - pool.begin()] = 1;
-    plan.source.push_back(it->second);
-  }
-
-  const int m = plan.levels();
-  plan.first.assign(n, -1);
-  plan.last.assign(n, -1);
-  for (int i = 0; i < m; ++i)
-    for (int v : {plan.edges[i].first, plan.edges[i].second}) {
-      if (plan.first[v] < 0) plan.first[v] = i;
-      plan.last[v] = i;
+  EdgeList second;
+  if (secondOpinion && !kept.empty()) {
+    // Candidates for the second opinion: those above and randomised greedy
+    // orders from spread-out starts, as many as a budget of about 2e7 edge
+    // scans allows (each costs m^2).
+    double low = estimate(plan, best);
+    auto weigh = [&](const EdgeList& order) {
+      const double e = estimate(plan, order);
+      if (e < low) low = e, second = order;
+    };
+    for (const EdgeList& order : candidates) weigh(order);
+    const std::size_t m2 = kept.size() * kept.size();
+    const int tries = static_cast<int>(std::min<std::size_t>(256, 20000000 / m2));
+    for (int k = 0; k < tries; ++k) {
+      const int from = kept[mix(k) % kept.size()].first;
+      weigh(greedyOrder(n, kept, from, k + 1));
     }
-  // frontier[i] from frontier[i - 1]: ends first met at edge i - 1 join at
-  // the back (so the order is by entry), ends last met there leave.
-  plan.frontier.resize(m + 1);
-  for (int i = 1; i <= m; ++i) {
-    auto& F = plan.frontier[i];
-    for (int v : plan.frontier[i - 1])
-      if (plan.last[v] >= i) F.push_back(v);
-    const auto [a, b] = plan.edges[i - 1];
-    if (plan.first[a] == i - 1 && plan.last[a] >= i) F.push_back(a);
-    if (b != a && plan.first[b] == i - 1 && plan.last[b] >= i) F.push_back(b);
   }
-  plan.maxPortals = m == 0 ? 0 : bestScore.maxPortals;
-  if (plan.maxPortals > 120)
-    return message = "the frontier exceeds 120 nodes", Status::kUnsupported;
-  return Status::kComplete;
+  // With many terminals nearly every node is one, the passed-terminal factor
+  // dominates the estimate, and the orders it prefers need a little fewer
+  // states (a tenth on the dodecahedron with all 20): racing would double
+  // the work for that, so the estimate decides alone.
+  if (plan.terminals.size() >= 8 && !second.empty()) best.swap(second), second.clear();
+  if (alternative == nullptr) second.clear();
+  Status s = layOut(best, kept, keptSource, plan, message);
+  if (s == Status::kComplete && !second.empty()) {
+    *alternative = plan;
+    s = layOut(second, kept, keptSource, *alternative, message);
+    if (s != Status::kComplete) *alternative = Plan{}, s = Status::kComplete;
+  }
+  return s;
 }
 
 }  // namespace frontier

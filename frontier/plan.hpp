@@ -32,7 +32,10 @@ struct Plan {
 };
 
 // Checks the problem and builds the plan; on failure returns the status
-// (never kComplete) and sets `message`.
-Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message);
+// (never kComplete) and sets `message`. Given `alternative`, may also fill
+// it with the same plan in a second edge order worth racing against the
+// first (its `edges` stay empty otherwise).
+Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message,
+                Plan* alternative = nullptr);
 
 }  // namespace frontier

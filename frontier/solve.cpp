@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "frontier/connectivity.hpp"
@@ -52,17 +53,47 @@ inline double up(double x) {
 }
 
 template <class Sink>
-Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& stats) {
+Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& stats,
+                const LostTest& lost = {}) {
   try {
     if (plan.kind == StateKind::kDistance) {
       DistanceRules rules(plan);
-      return sweep(plan, rules, sink, options, stats);
+      return sweep(plan, rules, sink, options, stats, lost);
     }
     ConnectivityRules rules(plan);
-    return sweep(plan, rules, sink, options, stats);
+    return sweep(plan, rules, sink, options, stats, lost);
   } catch (const std::bad_alloc&) {
     return Status::kMemoryLimit;
   }
+}
+
+// The plan, and a second edge order to race against it when there is one.
+Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plans,
+                 std::string& message) {
+  plans.assign(2, Plan{});
+  const Status s = makePlan(problem, kind, plans[0], message, &plans[1]);
+  if (s != Status::kComplete || plans[1].edges.empty()) plans.resize(1);
+  return s;
+}
+
+// Races the plans (see race.hpp): lane i builds sinks[i] with make(plan i)
+// and sweeps it. The winner's sink is left in sinks[winner].
+template <class Sink, class Make>
+Status racePlans(const std::vector<Plan>& plans, const Make& make,
+                 std::vector<std::unique_ptr<Sink>>& sinks, const Options& options,
+                 Stats& stats, std::size_t& winner) {
+  sinks.clear();
+  sinks.resize(plans.size());
+  const Lane lane = [&](std::size_t i, const Options& o, Stats& st, const LostTest& lost) {
+    try {
+      sinks[i].reset();
+      sinks[i] = make(plans[i]);
+    } catch (const std::bad_alloc&) {
+      return Status::kMemoryLimit;
+    }
+    return runSweep(plans[i], *sinks[i], o, st, lost);
+  };
+  return race(plans.size(), lane, options, stats, winner);
 }
 
 // Lower and upper masses per state, every operation rounded outward, and
@@ -253,14 +284,14 @@ class ExactSink {
 // the polynomial).
 class RecordSink {
  public:
-  explicit RecordSink(std::vector<std::vector<std::int32_t>>& children) : children_(children) {}
+  RecordSink() = default;
   void root(std::int32_t code) { rootCode = code; }
   void beginLevel(int, std::size_t parents) {
-    children_.emplace_back(2 * parents, kReject);
+    children.emplace_back(2 * parents, kReject);
     held_ += 8 * parents;
   }
   void add(std::size_t parent, bool works, std::int32_t code) {
-    children_.back()[2 * parent + (works ? 1 : 0)] = code;
+    children.back()[2 * parent + (works ? 1 : 0)] = code;
   }
   void endLevel(int, std::size_t) {}
   std::size_t bytesPerState() const { return 0; }
@@ -268,9 +299,9 @@ class RecordSink {
   void bounds(double& lower, double& upper) const { lower = 0, upper = 1; }
   bool decided(double) const { return false; }
   std::int32_t rootCode = kReject;
+  std::vector<std::vector<std::int32_t>> children;  // children[level][2 * s + works]
 
  private:
-  std::vector<std::vector<std::int32_t>>& children_;
   std::size_t held_ = 0;
 };
 
@@ -283,14 +314,13 @@ bool probability(double x) {
 DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
                          const std::vector<double>& q, const Options& options) {
   DoubleResult r;
-  Plan plan;
-  r.status = makePlan(problem, options.kind, plan, r.message);
+  std::vector<Plan> plans;
+  r.status = makePlans(problem, options.kind, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (p.size() != problem.edges.size() || q.size() != problem.edges.size()) {
     r.message = "one probability per edge is needed";
     return r.status = Status::kInvalidInput, r;
   }
-  std::vector<double> pNear, qNear, pLo, pHi, qLo, qHi;
   for (std::size_t e = 0; e < p.size(); ++e)
     if (!probability(p[e]) || !probability(q[e])) {
       r.message = "probabilities must lie in [0, 1]";
@@ -298,20 +328,25 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
     }
   // Each input double is within half a step of its decimal: one step out
   // on each side covers the conversion.
-  for (int src : plan.source) {
-    pNear.push_back(p[src]);
-    qNear.push_back(q[src]);
-    pLo.push_back(down(p[src]));
-    pHi.push_back(std::min(up(p[src]), 1.0));
-    qLo.push_back(down(q[src]));
-    qHi.push_back(std::min(up(q[src]), 1.0));
-  }
-  IntervalSink sink(std::move(pNear), std::move(qNear), std::move(pLo), std::move(pHi),
-                    std::move(qLo), std::move(qHi));
-  r.status = runSweep(plan, sink, options, r.stats);
+  auto make = [&](const Plan& plan) {
+    std::vector<double> pNear, qNear, pLo, pHi, qLo, qHi;
+    for (int src : plan.source) {
+      pNear.push_back(p[src]);
+      qNear.push_back(q[src]);
+      pLo.push_back(down(p[src]));
+      pHi.push_back(std::min(up(p[src]), 1.0));
+      qLo.push_back(down(q[src]));
+      qHi.push_back(std::min(up(q[src]), 1.0));
+    }
+    return std::make_unique<IntervalSink>(std::move(pNear), std::move(qNear), std::move(pLo),
+                                          std::move(pHi), std::move(qLo), std::move(qHi));
+  };
+  std::vector<std::unique_ptr<IntervalSink>> sinks;
+  std::size_t winner = 0;
+  r.status = racePlans(plans, make, sinks, options, r.stats, winner);
   if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
   if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
-  sink.result(r.status, r);
+  if (sinks[winner]) sinks[winner]->result(r.status, r);
   return r;
 }
 
@@ -326,8 +361,8 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
 ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
                        const Options& options) {
   ExactResult r;
-  Plan plan;
-  r.status = makePlan(problem, options.kind, plan, r.message);
+  std::vector<Plan> plans;
+  r.status = makePlans(problem, options.kind, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (p.size() != problem.edges.size()) {
     r.message = "one probability per edge is needed";
@@ -338,19 +373,23 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
       r.message = "probabilities must lie in [0, 1]";
       return r.status = Status::kInvalidInput, r;
     }
-  std::vector<mpz_class> a, b;
-  for (int src : plan.source) {
-    mpq_class x = p[src];
-    x.canonicalize();
-    a.push_back(x.get_num());
-    b.push_back(x.get_den());
-  }
+  auto make = [&](const Plan& plan) {
+    std::vector<mpz_class> a, b;
+    for (int src : plan.source) {
+      mpq_class x = p[src];
+      x.canonicalize();
+      a.push_back(x.get_num());
+      b.push_back(x.get_den());
+    }
+    return std::make_unique<ExactSink>(std::move(a), std::move(b));
+  };
   try {
-    ExactSink sink(std::move(a), std::move(b));
-    r.status = runSweep(plan, sink, options, r.stats);
+    std::vector<std::unique_ptr<ExactSink>> sinks;
+    std::size_t winner = 0;
+    r.status = racePlans(plans, make, sinks, options, r.stats, winner);
     if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
     if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
-    sink.result(r.status, r);
+    if (sinks[winner]) sinks[winner]->result(r.status, r);
   } catch (const std::bad_alloc&) {
     r.status = Status::kMemoryLimit;
     r.message = "the levels exceed the memory bound";
@@ -361,14 +400,21 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
 
 Diagram Diagram::build(const Problem& problem, const Options& options) {
   Diagram dg;
-  Plan plan;
   Options opts = options;
   opts.decide.reset();
-  dg.status_ = makePlan(problem, opts.kind, plan, dg.message_);
+  std::vector<Plan> plans;
+  dg.status_ = makePlans(problem, opts.kind, plans, dg.message_);
   if (dg.status_ != Status::kComplete) return dg;
-  RecordSink sink(dg.children_);
-  dg.status_ = runSweep(plan, sink, opts, dg.stats_);
-  dg.rootCode_ = sink.rootCode;
+  std::vector<std::unique_ptr<RecordSink>> sinks;
+  std::size_t winner = 0;
+  dg.status_ = racePlans(
+      plans, [](const Plan&) { return std::make_unique<RecordSink>(); }, sinks, opts, dg.stats_,
+      winner);
+  if (sinks[winner]) {
+    dg.rootCode_ = sinks[winner]->rootCode;
+    dg.children_ = std::move(sinks[winner]->children);
+  }
+  sinks.clear();
   if (dg.status_ == Status::kComplete) {
     // Roundings per state, as evaluate meets them: a mass k roundings from
     // exact is multiplied by an input (one conversion, one product) and
@@ -508,20 +554,23 @@ void Diagram::evaluateInto(const std::vector<std::pair<double, double>>& points,
 
 Shape shape(const Problem& problem, StateKind kind) {
   Shape s;
-  Plan plan;
-  s.status = makePlan(problem, kind, plan, s.message);
+  std::vector<Plan> plans;
+  s.status = makePlans(problem, kind, plans, s.message);
   if (s.status != Status::kComplete) return s;
-  s.kind = plan.kind;
-  s.edgesUsed = plan.levels();
-  s.maxPortals = plan.maxPortals;
+  // Raced orders: the widest of them, since either may be the one to run.
+  s.kind = plans[0].kind;
+  s.edgesUsed = plans[0].levels();
   try {
-    if (plan.kind == StateKind::kDistance) {
-      const DistanceRules rules(plan);
-      for (int i = 0; i <= plan.levels(); ++i)
-        s.stateBytes = std::max(s.stateBytes, rules.width(i));
-    } else {
-      for (int i = 0; i <= plan.levels(); ++i)
-        s.stateBytes = std::max(s.stateBytes, static_cast<int>(plan.frontier[i].size()));
+    for (const Plan& plan : plans) {
+      s.maxPortals = std::max(s.maxPortals, plan.maxPortals);
+      if (plan.kind == StateKind::kDistance) {
+        const DistanceRules rules(plan);
+        for (int i = 0; i <= plan.levels(); ++i)
+          s.stateBytes = std::max(s.stateBytes, rules.width(i));
+      } else {
+        for (int i = 0; i <= plan.levels(); ++i)
+          s.stateBytes = std::max(s.stateBytes, static_cast<int>(plan.frontier[i].size()));
+      }
     }
   } catch (const std::bad_alloc&) {
     s.status = Status::kMemoryLimit;
@@ -548,19 +597,24 @@ mpq_class Polynomial::evaluate(const mpq_class& p) const {
 
 Polynomial reliabilityPolynomial(const Problem& problem, const Options& options) {
   Polynomial poly;
-  Plan plan;
   Options opts = options;
   opts.decide.reset();
-  poly.status = makePlan(problem, opts.kind, plan, poly.message);
+  std::vector<Plan> plans;
+  poly.status = makePlans(problem, opts.kind, plans, poly.message);
   if (poly.status != Status::kComplete) return poly;
   try {
-    std::vector<std::vector<std::int32_t>> children;
-    RecordSink sink(children);
-    poly.status = runSweep(plan, sink, opts, poly.stats);
+    std::vector<std::unique_ptr<RecordSink>> sinks;
+    std::size_t winner = 0;
+    poly.status = racePlans(
+        plans, [](const Plan&) { return std::make_unique<RecordSink>(); }, sinks, opts,
+        poly.stats, winner);
     if (poly.status != Status::kComplete) {
       poly.message = statusName(poly.status);
       return poly;
     }
+    const Plan& plan = plans[winner];
+    const RecordSink& sink = *sinks[winner];
+    const auto& children = sink.children;
     // Forward pass: per state, the number of ways with j working edges so
     // far (j = 0 .. level); accepted ways by (level, j) into `accepted`.
     const int m = plan.levels(), total = plan.totalEdges;

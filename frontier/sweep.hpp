@@ -23,6 +23,7 @@
 
 #include "frontier/frontier.hpp"
 #include "frontier/plan.hpp"
+#include "frontier/race.hpp"
 
 namespace frontier {
 
@@ -130,8 +131,11 @@ class LevelTable {
 //   std::size_t heldBytes() const;       // beyond the two current levels
 //   void bounds(double& lower, double& upper) const;  // for progress only
 //   bool decided(double threshold) const;             // proved either way
+// `lost`, if set, is asked at each poll with the states made so far; true
+// stops the sweep with kCancelled (see race.hpp).
 template <class Rules, class Sink>
-Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options, Stats& stats) {
+Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options, Stats& stats,
+             const LostTest& lost = {}) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto lastProgress = start;
@@ -170,8 +174,9 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
     std::uint64_t polls = 0;
     // Polled at each level start and every 256 parents: clock, cancel,
     // decide, progress. Returns the stop status or kComplete to go on.
-    auto poll = [&](int level) -> Status {
+    auto poll = [&](int level, std::uint64_t made) -> Status {
       if (options.decide && sink.decided(*options.decide)) return Status::kDecided;
+      if (lost && lost(made)) return Status::kCancelled;
       const auto now = Clock::now();
       const double elapsed = std::chrono::duration<double>(now - start).count();
       if (options.timeLimit >= 0 && elapsed >= options.timeLimit) return Status::kTimeLimit;
@@ -190,7 +195,7 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
     };
 
     for (int level = 0; level < m; ++level) {
-      if (Status s = poll(level); s != Status::kComplete) return finish(s);
+      if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
       const int width = rules.width(level + 1);
       stats.stateBytes = std::max(stats.stateBytes, width);
       next.reset(width);
@@ -200,7 +205,9 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
       const std::size_t fixed = cur.bytes() + sink.heldBytes() + cur.size() * sink.bytesPerState();
       for (std::size_t s = 0; s < cur.size(); ++s) {
         if ((s & 255) == 255)
-          if (Status st = poll(level); st != Status::kComplete) return finish(st);
+          if (Status st = poll(level, stats.statesCreated + next.size());
+              st != Status::kComplete)
+            return finish(st);
         const auto* parent = reinterpret_cast<const std::uint8_t*>(cur.state(s));
         for (int works = 0; works < 2; ++works) {
           buffer.back() = 0;

@@ -1,0 +1,124 @@
+#include "frontier/race.hpp"
+
+#include <atomic>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace frontier {
+
+namespace {
+
+constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
+
+// A lane's finishing key: total states, then the lane number, so that the
+// smallest key is the winner. Lanes are few (< 256).
+std::uint64_t key(std::uint64_t states, std::size_t lane) {
+  return (states << 8) | lane;
+}
+
+}  // namespace
+
+Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,
+            std::size_t& winner) {
+  winner = 0;
+  if (lanes <= 1) return lane(0, options, stats, LostTest{});
+
+  std::atomic<std::uint64_t> best{kNone};     // smallest finishing key so far
+  std::atomic<bool> stopAll{false};           // a lane decided the threshold
+  std::atomic<std::size_t> decidedLane{kNone};
+  std::mutex progressLock;
+  std::vector<Progress> seen(lanes);
+  std::vector<Status> status(lanes, Status::kCancelled);
+  std::vector<Stats> laneStats(lanes);
+
+  auto runLane = [&](std::size_t i) {
+    Options o = options;
+    o.memoryBytes = options.memoryBytes / lanes;
+    o.cancelled = [&] { return stopAll.load() || (options.cancelled && options.cancelled()); };
+    if (options.progress)
+      o.progress = [&, i](const Progress& p) {
+        // One line for the race: the furthest lane, the best bounds of all.
+        std::lock_guard<std::mutex> hold(progressLock);
+        seen[i] = p;
+        Progress shown = p;
+        for (const Progress& s : seen) {
+          if (s.edge > shown.edge) shown.edge = s.edge, shown.states = s.states;
+          shown.lower = std::max(shown.lower, s.lower);
+          shown.upper = std::min(shown.upper, s.upper);
+        }
+        options.progress(shown);
+      };
+    const LostTest lost = [&best, i](std::uint64_t states) {
+      const std::uint64_t b = best.load();
+      return b != kNone && key(states, i) > b;
+    };
+    const Status s = lane(i, o, laneStats[i], lost);
+    status[i] = s;
+    if (s == Status::kComplete) {
+      const std::uint64_t k = key(laneStats[i].statesCreated, i);
+      std::uint64_t b = best.load();
+      while (k < b && !best.compare_exchange_weak(b, k)) {
+      }
+    } else if (s == Status::kDecided) {
+      std::size_t none = kNone;
+      decidedLane.compare_exchange_strong(none, i);
+      stopAll = true;
+    }
+  };
+
+  // Lane 0 here, the others on threads; without threads they run one after
+  // another, which gives the same winner.
+  std::vector<std::thread> threads;
+  std::vector<std::size_t> later;
+  for (std::size_t i = 1; i < lanes; ++i) {
+    try {
+      threads.emplace_back(runLane, i);
+    } catch (const std::system_error&) {
+      later.push_back(i);
+    }
+  }
+  runLane(0);
+  for (auto& t : threads)
+    t.join();
+  for (std::size_t i : later)
+    runLane(i);
+
+  if (decidedLane.load() != kNone) {
+    winner = decidedLane.load();
+    stats = laneStats[winner];
+    return Status::kDecided;
+  }
+  if (best.load() != kNone) {
+    winner = static_cast<std::size_t>(best.load() & 0xFF);
+    stats = laneStats[winner];
+    return Status::kComplete;
+  }
+  bool allMemory = true;
+  for (std::size_t i = 0; i < lanes; ++i) {
+    if (status[i] == Status::kInvalidInput) {
+      winner = i;
+      stats = laneStats[i];
+      return status[i];
+    }
+    allMemory = allMemory && status[i] == Status::kMemoryLimit;
+  }
+  if (allMemory) return lane(0, options, stats, LostTest{});
+  // Stopped by the clock or the caller (or the memory share in some lanes):
+  // the lane that got furthest carries the best bounds one can name.
+  std::size_t far = 0;
+  for (std::size_t i = 0; i < lanes; ++i) {
+    const bool stopped = status[i] != Status::kMemoryLimit;
+    const bool farStopped = status[far] != Status::kMemoryLimit;
+    if (stopped && (!farStopped || laneStats[i].levelStates.size() > laneStats[far].levelStates.size()))
+      far = i;
+  }
+  winner = far;
+  stats = laneStats[far];
+  return status[far];
+}
+
+}  // namespace frontier

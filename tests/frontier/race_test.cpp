@@ -1,0 +1,133 @@
+// Racing edge orders: the winner is the lane with the fewest states whatever
+// the timing, losers stop early, and a solve that races gives the same bits
+// on every run.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <thread>
+#include <cstdint>
+#include <vector>
+
+#include "frontier/frontier.hpp"
+#include "frontier/race.hpp"
+#include "tests/frontier/brute_force.hpp"
+
+namespace {
+
+using frontier::LostTest;
+using frontier::Options;
+using frontier::Stats;
+using frontier::Status;
+
+// A lane that "makes" states ten at a time up to its total, asking `lost`
+// as a sweep does, and records how far it got.
+struct FakeLanes {
+  std::vector<std::uint64_t> totals;
+  std::vector<std::atomic<std::uint64_t>> reached;
+  std::vector<std::atomic<bool>> stopped;
+  explicit FakeLanes(std::vector<std::uint64_t> t)
+      : totals(std::move(t)), reached(totals.size()), stopped(totals.size()) {}
+  frontier::Lane lane() {
+    return [this](std::size_t i, const Options&, Stats& st, const LostTest& lost) {
+      for (std::uint64_t made = 0;; made += 10) {
+        reached[i] = made;
+        if (made >= totals[i]) break;
+        if (lost && lost(made)) return stopped[i] = true, Status::kCancelled;
+        std::this_thread::sleep_for(std::chrono::microseconds(20));  // let lanes overlap
+      }
+      st.statesCreated = totals[i];
+      return Status::kComplete;
+    };
+  }
+};
+
+TEST(FrontierRace, FewestStatesWinsWhateverTheTiming) {
+  const std::vector<std::vector<std::uint64_t>> cases = {
+      {5000, 300}, {300, 5000}, {700, 700}, {20000, 20000, 150}, {90, 20000, 20000}};
+  for (const auto& totals : cases)
+    for (int run = 0; run < 20; ++run) {
+      FakeLanes lanes(totals);
+      Stats stats;
+      std::size_t winner = 99;
+      ASSERT_EQ(frontier::race(totals.size(), lanes.lane(), Options{}, stats, winner),
+                Status::kComplete);
+      std::size_t want = 0;
+      for (std::size_t i = 1; i < totals.size(); ++i)
+        if (totals[i] < totals[want]) want = i;
+      EXPECT_EQ(winner, want);
+      EXPECT_EQ(stats.statesCreated, totals[want]);
+      // A lane stops only once it cannot win: at or past the winner's total.
+      for (std::size_t i = 0; i < totals.size(); ++i) {
+        EXPECT_FALSE(lanes.stopped[i] && i == want);
+        if (lanes.stopped[i]) {
+          EXPECT_GE(lanes.reached[i].load(), totals[want]) << i;
+        }
+      }
+    }
+}
+
+TEST(FrontierRace, DecidingLaneStopsTheOthers) {
+  const frontier::Lane lane = [](std::size_t i, const Options& o, Stats&, const LostTest&) {
+    if (i == 1) return Status::kDecided;
+    while (!(o.cancelled && o.cancelled())) {
+    }
+    return Status::kCancelled;
+  };
+  Stats stats;
+  std::size_t winner = 0;
+  EXPECT_EQ(frontier::race(2, lane, Options{}, stats, winner), Status::kDecided);
+  EXPECT_EQ(winner, 1u);
+}
+
+TEST(FrontierRace, LanesShareTheMemoryBoundAndRetryAloneWhenAllRunOut) {
+  Options whole;
+  whole.memoryBytes = 1000;
+  std::vector<std::size_t> bounds;
+  std::atomic<int> calls{0};
+  const frontier::Lane lane = [&](std::size_t i, const Options& o, Stats&, const LostTest&) {
+    ++calls;
+    if (i == 0 && o.memoryBytes == 1000) return Status::kComplete;
+    EXPECT_EQ(o.memoryBytes, 500u);
+    return Status::kMemoryLimit;
+  };
+  Stats stats;
+  std::size_t winner = 9;
+  EXPECT_EQ(frontier::race(2, lane, whole, stats, winner), Status::kComplete);
+  EXPECT_EQ(winner, 0u);
+  EXPECT_EQ(calls.load(), 3);
+}
+
+// The dodecahedron with four terminals races two orders; the answer and the
+// state count must not depend on which thread was quicker.
+TEST(FrontierRace, RacedSolvesRepeatBitForBit) {
+  frontier::Problem pr;
+  pr.nodes = 20;
+  // Two pentagons joined through a ring of ten: the dodecahedron.
+  for (int i = 0; i < 5; ++i) {
+    pr.edges.push_back({i, (i + 1) % 5});                 // inner pentagon
+    pr.edges.push_back({i, 5 + 2 * i});                   // spokes out
+    pr.edges.push_back({15 + i, 15 + (i + 1) % 5});       // outer pentagon
+    pr.edges.push_back({15 + i, 5 + (2 * i + 1) % 10});   // spokes in
+  }
+  for (int i = 0; i < 10; ++i)
+    pr.edges.push_back({5 + i, 5 + (i + 1) % 10});  // the middle ring
+  pr.terminals = {0, 7, 12, 18};
+  pr.maxHops = 6;
+  ASSERT_EQ(pr.edges.size(), 30u);
+  const std::vector<double> p(pr.edges.size(), 0.9);
+  const auto first = frontier::solveDouble(pr, p);
+  ASSERT_EQ(first.status, Status::kComplete);
+  const auto exact = frontier::solveExact(pr, std::vector<mpq_class>(30, mpq_class(9, 10)));
+  ASSERT_EQ(exact.status, Status::kComplete);
+  EXPECT_LE(std::abs(first.reliability - exact.reliability.get_d()), first.reliabilityError + 1e-16);
+  for (int run = 0; run < 8; ++run) {
+    const auto again = frontier::solveDouble(pr, p);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(again.reliability),
+              std::bit_cast<std::uint64_t>(first.reliability));
+    EXPECT_EQ(again.stats.statesCreated, first.stats.statesCreated);
+  }
+}
+
+}  // namespace
