@@ -3,6 +3,8 @@
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -268,3 +270,28 @@ TEST(Solve, SearchStopsAtItsTimeLimitWithBounds) {
 }
 
 }  // namespace
+
+// With many terminals auto weighs the hops to spare: a tight limit goes to
+// the path search, a loose one to the frontier; both agree.
+TEST(Solve, AutoWeighsTerminalsAgainstSlack) {
+  TempDir dir;
+  std::string ring;
+  for (int v = 0; v < 12; ++v)
+    ring.append(std::to_string(v)).append(" ").append(std::to_string((v + 1) % 12)).append("\n");
+  writeFile(dir / "ring.edges", ring);
+  std::string all = "0";
+  for (int v = 1; v < 12; ++v)
+    all.append(",").append(std::to_string(v));
+  auto run = [&](const char* D) {
+    return solveJson(dir, {"--edges", "ring.edges", "--terminals", all, "--diameter", D, "--p",
+                           "0.9", "--base", "0"});
+  };
+  const auto tight = run("7");  // the farthest two are 6 apart: 1 hop to spare
+  EXPECT_EQ(tight["method"], "search") << tight.dump();
+  const auto loose = run("10");  // 4 to spare
+  EXPECT_EQ(loose["method"], "frontier") << loose.dump();
+  // One failed edge leaves a path whose ends are 11 apart: only the whole
+  // ring is within 10 for every pair.
+  EXPECT_NEAR(std::stod(loose["reliability"].get<std::string>()), std::pow(0.9, 12), 1e-12);
+  EXPECT_NEAR(std::stod(tight["reliability"].get<std::string>()), std::pow(0.9, 12), 1e-12);
+}
