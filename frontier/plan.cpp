@@ -241,10 +241,10 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from, std::uint64_t s
         growth -= remaining[v] == 1 ? 1 : 0;
       }
       const long long age =
-          seed != 0 ? static_cast<long long>(mix(seed ^ mix(step * 0x10001ull + e)) >> 2)
-                    : std::min<long long>(entered[u], entered[v]) * nodes +
-                          std::max<long long>(std::min(entered[u], nodes),
-                                              std::min(entered[v], nodes));
+          seed != 0
+              ? static_cast<long long>(mix(seed ^ mix(step * 0x10001ull + e)) >> 2)
+              : std::min<long long>(entered[u], entered[v]) * nodes +
+                    std::max<long long>(std::min(entered[u], nodes), std::min(entered[v], nodes));
       const std::pair<int, long long> key{growth, age};
       if (key < bestKey) bestKey = key, best = e;
     }
@@ -402,7 +402,8 @@ Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string&
       const double e = estimate(plan, order);
       if (e < low) low = e, second = order;
     };
-    for (const EdgeList& order : candidates) weigh(order);
+    for (const EdgeList& order : candidates)
+      weigh(order);
     const std::size_t m2 = kept.size() * kept.size();
     const int tries = static_cast<int>(std::min<std::size_t>(256, 20000000 / m2));
     for (int k = 0; k < tries; ++k) {

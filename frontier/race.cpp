@@ -27,8 +27,8 @@ Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& 
   winner = 0;
   if (lanes <= 1) return lane(0, options, stats, LostTest{});
 
-  std::atomic<std::uint64_t> best{kNone};     // smallest finishing key so far
-  std::atomic<bool> stopAll{false};           // a lane decided the threshold
+  std::atomic<std::uint64_t> best{kNone};  // smallest finishing key so far
+  std::atomic<bool> stopAll{false};        // a lane decided the threshold
   std::atomic<std::size_t> decidedLane{kNone};
   std::mutex progressLock;
   std::vector<Progress> seen(lanes);
@@ -113,7 +113,8 @@ Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& 
   for (std::size_t i = 0; i < lanes; ++i) {
     const bool stopped = status[i] != Status::kMemoryLimit;
     const bool farStopped = status[far] != Status::kMemoryLimit;
-    if (stopped && (!farStopped || laneStats[i].levelStates.size() > laneStats[far].levelStates.size()))
+    if (stopped &&
+        (!farStopped || laneStats[i].levelStates.size() > laneStats[far].levelStates.size()))
       far = i;
   }
   winner = far;

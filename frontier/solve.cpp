@@ -80,8 +80,8 @@ Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plan
 // and sweeps it. The winner's sink is left in sinks[winner].
 template <class Sink, class Make>
 Status racePlans(const std::vector<Plan>& plans, const Make& make,
-                 std::vector<std::unique_ptr<Sink>>& sinks, const Options& options,
-                 Stats& stats, std::size_t& winner) {
+                 std::vector<std::unique_ptr<Sink>>& sinks, const Options& options, Stats& stats,
+                 std::size_t& winner) {
   sinks.clear();
   sinks.resize(plans.size());
   const Lane lane = [&](std::size_t i, const Options& o, Stats& st, const LostTest& lost) {
@@ -606,8 +606,8 @@ Polynomial reliabilityPolynomial(const Problem& problem, const Options& options)
     std::vector<std::unique_ptr<RecordSink>> sinks;
     std::size_t winner = 0;
     poly.status = racePlans(
-        plans, [](const Plan&) { return std::make_unique<RecordSink>(); }, sinks, opts,
-        poly.stats, winner);
+        plans, [](const Plan&) { return std::make_unique<RecordSink>(); }, sinks, opts, poly.stats,
+        winner);
     if (poly.status != Status::kComplete) {
       poly.message = statusName(poly.status);
       return poly;

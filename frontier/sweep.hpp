@@ -205,8 +205,7 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
       const std::size_t fixed = cur.bytes() + sink.heldBytes() + cur.size() * sink.bytesPerState();
       for (std::size_t s = 0; s < cur.size(); ++s) {
         if ((s & 255) == 255)
-          if (Status st = poll(level, stats.statesCreated + next.size());
-              st != Status::kComplete)
+          if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
             return finish(st);
         const auto* parent = reinterpret_cast<const std::uint8_t*>(cur.state(s));
         for (int works = 0; works < 2; ++works) {

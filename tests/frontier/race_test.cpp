@@ -1,17 +1,18 @@
 // Racing edge orders: the winner is the lane with the fewest states whatever
 // the timing, losers stop early, and a solve that races gives the same bits
 // on every run.
+#include "frontier/race.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <thread>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "frontier/frontier.hpp"
-#include "frontier/race.hpp"
 #include "tests/frontier/brute_force.hpp"
 
 namespace {
@@ -106,10 +107,10 @@ TEST(FrontierRace, RacedSolvesRepeatBitForBit) {
   pr.nodes = 20;
   // Two pentagons joined through a ring of ten: the dodecahedron.
   for (int i = 0; i < 5; ++i) {
-    pr.edges.push_back({i, (i + 1) % 5});                 // inner pentagon
-    pr.edges.push_back({i, 5 + 2 * i});                   // spokes out
-    pr.edges.push_back({15 + i, 15 + (i + 1) % 5});       // outer pentagon
-    pr.edges.push_back({15 + i, 5 + (2 * i + 1) % 10});   // spokes in
+    pr.edges.push_back({i, (i + 1) % 5});                // inner pentagon
+    pr.edges.push_back({i, 5 + 2 * i});                  // spokes out
+    pr.edges.push_back({15 + i, 15 + (i + 1) % 5});      // outer pentagon
+    pr.edges.push_back({15 + i, 5 + (2 * i + 1) % 10});  // spokes in
   }
   for (int i = 0; i < 10; ++i)
     pr.edges.push_back({5 + i, 5 + (i + 1) % 10});  // the middle ring
@@ -121,7 +122,8 @@ TEST(FrontierRace, RacedSolvesRepeatBitForBit) {
   ASSERT_EQ(first.status, Status::kComplete);
   const auto exact = frontier::solveExact(pr, std::vector<mpq_class>(30, mpq_class(9, 10)));
   ASSERT_EQ(exact.status, Status::kComplete);
-  EXPECT_LE(std::abs(first.reliability - exact.reliability.get_d()), first.reliabilityError + 1e-16);
+  EXPECT_LE(std::abs(first.reliability - exact.reliability.get_d()),
+            first.reliabilityError + 1e-16);
   for (int run = 0; run < 8; ++run) {
     const auto again = frontier::solveDouble(pr, p);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(again.reliability),
