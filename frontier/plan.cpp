@@ -102,7 +102,14 @@ struct OrderScore {
   }
 };
 
-OrderScore score(const Plan& plan, const EdgeList& order) {
+// Per edge position i of an order: the nodes first met (entering) and last
+// met (leaving) there, and the terminals among them (met, passed).
+struct OrderCounts {
+  std::vector<int> entering, leaving, met, passed;
+  int terminals = 0;  // terminals with an edge in the order
+};
+
+OrderCounts countsOf(const Plan& plan, const EdgeList& order) {
   const int n = plan.nodes;
   std::vector<int> first(n, -1), last(n, -1);
   for (int i = 0; i < static_cast<int>(order.size()); ++i)
@@ -110,21 +117,29 @@ OrderScore score(const Plan& plan, const EdgeList& order) {
       if (first[v] < 0) first[v] = i;
       last[v] = i;
     }
-  std::vector<int> entering(order.size() + 1, 0), leaving(order.size() + 1, 0),
-      passed(order.size() + 1, 0);
+  OrderCounts c;
+  for (auto* x : {&c.entering, &c.leaving, &c.met, &c.passed})
+    x->assign(order.size() + 1, 0);
   for (int v = 0; v < n; ++v) {
     if (first[v] < 0) continue;
-    ++entering[first[v]];
-    ++leaving[last[v]];
-    if (plan.kind == StateKind::kDistance && plan.isTerminal(v)) ++passed[last[v]];
+    ++c.entering[first[v]];
+    ++c.leaving[last[v]];
+    if (plan.isTerminal(v)) ++c.met[first[v]], ++c.passed[last[v]], ++c.terminals;
   }
+  return c;
+}
+
+OrderScore score(const Plan& plan, const EdgeList& order) {
+  const OrderCounts c = countsOf(plan, order);
+  // Passed terminals are portals of the distance state only.
+  const bool distance = plan.kind == StateKind::kDistance;
   OrderScore s{0, 0};
   int open = 0, gone = 0;
   for (std::size_t i = 0; i < order.size(); ++i) {
-    open += entering[i];
+    open += c.entering[i];
     const int during = open + gone;  // the work set while edge i is decided
-    open -= leaving[i];
-    gone += passed[i];
+    open -= c.leaving[i];
+    gone += distance ? c.passed[i] : 0;
     s.maxPortals = std::max(s.maxPortals, during);
     s.total += static_cast<long long>(during) * during;
   }
@@ -141,28 +156,13 @@ OrderScore score(const Plan& plan, const EdgeList& order) {
 // below eight terminals it never replaces the order above: both run (see
 // race.hpp) and the one that needs fewer states wins.
 double estimate(const Plan& plan, const EdgeList& order) {
-  const int n = plan.nodes;
-  std::vector<int> first(n, -1), last(n, -1);
-  for (int i = 0; i < static_cast<int>(order.size()); ++i)
-    for (int v : {order[i].first, order[i].second}) {
-      if (first[v] < 0) first[v] = i;
-      last[v] = i;
-    }
-  std::vector<int> entering(order.size() + 1, 0), leaving(order.size() + 1, 0),
-      passed(order.size() + 1, 0), met(order.size() + 1, 0);
-  int untouched = 0;
-  for (int v = 0; v < n; ++v) {
-    if (first[v] < 0) continue;
-    ++entering[first[v]];
-    ++leaving[last[v]];
-    if (plan.isTerminal(v)) ++passed[last[v]], ++met[first[v]], ++untouched;
-  }
+  const OrderCounts c = countsOf(plan, order);
   double sum = 0;
-  int open = 0, gone = 0;
+  int open = 0, gone = 0, untouched = c.terminals;
   for (std::size_t i = 0; i < order.size(); ++i) {
-    open += entering[i] - leaving[i];
-    untouched -= met[i];
-    gone += passed[i];
+    open += c.entering[i] - c.leaving[i];
+    untouched -= c.met[i];
+    gone += c.passed[i];
     sum += std::ldexp(std::pow(1.5, untouched > 0 ? gone : 0), std::min(open, 1000));
   }
   return sum;
