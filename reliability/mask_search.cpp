@@ -1,4 +1,4 @@
-// The factoring search on bit sets of alive paths, for at most 64 pairs.
+// The factoring search on bit sets of alive paths.
 //
 // A pair's alive paths are a bit set (64 paths a word), and its path-state
 // counters are replaced by what they decide:
@@ -26,7 +26,8 @@
 //                     snapshot_search.hpp), with 256-bit word operations
 //                     where the CPU has them;
 //   searchTrailed     anything else: one working set of words with an undo
-//                     trail.
+//                     trail; the joined pairs are one word kept per step up
+//                     to 64 pairs, flags with their own undo trail beyond.
 #include "reliability/mask_search.hpp"
 
 #include <algorithm>
@@ -43,7 +44,9 @@ namespace {
 
 // What decides which forms can take a problem.
 struct formFacts {
-  bool masks = false;      // at most 64 pairs, no live record passed over
+  bool trailed = false;    // no live record passed over, and beyond 64 pairs
+                           // every pair with a path
+  bool masks = false;      // trailed, and at most 64 pairs
   bool snapshots = false;  // masks, and at most 64 alive words, every pair
                            // with a path, a live record, tables of modest size
   bool onePair = false;    // snapshots, and one pair of at most 64 paths
@@ -65,13 +68,16 @@ myGraph::searchForm myGraph::chooseSearchForm() const {
     if (linkProb[e] == -1.0 || live != q) skipped = true;
     ++live;
   }
-  can.masks = pairs <= 64 && !skipped;
   std::size_t words = 0;
   bool pathless = false;
   for (const pathsBetween2Terminals& pair : terminalPairs) {
     words += (pair.paths.size() + 63) / 64;
     pathless = pathless || pair.paths.empty();
   }
+  // Beyond 64 pairs a pair without paths answers at the root, where the
+  // table form's step is all there is: no tables for thousands of pairs.
+  can.trailed = !skipped && (pairs <= 64 || !pathless);
+  can.masks = can.trailed && pairs <= 64;
   // The snapshot form's tables take about three words per position and
   // alive word: kept within a few tens of megabytes.
   can.snapshots = can.masks && live > 0 && !pathless && words <= 64 &&
@@ -80,13 +86,13 @@ myGraph::searchForm myGraph::chooseSearchForm() const {
 
   const searchForm best = can.onePair     ? searchForm::onePair
                           : can.snapshots ? searchForm::snapshotMasks
-                          : can.masks     ? searchForm::trailedMasks
+                          : can.trailed   ? searchForm::trailedMasks
                                           : searchForm::table;
   switch (search) {
     case searchForm::table:
       return searchForm::table;
     case searchForm::trailedMasks:
-      return can.masks ? search : best;
+      return can.trailed ? search : best;
     case searchForm::snapshotMasks:
     case searchForm::plainSnapshotMasks:
       return can.snapshots ? search : best;
@@ -108,7 +114,7 @@ void myGraph::factorByMasks(searchForm form) {
     ++mp.live;
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
-  DCR_CHECK(pairs <= 64, "a mask form on more than 64 pairs");
+  DCR_CHECK(pairs <= 64 || form == searchForm::trailedMasks, "a word of pairs, more than 64 pairs");
 
   mp.wordStart.assign(pairs + 1, 0);
   for (std::size_t i = 0; i < pairs; ++i)
@@ -225,10 +231,9 @@ class onePairState {
   bits a_;
 };
 
-// Any number of words: one working set of alive words with an undo trail,
-// and the joined pairs as a mask kept in each mark, so a join needs no
-// trail entry. A joined pair's alive words are never read again; the works
-// branch may test them, which changes nothing.
+// Any number of words: one working set of alive words with an undo trail.
+// A joined pair's alive words are never read again; the works branch may
+// test them, which changes nothing.
 //
 // Undo trail: (word, old value), or (-1 - pair, 0) for a word of the pair
 // that emptied. Along one branch every entry kills at least one path, so
@@ -238,28 +243,73 @@ struct change {
   bits old;
 };
 
+// The joined pairs, up to 64: one word, kept whole in each mark, so a join
+// needs no trail entry; a position whose pairs are all joined is skipped.
+class wordJoined {
+ public:
+  using saved = bits;
+  explicit wordJoined(bits every) : every_(every) {}
+  bool has(int pair) const { return (set_ >> pair & 1) != 0; }
+  void join(int pair, bool now) { set_ |= static_cast<bits>(now) << pair; }
+  bool all() const { return set_ == every_; }
+  bool someOpen(bits pairs) const { return (pairs & ~set_) != 0; }
+  saved save() const { return set_; }
+  void restore(saved s) { set_ = s; }
+
+ private:
+  bits set_ = 0, every_;
+};
+
+// Any number of pairs: a flag each, and a trail of the pairs joined along
+// the branch (at most every pair once), whose height a mark keeps.
+class flagJoined {
+ public:
+  using saved = std::size_t;
+  flagJoined(std::uint8_t* flags, int* trail, std::size_t pairs)
+      : flag_(flags), trail_(trail), pairs_(pairs) {}
+  bool has(int pair) const { return flag_[pair] != 0; }
+  void join(int pair, bool now) {
+    if (!now || flag_[pair] != 0) return;
+    flag_[pair] = 1;
+    trail_[top_++] = pair;
+  }
+  bool all() const { return top_ == pairs_; }
+  bool someOpen(bits) const { return true; }
+  saved save() const { return top_; }
+  void restore(saved s) {
+    while (top_ > s)
+      flag_[trail_[--top_]] = 0;
+  }
+
+ private:
+  std::uint8_t* flag_;
+  int* trail_;
+  std::size_t pairs_, top_ = 0;
+};
+
 struct trailedTables {
   const group* groups;  // per position, as in the problem
   const std::size_t* groupStart;
   const group* joins;  // per position, the groups where some path completes
   const std::size_t* joinStart;
-  const bits* joinPairs;  // per position, the pairs of its join groups
-  const bits* failPairs;  // per position, the pairs of its groups
+  const bits* joinPairs;  // per position, the pairs of its join groups (up to 64 pairs)
+  const bits* failPairs;  // per position, the pairs of its groups (likewise)
   const double* probAt;
   int live;
-  bits everyPair;
 };
 
+template <class Joined>
 class trailedState {
  public:
   struct mark {
     int pos;
-    bits joined;         // bit i: pair i joined
+    typename Joined::saved joined;
     std::size_t height;  // trail height when the step began
   };
-  trailedState(const trailedTables& tables, bits* alive, int* nonEmpty, change* trail,
-               [[maybe_unused]] std::size_t trailRoom)
+  trailedState(const trailedTables& tables, Joined joined, bits* alive, int* nonEmpty,
+               change* trail, [[maybe_unused]] std::size_t trailRoom)
       : t_(tables),
+        J_(joined),
         A_(alive),
         NE_(nonEmpty),
         trail_(trail)
@@ -277,17 +327,17 @@ class trailedState {
     return t_.probAt[pos_];
   }
   mark push() const {
-    return {pos_, joined_, top_};
+    return {pos_, J_.save(), top_};
   }
 
   bool works() {
-    if ((t_.joinPairs[pos_] & ~joined_) != 0) {
+    if (J_.someOpen(t_.joinPairs[pos_])) {
       for (std::size_t k = t_.joinStart[pos_]; k < t_.joinStart[pos_ + 1]; ++k) {
         const group& g = t_.joins[k];
-        joined_ |= static_cast<bits>((A_[g.word] & g.doneBy) != 0) << g.pair;
+        J_.join(g.pair, (A_[g.word] & g.doneBy) != 0);
       }
     }
-    if (joined_ == t_.everyPair) return true;
+    if (J_.all()) return true;
     ++pos_;
     return false;
   }
@@ -302,16 +352,16 @@ class trailedState {
         ++NE_[-1 - c.what];
     }
     pos_ = m.pos;
-    joined_ = m.joined;
+    J_.restore(m.joined);
   }
 
   bool fails() {
     const std::size_t first = t_.groupStart[pos_];
-    const std::size_t end = (t_.failPairs[pos_] & ~joined_) != 0 ? t_.groupStart[pos_ + 1] : first;
+    const std::size_t end = J_.someOpen(t_.failPairs[pos_]) ? t_.groupStart[pos_ + 1] : first;
     for (std::size_t k = first; k < end; ++k) {
       const group& g = t_.groups[k];
       const bits a = A_[g.word];
-      if ((joined_ >> g.pair & 1) != 0 || (a & g.onRecord) == 0) continue;
+      if (J_.has(g.pair) || (a & g.onRecord) == 0) continue;
       save({g.word, a});
       A_[g.word] = a & ~g.onRecord;
       if (A_[g.word] != 0) continue;
@@ -332,6 +382,7 @@ class trailedState {
   }
 
   trailedTables t_;
+  Joined J_;
   bits* A_;
   int* NE_;
   change* trail_;
@@ -340,7 +391,6 @@ class trailedState {
 #endif
   std::size_t top_ = 0;
   int pos_ = 0;
-  bits joined_ = 0;
 };
 
 // Word operations one word at a time, for any CPU.
@@ -393,9 +443,10 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   }
   joinStart[live] = joins.size();
   // Per position, the pairs its join groups and its groups touch: a step
-  // whose pairs are all joined has nothing to walk.
+  // whose pairs are all joined has nothing to walk (up to 64 pairs).
+  const bool word = pairs <= 64;
   std::vector<bits> joinPairs(live, 0), failPairs(live, 0);
-  for (int q = 0; q < live; ++q) {
+  for (int q = 0; q < live && word; ++q) {
     for (std::size_t k = joinStart[q]; k < joinStart[q + 1]; ++k)
       joinPairs[q] |= bits{1} << joins[k].pair;
     for (std::size_t k = mp.groupStart[q]; k < mp.groupStart[q + 1]; ++k)
@@ -405,12 +456,24 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   for (bits a : alive)
     paths += static_cast<std::size_t>(std::popcount(a));
   const auto trail = std::make_unique_for_overwrite<change[]>(2 * paths + 1);
-  std::vector<search::frame<trailedState::mark>> frames(static_cast<std::size_t>(live) + 1);
   const trailedTables tables{
-      mp.groups.data(), mp.groupStart.data(), joins.data(), joinStart.data(), joinPairs.data(),
-      failPairs.data(), mp.probAt.data(),     live,         mp.everyPair()};
-  search::factor(trailedState(tables, alive.data(), nonEmpty.data(), trail.get(), 2 * paths + 1),
-                 cutOff, t, frames.data(), static_cast<long long>(frames.size()));
+      mp.groups.data(), mp.groupStart.data(), joins.data(),     joinStart.data(),
+      joinPairs.data(), failPairs.data(),     mp.probAt.data(), live};
+  const long long room = static_cast<long long>(live) + 1;
+  if (word) {
+    std::vector<search::frame<trailedState<wordJoined>::mark>> frames(room);
+    search::factor(trailedState<wordJoined>(tables, wordJoined(mp.everyPair()), alive.data(),
+                                            nonEmpty.data(), trail.get(), 2 * paths + 1),
+                   cutOff, t, frames.data(), room);
+    return;
+  }
+  std::vector<std::uint8_t> flags(pairs, 0);
+  std::vector<int> joinTrail(pairs);
+  std::vector<search::frame<trailedState<flagJoined>::mark>> frames(room);
+  search::factor(
+      trailedState<flagJoined>(tables, flagJoined(flags.data(), joinTrail.data(), pairs),
+                               alive.data(), nonEmpty.data(), trail.get(), 2 * paths + 1),
+      cutOff, t, frames.data(), room);
 }
 
 void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide) {

@@ -1,5 +1,5 @@
 // Tables and entry points of the factoring search on bit sets of alive
-// paths (at most 64 pairs). Internal to the engine.
+// paths. Internal to the engine.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +41,7 @@ void searchOnePair(const problem& mp, double cutOff, totals& t);
 // At most 64 alive words, every pair with a path, at least one live
 // record; `wide` lets it use 256-bit word operations when the CPU has them.
 void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide);
-// Any problem of at most 64 pairs.
+// Any problem of at most 64 pairs, or of more with a path for every pair.
 void searchTrailed(const problem& mp, double cutOff, totals& t);
 
 }  // namespace masks

@@ -193,4 +193,47 @@ TEST(Differential, SearchFormsTakeTheSameSteps) {
   EXPECT_GT(ranAsAsked[form::onePair], asked[form::onePair] / 5);
 }
 
+// Beyond 64 pairs the trailed form keeps its joined pairs as flags with a
+// trail of their own: on trees with a few extra edges and 12 to 16
+// terminals (66 to 120 pairs) it must answer like the reference, byte for
+// byte, in the steps of the table form, and run wherever every pair has a
+// path.
+TEST(Differential, ManyPairsTrailedFormMatchesTheReference) {
+  using form = myGraph::searchForm;
+  testnet::Rng rng(9090);
+  int trailed = 0, no = 0, yes = 0, deep = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int n = rng.between(12, 16);
+    const testnet::Edges edges = testnet::randomEdges(rng, n, n - 1 + rng.below(5), true);
+    std::vector<int> terminals(n);
+    for (int v = 0; v < n; ++v)
+      terminals[v] = v;
+    rng.shuffle(terminals);
+    terminals.resize(rng.between(12, n));
+    Case c{testnet::makeNet(n, edges, terminals), rng.chance(20) ? -1 : rng.between(2, n - 1),
+           0.5 + rng.unit() / 2, randomThreshold(rng)};
+    SCOPED_TRACE(testnet::problemText(c.net, c.D, c.p, c.threshold));
+    auto run = [&](form f) {
+      myGraph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n,
+                c.net.m(), c.D, c.p, c.threshold);
+      g.search = f;
+      const std::string answer = answerText(g.computeReliability());
+      return std::make_tuple(answer, g.searchSteps, g.searchRan);
+    };
+    const auto [answer, steps, ran] = run(form::chosen);
+    const auto [tableAnswer, tableSteps, tableRan] = run(form::table);
+    ASSERT_EQ(answer, tableAnswer);
+    ASSERT_EQ(steps, tableSteps);
+    ASSERT_EQ(answer,
+              answerText(testnet::reliabilityOf<reference::myGraph>(c.net, c.D, c.p, c.threshold)));
+    trailed += ran == form::trailedMasks;
+    ++(answer == "NO" ? no : yes);
+    deep += steps > 100;
+  }
+  EXPECT_GT(trailed, 100);
+  EXPECT_GT(no, 30);
+  EXPECT_GT(yes, 30);
+  EXPECT_GT(deep, 30);
+}
+
 }  // namespace

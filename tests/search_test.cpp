@@ -217,11 +217,15 @@ TEST(Search, ChoosesEachFormWhereItIsMeantToRun) {
   const Problem onePair = examples::dodecahedron({0, 17}, 5, 0.9, 0.5);
   const Problem fivePairs = examples::dodecahedron({0, 3, 7, 12, 16}, 4, 0.9, 0.5);
   const Problem isolated = examples::fromEdges(4, {{0, 1}, {1, 2}}, {0, 2, 3}, 2, 0.9, 0.5);
-  // 12 terminals: 66 pairs, beyond one word of pairs.
+  // 12 terminals: 66 pairs, beyond one word of pairs; at D = 2 some pairs
+  // have no path, and the table form answers at the root.
   std::vector<int> twelve;
   for (int i = 0; i < 12; ++i)
     twelve.push_back(i);
   const Problem manyPairs = examples::dodecahedron(twelve, 2, 0.9, 0.0);
+  // The same terminals within reach of each other: every pair has a path,
+  // so the trailed form takes them, its joined pairs kept as flags.
+  const Problem manyJoinable = examples::dodecahedron(twelve, 5, 0.9, 0.5);
   // p = -1.0 on an unfolded link: the search passes over it.
   const Problem passedOver = examples::fromEdges(2, {{0, 1}}, {0, 1}, 1, -1.0, 0.5);
   std::vector<std::pair<int, int>> k2n;
@@ -234,6 +238,8 @@ TEST(Search, ChoosesEachFormWhereItIsMeantToRun) {
   EXPECT_EQ(ran(isolated, form::chosen), form::trailedMasks);
   EXPECT_EQ(ran(manyPaths, form::chosen), form::trailedMasks);
   EXPECT_EQ(ran(manyPairs, form::chosen), form::table);
+  EXPECT_EQ(ran(manyJoinable, form::chosen), form::trailedMasks);
+  EXPECT_EQ(ran(manyJoinable, form::snapshotMasks), form::trailedMasks);
   EXPECT_EQ(ran(passedOver, form::chosen), form::table);
   // Forced where another would be chosen.
   for (form f : {form::table, form::trailedMasks, form::snapshotMasks, form::plainSnapshotMasks,
