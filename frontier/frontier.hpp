@@ -88,8 +88,10 @@ struct Options {
   double timeLimit = -1;                           // seconds; negative: none. 0 stops at once
   std::optional<double> decide;                    // stop once R >= decide or R < decide is proved
   std::size_t memoryBytes = std::size_t{4} << 30;  // bound on the sweep's tables
-  std::function<void(const Progress&)> progress;   // at most ~5 calls per second
-  std::function<bool()> cancelled;                 // polled with the clock
+  // Both may be called from a racing lane's thread, never two at a time;
+  // progress about 5 times a second per lane.
+  std::function<void(const Progress&)> progress;
+  std::function<bool()> cancelled;  // polled with the clock
   StateKind kind = StateKind::kAuto;
 };
 
@@ -102,6 +104,7 @@ struct Stats {
   std::vector<std::uint64_t> levelStates;  // states per level, root first
   std::size_t peakBytes = 0;               // most table bytes held at once
   int stateBytes = 0;                      // widest state encoding, bytes
+  int orders = 1;                          // edge orders swept (2: raced, see race.hpp)
   double seconds = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "frontier/race.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <limits>
@@ -20,17 +21,13 @@ std::uint64_t key(std::uint64_t states, std::size_t lane) {
   return (states << 8) | lane;
 }
 
-}  // namespace
-
-Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,
-            std::size_t& winner) {
-  winner = 0;
-  if (lanes <= 1) return lane(0, options, stats, LostTest{});
-
+// The race proper, for two lanes or more.
+Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,
+                 std::size_t& winner) {
   std::atomic<std::uint64_t> best{kNone};  // smallest finishing key so far
   std::atomic<bool> stopAll{false};        // a lane decided the threshold
   std::atomic<std::size_t> decidedLane{kNone};
-  std::mutex progressLock;
+  std::mutex progressLock, callbackLock;
   std::vector<Progress> seen(lanes);
   std::vector<Status> status(lanes, Status::kCancelled);
   std::vector<Stats> laneStats(lanes);
@@ -38,7 +35,12 @@ Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& 
   auto runLane = [&](std::size_t i) {
     Options o = options;
     o.memoryBytes = options.memoryBytes / lanes;
-    o.cancelled = [&] { return stopAll.load() || (options.cancelled && options.cancelled()); };
+    o.cancelled = [&] {
+      if (stopAll.load()) return true;
+      if (!options.cancelled) return false;
+      std::lock_guard<std::mutex> hold(callbackLock);  // one caller at a time
+      return options.cancelled();
+    };
     if (options.progress)
       o.progress = [&, i](const Progress& p) {
         // One line for the race: the furthest lane, the best bounds of all.
@@ -120,6 +122,17 @@ Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& 
   winner = far;
   stats = laneStats[far];
   return status[far];
+}
+
+}  // namespace
+
+Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,
+            std::size_t& winner) {
+  winner = 0;
+  const Status s = lanes <= 1 ? lane(0, options, stats, LostTest{})
+                              : raceLanes(lanes, lane, options, stats, winner);
+  stats.orders = static_cast<int>(std::max<std::size_t>(lanes, 1));
+  return s;
 }
 
 }  // namespace frontier

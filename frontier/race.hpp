@@ -28,6 +28,8 @@ using Lane = std::function<Status(std::size_t i, const Options&, Stats&, const L
 // of Options::memoryBytes; if every lane runs out, lane 0 runs again alone
 // with the whole bound. Stopped by the clock or the caller, the winner is
 // the lane that got furthest; with Options::decide, the first that decides.
+// Options::progress and Options::cancelled are called from the lanes'
+// threads, but never two at a time.
 Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,
             std::size_t& winner);
 

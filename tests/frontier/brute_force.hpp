@@ -134,4 +134,21 @@ inline frontier::Problem grid(int k, int D) {
   return pr;
 }
 
+// The dodecahedron: two pentagons, each joined by spokes to a ring of ten.
+inline frontier::Problem dodecahedron(std::vector<int> terminals, int D) {
+  frontier::Problem pr;
+  pr.nodes = 20;
+  for (int i = 0; i < 5; ++i) {
+    pr.edges.push_back({i, (i + 1) % 5});                // inner pentagon
+    pr.edges.push_back({i, 5 + 2 * i});                  // spokes out
+    pr.edges.push_back({15 + i, 15 + (i + 1) % 5});      // outer pentagon
+    pr.edges.push_back({15 + i, 5 + (2 * i + 1) % 10});  // spokes in
+  }
+  for (int i = 0; i < 10; ++i)
+    pr.edges.push_back({5 + i, 5 + (i + 1) % 10});  // the middle ring
+  pr.terminals = std::move(terminals);
+  pr.maxHops = D;
+  return pr;
+}
+
 }  // namespace frontier_test

@@ -103,23 +103,12 @@ TEST(FrontierRace, LanesShareTheMemoryBoundAndRetryAloneWhenAllRunOut) {
 // The dodecahedron with four terminals races two orders; the answer and the
 // state count must not depend on which thread was quicker.
 TEST(FrontierRace, RacedSolvesRepeatBitForBit) {
-  frontier::Problem pr;
-  pr.nodes = 20;
-  // Two pentagons joined through a ring of ten: the dodecahedron.
-  for (int i = 0; i < 5; ++i) {
-    pr.edges.push_back({i, (i + 1) % 5});                // inner pentagon
-    pr.edges.push_back({i, 5 + 2 * i});                  // spokes out
-    pr.edges.push_back({15 + i, 15 + (i + 1) % 5});      // outer pentagon
-    pr.edges.push_back({15 + i, 5 + (2 * i + 1) % 10});  // spokes in
-  }
-  for (int i = 0; i < 10; ++i)
-    pr.edges.push_back({5 + i, 5 + (i + 1) % 10});  // the middle ring
-  pr.terminals = {0, 7, 12, 18};
-  pr.maxHops = 6;
+  const frontier::Problem pr = frontier_test::dodecahedron({0, 7, 12, 18}, 6);
   ASSERT_EQ(pr.edges.size(), 30u);
   const std::vector<double> p(pr.edges.size(), 0.9);
   const auto first = frontier::solveDouble(pr, p);
   ASSERT_EQ(first.status, Status::kComplete);
+  EXPECT_EQ(first.stats.orders, 2);
   const auto exact = frontier::solveExact(pr, std::vector<mpq_class>(30, mpq_class(9, 10)));
   ASSERT_EQ(exact.status, Status::kComplete);
   EXPECT_LE(std::abs(first.reliability - exact.reliability.get_d()),
