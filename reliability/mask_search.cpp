@@ -137,6 +137,13 @@ void myGraph::factorByMasks(searchForm form) {
 
   // Per position, one group per alive word the record has paths in.
   mp.groupStart.assign(live + 1, 0);
+  // At most one group per membership and per alive word at each position:
+  // reserved once, so the groups are never copied as they grow (reserved
+  // pages that are never written cost nothing).
+  std::size_t most = 0;
+  for (int q = 0; q < live; ++q)
+    most += std::min<std::size_t>(link(linkOrder[q]).count(), words);
+  mp.groups.reserve(most);
   std::vector<int> groupOfWord(words, -1);
   for (int q = 0; q < live; ++q) {
     mp.groupStart[q] = mp.groups.size();
