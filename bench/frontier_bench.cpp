@@ -23,21 +23,11 @@
 #include <vector>
 
 #include "frontier/frontier.hpp"
+#include "tests/frontier/problems.hpp"
 
 namespace {
 
-frontier::Problem grid(int k, int D) {
-  frontier::Problem pr;
-  pr.nodes = k * k;
-  pr.maxHops = D;
-  for (int r = 0; r < k; ++r)
-    for (int c = 0; c < k; ++c) {
-      if (c + 1 < k) pr.edges.push_back({r * k + c, r * k + c + 1});
-      if (r + 1 < k) pr.edges.push_back({r * k + c, (r + 1) * k + c});
-    }
-  pr.terminals = {0, k * k - 1};
-  return pr;
-}
+using frontier_test::grid;
 
 // dcr's problem file: N M, N + 1 offsets, 2M neighbours from 1, N flags;
 // commas may follow numbers. Only the graph is taken from it.

@@ -266,8 +266,6 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from, std::uint64_t s
   return out;
 }
 
-}  // namespace
-
 // Fills the plan's order-dependent fields from `order` (a permutation of
 // `kept`, whose edge i is the input's edge keptSource[i]).
 Status layOut(const EdgeList& order, const EdgeList& kept, const std::vector<int>& keptSource,
@@ -318,6 +316,8 @@ Status layOut(const EdgeList& order, const EdgeList& kept, const std::vector<int
     return message = "the frontier exceeds 120 nodes", Status::kUnsupported;
   return Status::kComplete;
 }
+
+}  // namespace
 
 Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message,
                 Plan* alternative) {
