@@ -26,7 +26,8 @@ using Lane = std::function<Status(std::size_t i, const Options&, Stats&, const L
 // Runs `lanes` lanes (1 or more) and sets `winner` to the lane whose sink
 // holds the answer, `stats` to its statistics. Each lane gets an equal share
 // of Options::memoryBytes; if every lane runs out, lane 0 runs again alone
-// with the whole bound. Stopped by the clock or the caller, the winner is
+// with the whole bound (a lane is alone exactly when its LostTest is empty,
+// so it may free what the others held). Stopped by the clock or the caller, the winner is
 // the lane that got furthest; with Options::decide, the first that decides.
 // Options::progress and Options::cancelled are called from the lanes'
 // threads, but never two at a time.

@@ -87,6 +87,9 @@ Status racePlans(const std::vector<Plan>& plans, const Make& make,
   const Lane lane = [&](std::size_t i, const Options& o, Stats& st, const LostTest& lost) {
     try {
       sinks[i].reset();
+      if (!lost)  // lane i alone (see race.hpp): the others' levels go first
+        for (auto& other : sinks)
+          other.reset();
       sinks[i] = make(plans[i]);
     } catch (const std::bad_alloc&) {
       return Status::kMemoryLimit;
