@@ -34,6 +34,7 @@
 #include <bit>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "graph/my_graph.hpp"
 #include "reliability/checks.hpp"
@@ -143,7 +144,12 @@ void myGraph::factorByMasks(searchForm form) {
   std::size_t most = 0;
   for (int q = 0; q < live; ++q)
     most += std::min<std::size_t>(link(linkOrder[q]).count(), words);
-  mp.groups.reserve(most);
+  try {
+    mp.groups.reserve(most);
+  } catch (const std::bad_alloc&) {
+    // The bound can run past the groups made (up to 64 to a word's one);
+    // under a tight address-space limit the groups grow as they come.
+  }
   std::vector<int> groupOfWord(words, -1);
   for (int q = 0; q < live; ++q) {
     mp.groupStart[q] = mp.groups.size();
