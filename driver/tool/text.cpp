@@ -50,7 +50,14 @@ void appendHex(std::string& out, unsigned char c) {
 
 }  // namespace
 
-std::string printable(std::string_view text) {
+namespace {
+
+// Copies `text`, valid non-control UTF-8 sequences as they are; for any
+// other byte run (an invalid byte, length 0, or a control sequence of
+// `length` bytes at `i`) `other` appends its stand-in and returns the bytes
+// it consumed.
+template <class Other>
+std::string keepPrintable(std::string_view text, Other other) {
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
@@ -60,9 +67,18 @@ std::string printable(std::string_view text) {
     if (length > 0 && !isControl(codePoint)) {
       out.append(text.substr(i, length));
       i += length;
-      continue;
+    } else {
+      i += other(out, i, length);
     }
-    // A C1 control is escaped byte by byte, like an invalid sequence.
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+  // A C1 control is escaped byte by byte, like an invalid sequence.
+  return keepPrintable(text, [text](std::string& out, std::size_t i, std::size_t length) {
     const std::size_t bad = length > 0 ? length : 1;
     for (std::size_t k = i; k < i + bad; ++k) {
       switch (text[k]) {
@@ -79,30 +95,16 @@ std::string printable(std::string_view text) {
           appendHex(out, static_cast<unsigned char>(text[k]));
       }
     }
-    i += bad;
-  }
-  return out;
+    return bad;
+  });
 }
 
 std::string titleText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    unsigned codePoint = 0;
-    const std::size_t length = sequenceLength(text, i, codePoint);
-    if (length == 0) {
-      out += '?';
-      ++i;
-    } else {
-      if (isControl(codePoint))
-        out += ' ';
-      else
-        out.append(text.substr(i, length));
-      i += length;
-    }
-  }
-  return out;
+  // Invalid bytes read "?", controls a blank.
+  return keepPrintable(text, [](std::string& out, std::size_t, std::size_t length) {
+    out += length == 0 ? '?' : ' ';
+    return length == 0 ? std::size_t{1} : length;
+  });
 }
 
 bool readInput(const std::string& path, std::string& text) {
