@@ -409,6 +409,19 @@ class trailedState {
 // Word operations one word at a time, for any CPU.
 struct plainKit {
   static constexpr std::size_t lanes = snapshotLanes;
+  struct pack {
+    bits w[snapshotLanes];
+  };
+  static pack load(const bits* p) { return {{p[0], p[1], p[2], p[3]}}; }
+  static pack both(pack a, pack b) {
+    return {{a.w[0] & b.w[0], a.w[1] & b.w[1], a.w[2] & b.w[2], a.w[3] & b.w[3]}};
+  }
+  static bits zeros(pack a) {
+    bits z = 0;
+    for (std::size_t i = 0; i < snapshotLanes; ++i)
+      z |= static_cast<bits>(a.w[i] == 0) << i;
+    return z;
+  }
   static bits joins(const bits* s, const bits* d, std::size_t W) {
     bits some = 0;
     for (std::size_t i = 0; i < W; ++i)

@@ -71,7 +71,33 @@ struct snapshotView {
   const std::size_t* wordStart;
   const std::size_t* slotWord;
   search::frame<snapshotMark>* frames;  // live + 1
+  // Room for the frames of a state that holds its words (heldState):
+  // `heldBytes` bytes, aligned to 64.
+  void* held;
+  std::size_t heldBytes;
 };
+
+namespace {
+
+// For pairs with more than one word: the pairs with a word in `mask`, and
+// the pairs with every word in it.
+bits pairsTouching(const snapshotView& v, bits mask) {
+  bits found = mask & v.firstWords;
+  for (bits u = mask & v.extraWords; u != 0; u &= u - 1)
+    found |= bits{1} << v.pairOf[__builtin_ctzll(u)];
+  return found;
+}
+bits pairsWithin(const snapshotView& v, bits mask) {
+  bits found = mask & v.firstWords;
+  for (bits u = found & v.multiWord; u != 0; u &= u - 1) {
+    const int i = __builtin_ctzll(u);
+    for (std::size_t w = v.wordStart[i] + 1; w < v.wordStart[i + 1]; ++w)
+      if ((mask >> v.slotWord[w] & 1) == 0) found &= ~(bits{1} << i);
+  }
+  return found;
+}
+
+}  // namespace
 
 // The state of a step is one slot of W words plus, in its mark, the mask of
 // pairs not yet joined. A works branch changes no alive word, so the next
@@ -100,7 +126,7 @@ class snapshotState {
   mark push() const { return {row_, s_, open_}; }
   bool works() {
     const bits joins = Kit::joins(s_, snapshotRow::doneBy(row_, W()), W());
-    open_ &= ~(MultiWord ? pairsTouching(joins) : joins);
+    open_ &= ~(MultiWord ? pairsTouching(v_, joins) : joins);
     if (open_ == 0) return true;
     row_ += stride();
     return false;
@@ -115,7 +141,7 @@ class snapshotState {
                   static_cast<std::size_t>(row_ - v_.rows) / stride(),
               "a snapshot slot above its step's position");
     bits emptied = Kit::cut(s_, snapshotRow::keep(row_), s_ + W(), W());
-    if (MultiWord) emptied = pairsWithin(emptied);
+    if (MultiWord) emptied = pairsWithin(v_, emptied);
     if ((emptied & open_) != 0) return true;
     row_ += stride();
     s_ += W();
@@ -130,33 +156,93 @@ class snapshotState {
       return v_.W;
   }
   std::size_t stride() const { return snapshotRow::stride(W()); }
-  // The pairs with a word in `mask`, and the pairs with every word in it.
-  bits pairsTouching(bits mask) const {
-    bits found = mask & v_.firstWords;
-    for (bits u = mask & v_.extraWords; u != 0; u &= u - 1)
-      found |= bits{1} << v_.pairOf[__builtin_ctzll(u)];
-    return found;
-  }
-  bits pairsWithin(bits mask) const {
-    bits found = mask & v_.firstWords;
-    for (bits u = found & v_.multiWord; u != 0; u &= u - 1) {
-      const int i = __builtin_ctzll(u);
-      for (std::size_t w = v_.wordStart[i] + 1; w < v_.wordStart[i + 1]; ++w)
-        if ((mask >> v_.slotWord[w] & 1) == 0) found &= ~(bits{1} << i);
-    }
-    return found;
-  }
-
   snapshotView v_;
   const bits* row_;  // the step's position
   bits* s_;          // the step's alive words
   bits open_;        // the pairs not joined yet
 };
 
+// The same steps with the alive words held by the state itself, up to a
+// few packs of them: each mark keeps a copy of the words its step saw, so a
+// fails branch cuts them in place and nothing goes through the slots. What
+// the next step reads is then at hand instead of behind a store and a load.
+template <class Kit, int Vectors, bool MultiWord>
+class heldState {
+ public:
+  using pack = typename Kit::pack;
+  struct mark {
+    pack alive[Vectors];
+    const bits* row;
+    bits open;
+  };
+  explicit heldState(const snapshotView& v) : v_(v), row_(v.rows), open_(v.everyPair) {
+    for (int i = 0; i < Vectors; ++i)
+      a_[i] = Kit::load(v.slots + i * Kit::lanes);
+  }
+
+  bool choose() const { return row_ != v_.rows + v_.live * stride(); }
+  double prob() const { return snapshotRow::prob(row_, kW); }
+  mark push() const {
+    mark m;
+    for (int i = 0; i < Vectors; ++i)
+      m.alive[i] = a_[i];
+    m.row = row_;
+    m.open = open_;
+    return m;
+  }
+  bool works() {
+    const bits* done = snapshotRow::doneBy(row_, kW);
+    bits none = 0;
+    for (int i = 0; i < Vectors; ++i)
+      none |= Kit::zeros(Kit::both(a_[i], Kit::load(done + i * Kit::lanes))) << (i * Kit::lanes);
+    const bits joins = ~none;
+    open_ &= ~(MultiWord ? pairsTouching(v_, joins) : joins);
+    if (open_ == 0) return true;
+    row_ += stride();
+    return false;
+  }
+  void resume(const mark& m) {
+    for (int i = 0; i < Vectors; ++i)
+      a_[i] = m.alive[i];
+    row_ = m.row;
+    open_ = m.open;
+  }
+  bool fails() {
+    const bits* keep = snapshotRow::keep(row_);
+    bits emptied = 0;
+    for (int i = 0; i < Vectors; ++i) {
+      a_[i] = Kit::both(a_[i], Kit::load(keep + i * Kit::lanes));
+      emptied |= Kit::zeros(a_[i]) << (i * Kit::lanes);
+    }
+    if (MultiWord) emptied = pairsWithin(v_, emptied);
+    if ((emptied & open_) != 0) return true;
+    row_ += stride();
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kW = Kit::lanes * static_cast<std::size_t>(Vectors);
+  static constexpr std::size_t stride() { return snapshotRow::stride(kW); }
+
+  snapshotView v_;
+  pack a_[Vectors];
+  const bits* row_;
+  bits open_;
+};
+
 template <class Kit, int Vectors, bool MultiWord>
 void snapshotSearch(const snapshotView& v, double cutOff, search::totals& t) {
   static_assert(Kit::lanes == snapshotLanes);
-  search::factor(snapshotState<Kit, Vectors, MultiWord>(v), cutOff, t, v.frames, v.live + 1LL);
+  if constexpr (Vectors == 0) {
+    search::factor(snapshotState<Kit, Vectors, MultiWord>(v), cutOff, t, v.frames, v.live + 1LL);
+  } else {
+    // Frames of their own: each holds its step's words.
+    using state = heldState<Kit, Vectors, MultiWord>;
+    using frame = search::frame<typename state::mark>;
+    DCR_CHECK(sizeof(frame) * (v.live + 1U) <= v.heldBytes, "held frames beyond their room");
+    frame* frames = static_cast<frame*>(v.held);
+    search::factor(state(v), cutOff, t, frames, v.live + 1LL);
+  }
 }
 
 // Runs the instantiation whose W and word layout fit the problem.

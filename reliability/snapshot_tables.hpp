@@ -45,6 +45,9 @@ class snapshotTables {
     for (std::size_t w = 0; w < words; ++w)
       slots_[slotWord_[w]] = mp.alive[w];
     frames_.resize(static_cast<std::size_t>(live) + 1);
+    // Up to four packs of four words a frame, with the probability, row
+    // and open pairs: within 256 bytes.
+    held_.resize(W <= 4 * snapshotLanes ? static_cast<std::size_t>(live) + 1 : 0);
     const bits firstWords = mp.everyPair();
     view = {rows_.data(),
             W,
@@ -57,7 +60,9 @@ class snapshotTables {
             pairOf_.data(),
             mp.wordStart.data(),
             slotWord_.data(),
-            frames_.data()};
+            frames_.data(),
+            held_.data(),
+            held_.size() * sizeof(heldFrame)};
   }
   snapshotTables(const snapshotTables&) = delete;
   snapshotTables& operator=(const snapshotTables&) = delete;
@@ -70,6 +75,10 @@ class snapshotTables {
   std::vector<bits> rows_;
   std::vector<bits> slots_;
   std::vector<search::frame<snapshotMark>> frames_;
+  struct alignas(64) heldFrame {
+    unsigned char bytes[256];
+  };
+  std::vector<heldFrame> held_;
 };
 
 }  // namespace masks
