@@ -20,11 +20,12 @@
 //
 //   searchOnePair     one pair of at most 64 paths: the alive word lives in
 //                     each frame;
-//   searchSnapshots   at most 64 alive words: each step's alive words are
-//                     a slot of the search's words, and a fails branch writes
-//                     its cut copy into a fresh slot (reliability/
-//                     snapshot_search.hpp), with 256-bit word operations
-//                     where the CPU has them;
+//   searchSnapshots   at most 64 alive words: up to 16 of them live in the
+//                     state and each frame keeps a copy; beyond, each step's
+//                     alive words are a slot of the search's words, and a
+//                     fails branch writes its cut copy into a fresh slot
+//                     (reliability/snapshot_search.hpp); 256-bit word
+//                     operations where the CPU has them;
 //   searchTrailed     anything else: one working set of words with an undo
 //                     trail; the joined pairs are one word kept per step up
 //                     to 64 pairs, flags with their own undo trail beyond.

@@ -5,10 +5,11 @@
 // must emit no inline library code, which the linker could otherwise pick
 // for the plain code as well.
 //
-// A state is one slot of W words, W the number of alive words rounded up to
-// a multiple of the kit's `lanes`, the padding words all ones. Word i holds
-// pair i's first 64 paths; a pair's further words come after all pairs'
-// first words. A kit provides, over W words:
+// A state is W words, W the number of alive words rounded up to a multiple
+// of the kit's `lanes`, the padding words all ones: held by the state up to
+// 16 words (heldState), else one slot of the search's words
+// (snapshotState). Word i holds pair i's first 64 paths; a pair's further
+// words come after all pairs' first words. A kit provides, over W words:
 //
 //   joins(s, d)             bit w set when s[w] & d[w] != 0 (bits from W up: any)
 //   cut(from, keep, to)     to[w] = from[w] & keep[w]; bit w set when to[w] == 0
