@@ -26,6 +26,7 @@
 #include "reliability/checks.hpp"
 #include "reliability/factor_skeleton.hpp"
 #include "reliability/mask_search.hpp"
+#include "reliability/path_tables.hpp"
 
 namespace {
 
@@ -158,17 +159,48 @@ double myGraph::computeReliability() {
     return -1.0;
   }
   findAllPaths();
+  if (masksLikely()) {
+    pathTables::plan plan;
+    if (pathTables::planLinks(*this, plan)) {
+      enterStage(stage::pathsFound, stage::linksPrepared);
+      searchRan = chooseSearchForm();
+      if (searchRan != searchForm::table) {
+        masks::problem mp;
+        pathTables::fillMasks(*this, plan, mp);
+        factorByMasks(searchRan, &mp);
+        return belowThreshold ? -1.0 : reliability;
+      }
+      // The table form after all: it needs the full records.
+      linkInfo = {};
+      linkStart.clear();
+      linkProb.clear();
+      linkOrder.clear();
+      numLinks = 0;
+      reached = stage::pathsFound;
+    }
+  }
   buildPathState();
   buildLinkInfo();
   prepareLinks(true, true);
   searchRan = chooseSearchForm();
   if (searchRan == searchForm::table) {
-    std::vector<int> table = copyPathState(pathState);
+    bigTable<int> table = copyPathState(pathState);
     factor(table);
   } else {
-    factorByMasks(searchRan);
+    factorByMasks(searchRan, nullptr);
   }
   return belowThreshold ? -1.0 : reliability;
+}
+
+// Whether a mask form will take the problem unless the folds make some
+// record's probability -1.0: the table form is forced, or it takes more
+// than 64 pairs when one has no path, or every record is passed over.
+bool myGraph::masksLikely() const {
+  if (search == searchForm::table || linkProbability == -1.0) return false;
+  if (terminalPairs.size() <= 64) return true;
+  for (const pathsBetween2Terminals& pair : terminalPairs)
+    if (pair.paths.empty()) return false;
+  return true;
 }
 
 void myGraph::enterStage([[maybe_unused]] stage from, [[maybe_unused]] stage to) {
@@ -176,7 +208,7 @@ void myGraph::enterStage([[maybe_unused]] stage from, [[maybe_unused]] stage to)
   reached = to;
 }
 
-void myGraph::factor(std::vector<int>& table) {
+void myGraph::factor(bigTable<int>& table) {
   const int n = numLinks;
 
   // Per branching position: the next position at or after it that holds a
