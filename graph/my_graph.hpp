@@ -268,7 +268,7 @@ class myGraph {
   stage reached = stage::constructed;
   void enterStage(stage from, stage to);
 
-  void factor(bigTable<int>& table);
+  void factor();
   void factorByMasks(searchForm form, masks::problem* built);
   searchForm chooseSearchForm() const;
   bool masksLikely() const;
