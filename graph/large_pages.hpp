@@ -60,6 +60,26 @@ inline void unmap(void* block, std::size_t bytes) {
 #endif
 }
 
+// Makes room for `count` elements in an empty standard vector whose
+// allocator is not ours and advises the room onto 2 MiB pages before
+// anything touches it. The block's ends, where they do not cover a whole
+// aligned 2 MiB range, stay on 4 KiB pages.
+template <class Vector>
+void reserveAdvised(Vector& v, std::size_t count) {
+  v.reserve(count);
+  const std::size_t bytes = v.capacity() * sizeof(typename Vector::value_type);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes < kMapFrom) return;
+  constexpr std::uintptr_t kPage = 4096;
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(v.data());
+  const std::uintptr_t lo = (at + kPage - 1) & ~(kPage - 1);
+  const std::uintptr_t hi = (at + bytes) & ~(kPage - 1);
+  if (lo < hi) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#else
+  (void)bytes;
+#endif
+}
+
 // A standard allocator that puts blocks of kMapFrom bytes or more on
 // aligned, advised mappings (zero-filled by the system, like any fresh
 // memory) and the rest on the heap.

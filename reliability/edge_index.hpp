@@ -15,13 +15,18 @@
 class edgeIndex {
  public:
   edgeIndex(const std::vector<int>& nodeStart, const std::vector<int>& adjacency) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * adjacency.size())
-      capacity *= 2;
-    keys_.assign(capacity, kEmpty);
-    values_.assign(capacity, -1);
-    mask_ = capacity - 1;
     const int n = static_cast<int>(nodeStart.size()) - 1;
+    if (n > 0 && n <= kDenseUpTo) {
+      nodes_ = static_cast<std::size_t>(n);
+      dense_.assign(nodes_ * nodes_, -1);
+    } else {
+      std::size_t capacity = 16;
+      while (capacity < 2 * adjacency.size())
+        capacity *= 2;
+      keys_.assign(capacity, kEmpty);
+      values_.assign(capacity, -1);
+      mask_ = capacity - 1;
+    }
     for (int u = 0; u < n - 1; ++u) {
       for (int j = nodeStart[u]; j < nodeStart[u + 1]; ++j) {
         const int v = adjacency[j];
@@ -36,6 +41,8 @@ class edgeIndex {
   }
   std::size_t size() const { return lowEnd.size(); }
   int find(int a, int b) const {
+    if (nodes_ != 0)
+      return dense_[static_cast<std::size_t>(a) * nodes_ + static_cast<std::size_t>(b)];
     const std::uint64_t key = pack(a, b);
     for (std::size_t h = slot(key);; h = (h + 1) & mask_) {
       if (keys_[h] == key) return values_[h];
@@ -47,6 +54,10 @@ class edgeIndex {
 
  private:
   void insert(int a, int b, int edge) {
+    if (nodes_ != 0) {
+      dense_[static_cast<std::size_t>(a) * nodes_ + static_cast<std::size_t>(b)] = edge;
+      return;
+    }
     std::size_t h = slot(pack(a, b));
     while (keys_[h] != kEmpty)
       h = (h + 1) & mask_;
@@ -61,6 +72,11 @@ class edgeIndex {
   std::size_t slot(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
   }
+  // Up to this many nodes a node-by-node matrix (at most 256 KiB) answers
+  // with one load instead of a probe.
+  static constexpr int kDenseUpTo = 256;
+  std::size_t nodes_ = 0;  // matrix side, 0 when the hash table serves
+  std::vector<int> dense_;
   std::vector<std::uint64_t> keys_;
   std::vector<int> values_;
   std::size_t mask_ = 0;

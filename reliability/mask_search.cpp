@@ -134,7 +134,7 @@ void myGraph::buildMasksFromRecords(masks::problem& mp) const {
   for (int q = 0; q < live; ++q)
     most += std::min<std::size_t>(link(linkOrder[q]).count(), words);
   try {
-    mp.groups.reserve(most);
+    largePages::reserveAdvised(mp.groups, most);
   } catch (const std::bad_alloc&) {
     // The bound can run past the groups made (up to 64 to a word's one);
     // under a tight address-space limit the groups grow as they come.

@@ -11,12 +11,79 @@ namespace {
 
 using masks::bits;
 
-// Mixes the membership (pair, path) into a list's hash; the lists are
-// hashed in (pair, path) order, the order of their sets.
-std::uint64_t mix(std::uint64_t h, std::size_t pair, std::size_t path) {
-  h ^= (static_cast<std::uint64_t>(pair) << 32) ^ static_cast<std::uint64_t>(path);
-  h *= 0x9E3779B97F4A7C15ull;
-  return h ^ (h >> 29);
+// A list's hash: the sum of r^P over its memberships, P the path's number
+// counted over all pairs in (pair, path) order, modulo the prime 2^61 - 1,
+// times r - 1. A function of the set alone, so equal lists hash alike; it
+// adds up over runs of consecutive paths, r^(last + 1) - r^first each.
+// Different sets share it with a chance of at most (paths / 2^61) per
+// couple of lists, and are then told apart by the exact check.
+constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
+constexpr std::uint64_t kBase = 0x1F2E3D4C5B6A798ull % kPrime;
+
+std::uint64_t mulMod(std::uint64_t a, std::uint64_t b) {
+  __extension__ using wide = unsigned __int128;
+  const wide x = static_cast<wide>(a) * b;
+  const std::uint64_t lo = static_cast<std::uint64_t>(x) & kPrime;
+  const std::uint64_t hi = static_cast<std::uint64_t>(x >> 61);
+  const std::uint64_t sum = lo + hi;
+  return sum >= kPrime ? sum - kPrime : sum;
+}
+
+// Calls run(e, pair, words, first, last, oneEdge, powFirst, powAfter) for
+// runs of paths: paths first .. last of the pair, consecutive, all taking
+// edge e at the same step (oneEdge: the path [source, target] itself), with
+// the pair's first alive word when the words are numbered pair after pair,
+// 64 paths to a word, and r^P of path `first` and of the path after
+// `last`. A path shares the steps of
+// its known common first part with the one before (paths come in
+// depth-first order), so most of its steps continue runs and only the rest
+// are looked up. The runs of one edge come in path order, and together
+// they hold each (path, edge) once. With `wordEnd`, runs also end with
+// every alive word (64 paths of a pair), and wordEnd(pair, word) follows
+// the runs ended there.
+template <class Run, class WordEnd>
+void eachRun(const myGraph& g, const edgeIndex& index, Run run, WordEnd wordEnd, bool byWord) {
+  std::vector<int> edge, first;
+  std::vector<std::uint64_t> powFirst;
+  std::uint64_t pow = 1;  // r^P of the path at hand
+  std::size_t wordBase = 0;
+  for (std::size_t i = 0; i < g.terminalPairs.size(); ++i) {
+    const myGraph::pathList& paths = g.terminalPairs[i].paths;
+    std::size_t open = 0;  // steps of the path before: its runs are open
+    bool one = false;      // the path before was a one-edge path
+    auto end = [&](std::size_t from, std::size_t last) {
+      for (std::size_t k = from; k < open; ++k)
+        run(edge[k], i, wordBase, static_cast<std::size_t>(first[k]), last, one, powFirst[k], pow);
+    };
+    for (std::size_t j = 0; j < paths.size(); ++j) {
+      const std::size_t steps = paths.edges(j);
+      const std::size_t same = paths.shared(j);
+      const std::size_t kept = std::min({same == 0 ? 0 : same - 1, open, steps});
+      const bool newWord = byWord && j % 64 == 0 && j > 0;
+      const std::size_t continued = newWord ? 0 : kept;
+      end(continued, j - 1);
+      if (newWord) wordEnd(i, static_cast<int>(wordBase + (j - 1) / 64));
+      if (edge.size() < steps) {
+        edge.resize(steps);
+        first.resize(steps);
+        powFirst.resize(steps);
+      }
+      const std::span<const int> nodes = paths[j];
+      for (std::size_t k = continued; k < steps; ++k) {
+        if (k >= kept) edge[k] = index.find(nodes[k], nodes[k + 1]);
+        first[k] = static_cast<int>(j);
+        powFirst[k] = pow;
+      }
+      open = steps;
+      one = steps == 1;
+      pow = mulMod(pow, kBase);
+    }
+    if (!paths.empty()) {
+      end(0, paths.size() - 1);
+      if (byWord) wordEnd(i, static_cast<int>(wordBase + (paths.size() - 1) / 64));
+    }
+    wordBase += (paths.size() + 63) / 64;
+  }
 }
 
 // Calls f(pair, path index, word, edge numbers, steps) for every path in
@@ -39,28 +106,31 @@ void eachPath(const myGraph& g, const edgeIndex& index, F f) {
 bool planLinks(myGraph& g, plan& out) {
   const edgeIndex index(g.nodeStart, g.adjacency);
   const std::size_t edges = index.size();
-  constexpr std::uint64_t kSeed = 0x84222325cbf29ce4ull;
   std::vector<int> count(edges, 0), lastWord(edges, -1), words(edges, 0);
   std::vector<int> oneAt(edges, -1), oneWord(edges, -1), w0(edges, -1), w1(edges, -1);
-  std::vector<std::uint64_t> hash(edges, kSeed);
-  eachPath(g, index, [&](std::size_t i, std::size_t j, int w, const int* edge, std::size_t steps) {
-    for (std::size_t k = 0; k < steps; ++k) {
-      const int e = edge[k];
-      const int c = count[e];
-      if (c == 0) w0[e] = w;
-      if (c == 1) w1[e] = w;
-      if (steps == 1) {
-        oneAt[e] = c;
-        oneWord[e] = w;
-      }
-      hash[e] = mix(hash[e], i, j);
-      if (lastWord[e] != w) {
-        lastWord[e] = w;
-        ++words[e];
-      }
-      count[e] = c + 1;
-    }
-  });
+  std::vector<std::uint64_t> hash(edges, 0);
+  eachRun(
+      g, index,
+      [&](int e, std::size_t, std::size_t wordBase, std::size_t a, std::size_t b, bool oneEdge,
+          std::uint64_t powFirst, std::uint64_t powAfter) {
+        const int c = count[e];
+        const int wa = static_cast<int>(wordBase + a / 64);
+        const int wb = static_cast<int>(wordBase + b / 64);
+        if (c == 0) {
+          w0[e] = wa;
+          if (b > a) w1[e] = static_cast<int>(wordBase + (a + 1) / 64);
+        }
+        if (c == 1) w1[e] = wa;
+        if (oneEdge) {
+          oneAt[e] = c;
+          oneWord[e] = wa;
+        }
+        hash[e] = (hash[e] + powAfter + kPrime - powFirst) % kPrime;
+        words[e] += wb - wa + (lastWord[e] == wa ? 0 : 1);
+        lastWord[e] = wb;
+        count[e] = c + static_cast<int>(b - a + 1);
+      },
+      [](std::size_t, int) {}, false);
 
   // Records: the edges on some path, in edge order.
   out.recordOf.assign(edges, -1);
@@ -180,6 +250,7 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
   std::vector<int> posOfEdge(p.recordOf.size(), -1);
   for (std::size_t e = 0; e < p.recordOf.size(); ++e)
     if (p.recordOf[e] >= 0) posOfEdge[e] = posOfRecord[p.recordOf[e]];
+  largePages::reserveAdvised(mp.groups, mp.groupStart[live]);
   mp.groups.resize(mp.groupStart[live]);
   std::vector<std::size_t> next(mp.groupStart.begin(), mp.groupStart.end() - 1);
 
@@ -188,7 +259,7 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
   // come in word order.
   std::vector<bits> onRecord(live, 0);
   std::vector<int> touched;
-  int word = -1, pairOfWord = -1;
+  int word = -1, pairOfWord = -1;  // the word just done
   auto flush = [&] {
     for (int q : touched) {
       mp.groups[next[q]++] = {pairOfWord, word, onRecord[q], 0};
@@ -197,21 +268,22 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
     touched.clear();
   };
   const edgeIndex index(g.nodeStart, g.adjacency);
-  eachPath(g, index, [&](std::size_t i, std::size_t j, int w, const int* edge, std::size_t steps) {
-    if (w != word) {
-      flush();
-      word = w;
-      pairOfWord = static_cast<int>(i);
-    }
-    const bits bit = bits{1} << (j % 64);
-    for (std::size_t k = 0; k < steps; ++k) {
-      const int q = posOfEdge[edge[k]];
-      if (q < 0) continue;  // folded: its head's groups hold the same paths
-      if (onRecord[q] == 0) touched.push_back(q);
-      onRecord[q] |= bit;
-    }
-  });
-  flush();
+  eachRun(
+      g, index,
+      [&](int e, std::size_t, std::size_t, std::size_t a, std::size_t b, bool, std::uint64_t,
+          std::uint64_t) {
+        const int q = posOfEdge[e];
+        if (q < 0) return;  // folded: its head's groups hold the same paths
+        if (onRecord[q] == 0) touched.push_back(q);
+        const unsigned lo = a % 64, hi = b % 64;
+        onRecord[q] |= (~bits{0} >> (63 - hi)) & (~bits{0} << lo);
+      },
+      [&](std::size_t i, int w) {
+        pairOfWord = static_cast<int>(i);
+        word = w;
+        flush();
+      },
+      true);
   for (int q = 0; q < live; ++q)
     DCR_CHECK(next[q] == mp.groupStart[q + 1], "a position's groups miscounted");
 

@@ -15,6 +15,10 @@
 //               over the paths where hashes agree), linkProb, linkOrder
 //   fillMasks   one more pass over the paths: the groups of every position
 //
+// Both passes walk runs of consecutive paths that take one edge at the
+// same step (a path shares its first steps with the one before it), so a
+// path costs about the steps it does not share.
+//
 // Both give what buildLinkInfo, prepareLinks and the table building of the
 // mask search give, bit for bit: the same records, counts, folds,
 // probabilities (the same products in the same order), order, and groups

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/answer.hpp"
 #include "graph/my_graph.hpp"
 #include "reliability/mask_search.hpp"
+#include "tests/reference/reference_engine.hpp"
 #include "tests/support/test_graphs.hpp"
 
 namespace {
@@ -193,6 +195,33 @@ TEST(PathTables, ComputationLeavesTheStagesHeads) {
     EXPECT_EQ(t.steps, whole.searchSteps);
   }
   EXPECT_GT(masksRan, 300);
+}
+
+// Beyond 256 nodes the edge numbers come from a hash table instead of a
+// node-by-node matrix: a ladder of 2 x 150 nodes (150 shortest paths
+// between opposite corners; 11176 paths of at most 151 edges along one
+// side) and a cycle of 300 nodes with three terminals against the records,
+// and the cycle's answer against the reference's.
+TEST(PathTables, MatchTheRecordsOnLargeGraphs) {
+  const testnet::Edges ladder = testnet::gridEdges(2, 150);
+  const Case cycle{testnet::makeNet(300, testnet::cycleEdges(300), {0, 100, 250}), -1, 0.99, -1.0};
+  const std::vector<Case> cases = {
+      {testnet::makeNet(300, ladder, {0, 299}), 150, 0.9, -1.0},
+      {testnet::makeNet(300, ladder, {0, 149}), 151, 0.9, 0.5},
+      cycle,
+  };
+  seen s;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testnet::problemText(c.net, c.D, c.p, c.threshold));
+    ASSERT_EQ(fromPaths(c, s), fromRecords(c));
+  }
+  myGraph g = graphOf(cases[0]);
+  g.findAllPaths();
+  EXPECT_EQ(g.numPaths, 150);
+  myGraph whole = graphOf(cycle);
+  EXPECT_EQ(answerText(whole.computeReliability()),
+            answerText(testnet::reliabilityOf<reference::myGraph>(cycle.net, cycle.D, cycle.p,
+                                                                  cycle.threshold)));
 }
 
 }  // namespace
