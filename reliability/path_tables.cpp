@@ -1,6 +1,7 @@
 #include "reliability/path_tables.hpp"
 
 #include <algorithm>
+#include <array>
 #include <tuple>
 
 #include "reliability/checks.hpp"
@@ -86,21 +87,6 @@ void eachRun(const myGraph& g, const edgeIndex& index, Run run, WordEnd wordEnd,
   }
 }
 
-// Calls f(pair, path index, word, edge numbers, steps) for every path in
-// (pair, path) order; `word` is the path's alive word when the words are
-// numbered pair after pair, 64 paths to a word.
-template <class F>
-void eachPath(const myGraph& g, const edgeIndex& index, F f) {
-  stepEdges stepper(index);
-  std::size_t wordBase = 0;
-  for (std::size_t i = 0; i < g.terminalPairs.size(); ++i) {
-    const myGraph::pathList& paths = g.terminalPairs[i].paths;
-    for (std::size_t j = 0; j < paths.size(); ++j)
-      f(i, j, static_cast<int>(wordBase + j / 64), stepper.of(paths, j), paths.edges(j));
-    wordBase += (paths.size() + 63) / 64;
-  }
-}
-
 }  // namespace
 
 bool planLinks(myGraph& g, plan& out) {
@@ -159,19 +145,34 @@ bool planLinks(myGraph& g, plan& out) {
     folds = folds || same;
   }
   if (folds) {
-    std::vector<int> seenOn(links, -1);  // the last path seen holding the record
-    int serial = 0;
-    bool equal = true;
-    eachPath(g, index, [&](std::size_t, std::size_t, int, const int* edge, std::size_t steps) {
-      for (std::size_t k = 0; k < steps; ++k)
-        seenOn[out.recordOf[edge[k]]] = serial;
-      for (std::size_t k = 0; k < steps; ++k) {
-        const int r = out.recordOf[edge[k]];
-        equal = equal && seenOn[head[r]] == serial;
+    // The paths of every record in a bucket of more than one, as runs of
+    // consecutive paths of a pair, adjacent runs joined: equal sets give
+    // equal lists of runs.
+    using run = std::array<std::size_t, 3>;  // pair, first path, last path
+    std::vector<int> listOf(edges, -1);
+    std::vector<std::vector<run>> lists;
+    for (int r = 0; r < links; ++r) {
+      if (head[r] == r) continue;
+      for (int x : {r, head[r]}) {
+        if (listOf[edgeOf[x]] >= 0) continue;
+        listOf[edgeOf[x]] = static_cast<int>(lists.size());
+        lists.emplace_back();
       }
-      ++serial;
-    });
-    if (!equal) return false;
+    }
+    eachRun(
+        g, index,
+        [&](int e, std::size_t i, std::size_t, std::size_t a, std::size_t b, bool, std::uint64_t,
+            std::uint64_t) {
+          if (listOf[e] < 0) return;
+          std::vector<run>& list = lists[listOf[e]];
+          if (!list.empty() && list.back()[0] == i && list.back()[2] + 1 == a)
+            list.back()[2] = b;
+          else
+            list.push_back({i, a, b});
+        },
+        [](std::size_t, int) {}, false);
+    for (int r = 0; r < links; ++r)
+      if (head[r] != r && lists[listOf[edgeOf[r]]] != lists[listOf[edgeOf[head[r]]]]) return false;
   }
 
   // Heads in record order; folds into the lowest record of each list, in
