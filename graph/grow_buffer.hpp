@@ -80,12 +80,18 @@ class growBuffer {
       const std::size_t mapBytes = largePages::mappedLength(bytes);
       // Grown in place where the addresses after the block are free, which
       // keeps its alignment; otherwise its pages move, without being
-      // copied, to the start of a fresh aligned mapping.
+      // copied, to the start of a fresh aligned mapping, or, under an
+      // address-space limit that leaves no room for both blocks at once,
+      // to wherever the kernel finds room.
       void* grown = mapped_ ? mremap(data_, mappedBytes_, mapBytes, 0) : MAP_FAILED;
       if (grown == MAP_FAILED) {
         grown = largePages::map(bytes);
-        if (grown == nullptr) throw std::bad_alloc();
-        if (mapped_) {
+        if (grown == nullptr && mapped_) {
+          grown = mremap(data_, mappedBytes_, mapBytes, MREMAP_MAYMOVE);
+          if (grown == MAP_FAILED) throw std::bad_alloc();
+        } else if (grown == nullptr) {
+          throw std::bad_alloc();
+        } else if (mapped_) {
           if (mremap(data_, mappedBytes_, mappedBytes_, MREMAP_MAYMOVE | MREMAP_FIXED, grown) ==
               MAP_FAILED) {
             std::memcpy(grown, data_, size_ * sizeof(T));
