@@ -111,7 +111,9 @@ bool planLinks(myGraph& g, plan& out) {
           oneAt[e] = c;
           oneWord[e] = wa;
         }
-        hash[e] = (hash[e] + powAfter + kPrime - powFirst) % kPrime;
+        std::uint64_t h = hash[e] + powAfter + (kPrime - powFirst);  // below 3 * kPrime
+        h = h >= kPrime ? h - kPrime : h;
+        hash[e] = h >= kPrime ? h - kPrime : h;
         words[e] += wb - wa + (lastWord[e] == wa ? 0 : 1);
         lastWord[e] = wb;
         count[e] = c + static_cast<int>(b - a + 1);
