@@ -234,10 +234,11 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
   for (std::size_t i = 0; i < pairs; ++i)
     mp.wordStart[i + 1] = mp.wordStart[i] + (g.terminalPairs[i].paths.size() + 63) / 64;
   const std::size_t words = mp.wordStart[pairs];
-  mp.alive.assign(words, 0);
+  // Every path alive: whole words, then the pair's last word in part.
+  mp.alive.assign(words, ~bits{0});
   for (std::size_t i = 0; i < pairs; ++i)
-    for (std::size_t j = 0; j < g.terminalPairs[i].paths.size(); ++j)
-      mp.alive[mp.wordStart[i] + j / 64] |= bits{1} << (j % 64);
+    if (const std::size_t tail = g.terminalPairs[i].paths.size() % 64; tail != 0)
+      mp.alive[mp.wordStart[i + 1] - 1] = (bits{1} << tail) - 1;
   mp.probAt.resize(live);
   for (int q = 0; q < live; ++q)
     mp.probAt[q] = g.linkProb[g.linkOrder[q]];
