@@ -198,9 +198,10 @@ double myGraph::computeReliability() {
   return belowThreshold ? -1.0 : reliability;
 }
 
-// Whether a mask form will take the problem unless the folds make some
-// record's probability -1.0: the table form is forced, or it takes more
-// than 64 pairs when one has no path, or every record is passed over.
+// Whether a mask form will take the problem, as far as can be told before
+// the records exist: not when the table form is forced, nor when p is -1.0
+// (every record is passed over), nor beyond 64 pairs when some pair has no
+// path. chooseSearchForm decides once the records are planned.
 bool myGraph::masksLikely() const {
   if (search == searchForm::table || linkProbability == -1.0) return false;
   if (terminalPairs.size() <= 64) return true;
@@ -241,7 +242,7 @@ void myGraph::factor() {
   // only rows the search reads, copied from pathState: with thousands of
   // pairs most may have no path at all. rowAt[pair]: where its row starts.
   constexpr std::size_t kUnused = ~std::size_t{0};
-  std::vector<std::size_t> rowAt(n > 0 ? terminalPairs.size() : 0, kUnused);
+  bigTable<std::size_t> rowAt(n > 0 ? terminalPairs.size() : 0, kUnused);
   std::vector<int> usedPairs;
   std::size_t tableInts = 0;
   int liveCount = 0;
