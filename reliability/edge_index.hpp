@@ -21,8 +21,11 @@ class edgeIndex {
       dense_.assign(nodes_ * nodes_, -1);
     } else {
       std::size_t capacity = 16;
-      while (capacity < 2 * adjacency.size())
+      shift_ = 60;
+      while (capacity < 2 * adjacency.size()) {
         capacity *= 2;
+        --shift_;
+      }
       keys_.assign(capacity, kEmpty);
       values_.assign(capacity, -1);
       mask_ = capacity - 1;
@@ -50,7 +53,7 @@ class edgeIndex {
     }
   }
 
-  std::vector<int> lowEnd, highEnd;  // per edge, its ends u < v
+  bigTable<int> lowEnd, highEnd;  // per edge, its ends u < v
 
  private:
   void insert(int a, int b, int edge) {
@@ -69,17 +72,19 @@ class edgeIndex {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
            static_cast<std::uint32_t>(b);
   }
+  // The product's top bits: they depend on every bit of both nodes.
   std::size_t slot(std::uint64_t key) const {
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
   }
   // Up to this many nodes a node-by-node matrix (at most 256 KiB) answers
   // with one load instead of a probe.
   static constexpr int kDenseUpTo = 256;
   std::size_t nodes_ = 0;  // matrix side, 0 when the hash table serves
-  std::vector<int> dense_;
-  std::vector<std::uint64_t> keys_;
-  std::vector<int> values_;
+  bigTable<int> dense_;
+  bigTable<std::uint64_t> keys_;
+  bigTable<int> values_;
   std::size_t mask_ = 0;
+  int shift_ = 60;
 };
 
 // The edge numbers of a path's steps. Paths come in depth-first order, so

@@ -34,8 +34,8 @@ void myGraph::buildPathState() {
 void myGraph::buildLinkInfo() {
   enterStage(stage::pathStateBuilt, stage::linkInfoBuilt);
   const edgeIndex index(nodeStart, adjacency);
-  const std::vector<int>& lowEnd = index.lowEnd;
-  const std::vector<int>& highEnd = index.highEnd;
+  const bigTable<int>& lowEnd = index.lowEnd;
+  const bigTable<int>& highEnd = index.highEnd;
   const std::size_t edges = lowEnd.size();
 
   stepEdges stepper(index);

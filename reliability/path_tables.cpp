@@ -1,7 +1,6 @@
 #include "reliability/path_tables.hpp"
 
 #include <algorithm>
-#include <array>
 #include <tuple>
 
 #include "reliability/checks.hpp"
@@ -87,36 +86,46 @@ void eachRun(const myGraph& g, const edgeIndex& index, Run run, WordEnd wordEnd,
   }
 }
 
+// What the first walk learns of one edge.
+struct edgeFacts {
+  std::uint64_t hash = 0;                // of its membership list
+  int count = 0;                         // memberships
+  int words = 0;                         // alive words touched
+  int lastWord = -1;                     // the last of them
+  int firstWord = -1, secondWord = -1;   // of its first two memberships
+  int oneEdgeAt = -1, oneEdgeWord = -1;  // its one-edge path's place and word
+};
+
 }  // namespace
 
 bool planLinks(myGraph& g, plan& out) {
-  const edgeIndex index(g.nodeStart, g.adjacency);
+  out.index = std::make_unique<const edgeIndex>(g.nodeStart, g.adjacency);
+  const edgeIndex& index = *out.index;
   const std::size_t edges = index.size();
-  std::vector<int> count(edges, 0), lastWord(edges, -1), words(edges, 0);
-  std::vector<int> oneAt(edges, -1), oneWord(edges, -1), w0(edges, -1), w1(edges, -1);
-  std::vector<std::uint64_t> hash(edges, 0);
+  bigTable<edgeFacts> facts(edges);
   eachRun(
       g, index,
       [&](int e, std::size_t, std::size_t wordBase, std::size_t a, std::size_t b, bool oneEdge,
           std::uint64_t powFirst, std::uint64_t powAfter) {
-        const int c = count[e];
+        edgeFacts& f = facts[e];
+        const int c = f.count;
         const int wa = static_cast<int>(wordBase + a / 64);
         const int wb = static_cast<int>(wordBase + b / 64);
         if (c == 0) {
-          w0[e] = wa;
-          if (b > a) w1[e] = static_cast<int>(wordBase + (a + 1) / 64);
+          f.firstWord = wa;
+          if (b > a) f.secondWord = static_cast<int>(wordBase + (a + 1) / 64);
         }
-        if (c == 1) w1[e] = wa;
+        if (c == 1) f.secondWord = wa;
         if (oneEdge) {
-          oneAt[e] = c;
-          oneWord[e] = wa;
+          f.oneEdgeAt = c;
+          f.oneEdgeWord = wa;
         }
-        std::uint64_t h = hash[e] + powAfter + (kPrime - powFirst);  // below 3 * kPrime
+        std::uint64_t h = f.hash + powAfter + (kPrime - powFirst);  // below 3 * kPrime
         h = h >= kPrime ? h - kPrime : h;
-        hash[e] = h >= kPrime ? h - kPrime : h;
-        words[e] += wb - wa + (lastWord[e] == wa ? 0 : 1);
-        lastWord[e] = wb;
-        count[e] = c + static_cast<int>(b - a + 1);
+        f.hash = h >= kPrime ? h - kPrime : h;
+        f.words += wb - wa + (f.lastWord == wa ? 0 : 1);
+        f.lastWord = wb;
+        f.count = c + static_cast<int>(b - a + 1);
       },
       [](std::size_t, int) {}, false);
 
@@ -124,7 +133,7 @@ bool planLinks(myGraph& g, plan& out) {
   out.recordOf.assign(edges, -1);
   std::vector<int> edgeOf;
   for (std::size_t e = 0; e < edges; ++e) {
-    if (count[e] == 0) continue;
+    if (facts[e].count == 0) continue;
     out.recordOf[e] = static_cast<int>(edgeOf.size());
     edgeOf.push_back(static_cast<int>(e));
   }
@@ -134,47 +143,80 @@ bool planLinks(myGraph& g, plan& out) {
   // is the lowest record with its count and hash. Every candidate is then
   // checked: a record's paths must all hold its candidate's edge (equal
   // counts make the sets equal).
-  std::vector<std::tuple<int, std::uint64_t, int>> byHash(links);
-  for (int r = 0; r < links; ++r)
-    byHash[r] = {count[edgeOf[r]], hash[edgeOf[r]], r};
-  std::sort(byHash.begin(), byHash.end());
   std::vector<int> head(links);
   bool folds = false;
-  for (std::size_t k = 0; k < byHash.size(); ++k) {
-    const bool same = k > 0 && std::get<0>(byHash[k]) == std::get<0>(byHash[k - 1]) &&
-                      std::get<1>(byHash[k]) == std::get<1>(byHash[k - 1]);
-    head[std::get<2>(byHash[k])] = same ? head[std::get<2>(byHash[k - 1])] : std::get<2>(byHash[k]);
-    folds = folds || same;
+  {
+    std::vector<std::tuple<int, std::uint64_t, int>> byHash(links);
+    for (int r = 0; r < links; ++r)
+      byHash[r] = {facts[edgeOf[r]].count, facts[edgeOf[r]].hash, r};
+    std::sort(byHash.begin(), byHash.end());
+    for (std::size_t k = 0; k < byHash.size(); ++k) {
+      const bool same = k > 0 && std::get<0>(byHash[k]) == std::get<0>(byHash[k - 1]) &&
+                        std::get<1>(byHash[k]) == std::get<1>(byHash[k - 1]);
+      head[std::get<2>(byHash[k])] =
+          same ? head[std::get<2>(byHash[k - 1])] : std::get<2>(byHash[k]);
+      folds = folds || same;
+    }
   }
   if (folds) {
     // The paths of every record in a bucket of more than one, as runs of
     // consecutive paths of a pair, adjacent runs joined: equal sets give
-    // equal lists of runs.
-    using run = std::array<std::size_t, 3>;  // pair, first path, last path
-    std::vector<int> listOf(edges, -1);
-    std::vector<std::vector<run>> lists;
+    // equal lists of runs. The runs go to one flat table, then are grouped
+    // by record by a counting sort, which keeps each record's runs in path
+    // order.
+    struct run {
+      int slot;  // the record's place among those checked
+      int pair;
+      int first, last;  // path indices (fewer than INT_MAX / 4 paths)
+    };
+    bigTable<int> slotOf(edges, -1);
+    int slots = 0;
     for (int r = 0; r < links; ++r) {
       if (head[r] == r) continue;
-      for (int x : {r, head[r]}) {
-        if (listOf[edgeOf[x]] >= 0) continue;
-        listOf[edgeOf[x]] = static_cast<int>(lists.size());
-        lists.emplace_back();
-      }
+      for (int x : {r, head[r]})
+        if (slotOf[edgeOf[x]] < 0) slotOf[edgeOf[x]] = slots++;
     }
+    growBuffer<run> runs;
     eachRun(
         g, index,
         [&](int e, std::size_t i, std::size_t, std::size_t a, std::size_t b, bool, std::uint64_t,
             std::uint64_t) {
-          if (listOf[e] < 0) return;
-          std::vector<run>& list = lists[listOf[e]];
-          if (!list.empty() && list.back()[0] == i && list.back()[2] + 1 == a)
-            list.back()[2] = b;
-          else
-            list.push_back({i, a, b});
+          if (slotOf[e] >= 0)
+            runs.push_back(
+                {slotOf[e], static_cast<int>(i), static_cast<int>(a), static_cast<int>(b)});
         },
         [](std::size_t, int) {}, false);
-    for (int r = 0; r < links; ++r)
-      if (head[r] != r && lists[listOf[edgeOf[r]]] != lists[listOf[edgeOf[head[r]]]]) return false;
+    bigTable<std::size_t> from(static_cast<std::size_t>(slots) + 1, 0), to(slots);
+    for (std::size_t k = 0; k < runs.size(); ++k)
+      ++from[runs[k].slot + 1];
+    for (int x = 0; x < slots; ++x)
+      from[x + 1] += from[x];
+    growBuffer<run> bySlot;
+    bySlot.resizeForOverwrite(runs.size());
+    std::copy(from.begin(), from.end() - 1, to.begin());
+    for (std::size_t k = 0; k < runs.size(); ++k)
+      bySlot[to[runs[k].slot]++] = runs[k];
+    for (int x = 0; x < slots; ++x) {
+      std::size_t kept = from[x];
+      for (std::size_t k = from[x]; k < from[x + 1]; ++k) {
+        if (kept > from[x] && bySlot[kept - 1].pair == bySlot[k].pair &&
+            bySlot[kept - 1].last + 1 == bySlot[k].first)
+          bySlot[kept - 1].last = bySlot[k].last;
+        else
+          bySlot[kept++] = bySlot[k];
+      }
+      to[x] = kept;  // the joined runs end here
+    }
+    auto same = [](const run& u, const run& v) {
+      return u.pair == v.pair && u.first == v.first && u.last == v.last;
+    };
+    for (int r = 0; r < links; ++r) {
+      if (head[r] == r) continue;
+      const int x = slotOf[edgeOf[r]], y = slotOf[edgeOf[head[r]]];
+      if (!std::equal(bySlot.data() + from[x], bySlot.data() + to[x], bySlot.data() + from[y],
+                      bySlot.data() + to[y], same))
+        return false;
+    }
   }
 
   // Heads in record order; folds into the lowest record of each list, in
@@ -189,7 +231,7 @@ bool planLinks(myGraph& g, plan& out) {
     const int e = edgeOf[r];
     const std::size_t at = linkView::ints(0) * static_cast<std::size_t>(r);
     g.linkStart[r] = at;
-    g.linkInfo[at + linkView::countAt] = head[r] == r ? count[e] : -1;
+    g.linkInfo[at + linkView::countAt] = head[r] == r ? facts[e].count : -1;
     g.linkInfo[at + linkView::lowAt] = index.lowEnd[e];
     g.linkInfo[at + linkView::highAt] = index.highEnd[e];
     g.linkOrder[r] = r;
@@ -205,11 +247,11 @@ bool planLinks(myGraph& g, plan& out) {
   out.secondWord.resize(links);
   for (int r = 0; r < links; ++r) {
     const int e = edgeOf[r];
-    out.words[r] = words[e];
-    out.oneEdgeAt[r] = oneAt[e];
-    out.oneEdgeWord[r] = oneWord[e];
-    out.firstWord[r] = w0[e];
-    out.secondWord[r] = w1[e];
+    out.words[r] = facts[e].words;
+    out.oneEdgeAt[r] = facts[e].oneEdgeAt;
+    out.oneEdgeWord[r] = facts[e].oneEdgeWord;
+    out.firstWord[r] = facts[e].firstWord;
+    out.secondWord[r] = facts[e].secondWord;
   }
   return true;
 }
@@ -271,7 +313,7 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
     }
     touched.clear();
   };
-  const edgeIndex index(g.nodeStart, g.adjacency);
+  const edgeIndex& index = *p.index;
   eachRun(
       g, index,
       [&](int e, std::size_t, std::size_t, std::size_t a, std::size_t b, bool, std::uint64_t,

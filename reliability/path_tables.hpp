@@ -26,17 +26,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "graph/my_graph.hpp"
+#include "reliability/edge_index.hpp"
 #include "reliability/mask_search.hpp"
 
 namespace pathTables {
 
 // What planLinks learns per record that fillMasks needs.
 struct plan {
-  std::vector<int> recordOf;  // per edge: its record, -1 for an edge on no path
-  std::vector<int> words;     // per record: alive words it has paths in
+  std::unique_ptr<const edgeIndex> index;  // the graph's edges, numbered
+  std::vector<int> recordOf;               // per edge: its record, -1 for an edge on no path
+  std::vector<int> words;                  // per record: alive words it has paths in
   // Per record holding the one-edge path of a pair: the place t of that
   // path in a scan of the memberships in (pair, path) order (-1: none),
   // its word, and the words of the first two memberships of that scan.

@@ -170,6 +170,7 @@ double myGraph::computeReliability() {
       if (searchRan != searchForm::table) {
         masks::problem mp;
         pathTables::fillMasks(*this, plan, mp);
+        plan = {};  // the edge index and the records' facts: not for the search
         factorByMasks(searchRan, &mp);
         return belowThreshold ? -1.0 : reliability;
       }
