@@ -32,15 +32,14 @@ std::uint64_t mulMod(std::uint64_t a, std::uint64_t b) {
 // Calls run(e, pair, words, first, last, oneEdge, powFirst, powAfter) for
 // runs of paths: paths first .. last of the pair, consecutive, all taking
 // edge e at the same step (oneEdge: the path [source, target] itself), with
-// the pair's first alive word when the words are numbered pair after pair,
-// 64 paths to a word, and r^P of path `first` and of the path after
-// `last`. A path shares the steps of
-// its known common first part with the one before (paths come in
-// depth-first order), so most of its steps continue runs and only the rest
-// are looked up. The runs of one edge come in path order, and together
-// they hold each (path, edge) once. With `wordEnd`, runs also end with
-// every alive word (64 paths of a pair), and wordEnd(pair, word) follows
-// the runs ended there.
+// the pair's first alive word (words numbered pair after pair, 64 paths to
+// a word), and r^P of path `first` and of the path after `last`. A path
+// takes the steps of its known common first part with the path before
+// (paths come in depth-first order), so those steps continue runs and only
+// the others are looked up. The runs of one edge come in path order, and
+// together they hold each (path, edge) once. With `byWord`, runs also end
+// with every alive word, and wordEnd(pair, word) follows the runs ended
+// there.
 template <class Run, class WordEnd>
 void eachRun(const myGraph& g, const edgeIndex& index, Run run, WordEnd wordEnd, bool byWord) {
   std::vector<int> edge, first;
