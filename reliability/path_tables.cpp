@@ -131,6 +131,7 @@ bool planLinks(myGraph& g, plan& out) {
   // Records: the edges on some path, in edge order.
   out.recordOf.assign(edges, -1);
   std::vector<int> edgeOf;
+  edgeOf.reserve(edges);
   for (std::size_t e = 0; e < edges; ++e) {
     if (facts[e].count == 0) continue;
     out.recordOf[e] = static_cast<int>(edgeOf.size());
@@ -145,7 +146,7 @@ bool planLinks(myGraph& g, plan& out) {
   std::vector<int> head(links);
   bool folds = false;
   {
-    std::vector<std::tuple<int, std::uint64_t, int>> byHash(links);
+    bigTable<std::tuple<int, std::uint64_t, int>> byHash(links);
     for (int r = 0; r < links; ++r)
       byHash[r] = {facts[edgeOf[r]].count, facts[edgeOf[r]].hash, r};
     std::sort(byHash.begin(), byHash.end());
@@ -239,18 +240,10 @@ bool planLinks(myGraph& g, plan& out) {
   g.linkStart[links] = linkView::ints(0) * static_cast<std::size_t>(links);
   if (links >= 1) g.sortLinks(g.linkOrder.data(), 0, links - 1);
 
-  out.words.resize(links);
-  out.oneEdgeAt.resize(links);
-  out.oneEdgeWord.resize(links);
-  out.firstWord.resize(links);
-  out.secondWord.resize(links);
+  out.records.resize(links);
   for (int r = 0; r < links; ++r) {
-    const int e = edgeOf[r];
-    out.words[r] = facts[e].words;
-    out.oneEdgeAt[r] = facts[e].oneEdgeAt;
-    out.oneEdgeWord[r] = facts[e].oneEdgeWord;
-    out.firstWord[r] = facts[e].firstWord;
-    out.secondWord[r] = facts[e].secondWord;
+    const edgeFacts& f = facts[edgeOf[r]];
+    out.records[r] = {f.words, f.oneEdgeAt, f.oneEdgeWord, f.firstWord, f.secondWord};
   }
   return true;
 }
@@ -290,7 +283,8 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
   mp.groupStart.assign(live + 1, 0);
   for (int q = 0; q < live; ++q) {
     posOfRecord[g.linkOrder[q]] = q;
-    mp.groupStart[q + 1] = mp.groupStart[q] + static_cast<std::size_t>(p.words[g.linkOrder[q]]);
+    mp.groupStart[q + 1] =
+        mp.groupStart[q] + static_cast<std::size_t>(p.records[g.linkOrder[q]].words);
   }
   std::vector<int> posOfEdge(p.recordOf.size(), -1);
   for (std::size_t e = 0; e < p.recordOf.size(); ++e)
@@ -340,15 +334,16 @@ void fillMasks(const myGraph& g, const plan& p, masks::problem& mp) {
   // shares it.
   for (int q = 0; q < live; ++q) {
     const int r = g.linkOrder[q];
-    const int t = p.oneEdgeAt[r];
+    const int t = p.records[r].oneEdgeAt;
     if (t < 1) continue;
     const auto first = mp.groups.begin() + static_cast<std::ptrdiff_t>(mp.groupStart[q]);
     const auto end = mp.groups.begin() + static_cast<std::ptrdiff_t>(mp.groupStart[q + 1]);
-    const auto one =
-        std::find_if(first, end, [&](const masks::group& x) { return x.word == p.oneEdgeWord[r]; });
-    DCR_CHECK(one != end && first->word == p.firstWord[r], "a one-edge path's word missing");
+    const auto one = std::find_if(
+        first, end, [&](const masks::group& x) { return x.word == p.records[r].oneEdgeWord; });
+    DCR_CHECK(one != end && first->word == p.records[r].firstWord,
+              "a one-edge path's word missing");
     std::rotate(first, one, one + 1);
-    const bool firstWordSeenBefore = t >= 2 && p.secondWord[r] == p.firstWord[r];
+    const bool firstWordSeenBefore = t >= 2 && p.records[r].secondWord == p.records[r].firstWord;
     if (one != first && !firstWordSeenBefore) std::rotate(first + 1, first + 2, one + 1);
   }
   markDone(mp);

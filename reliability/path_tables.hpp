@@ -39,12 +39,14 @@ namespace pathTables {
 struct plan {
   std::unique_ptr<const edgeIndex> index;  // the graph's edges, numbered
   std::vector<int> recordOf;               // per edge: its record, -1 for an edge on no path
-  std::vector<int> words;                  // per record: alive words it has paths in
-  // Per record holding the one-edge path of a pair: the place t of that
-  // path in a scan of the memberships in (pair, path) order (-1: none),
-  // its word, and the words of the first two memberships of that scan.
-  std::vector<int> oneEdgeAt;
-  std::vector<int> oneEdgeWord, firstWord, secondWord;
+  struct record {
+    int words;  // alive words it has paths in
+    // When it holds the one-edge path of a pair: the place of that path in
+    // a scan of its memberships in (pair, path) order (-1: none), its word,
+    // and the words of the first two memberships of that scan.
+    int oneEdgeAt, oneEdgeWord, firstWord, secondWord;
+  };
+  bigTable<record> records;  // per record
 };
 
 // Fills g.linkInfo (heads only), g.linkStart, g.numLinks, g.linkProb and

@@ -94,10 +94,11 @@ std::vector<std::string> fromPaths(const Case& c, seen& s) {
   pathTables::fillMasks(g, plan, mp);
   for (int r = 0; r < g.numLinks; ++r) {
     s.folds += g.linkRecord(r)[0] == -1;
-    if (plan.oneEdgeAt[r] < 1) continue;
+    if (plan.records[r].oneEdgeAt < 1) continue;
     ++s.oneEdgeLater;
-    s.oneEdgeOtherWord += plan.oneEdgeWord[r] != plan.firstWord[r];
-    s.firstWordShared += plan.oneEdgeAt[r] >= 2 && plan.secondWord[r] == plan.firstWord[r];
+    s.oneEdgeOtherWord += plan.records[r].oneEdgeWord != plan.records[r].firstWord;
+    s.firstWordShared +=
+        plan.records[r].oneEdgeAt >= 2 && plan.records[r].secondWord == plan.records[r].firstWord;
   }
   return tables(g, mp);
 }
