@@ -102,6 +102,16 @@ void myGraph::findAllPaths() {
       path[0] = s;
       cursor[0] = start[s];
       on[s] = 1;
+      // Stores path[0 .. nodes - 1], which ends at t.
+      auto store = [&](std::size_t nodes) {
+        bytes += footprint(nodes);
+        if (bytes > memoryLimit || numPaths == INT_MAX / 4)
+          throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t, numPaths);
+        found.append(path, nodes, std::min(kept, nodes - 1));
+        DCR_CHECK(sharedPrefixHolds(found), "a path's shared-prefix length too long");
+        kept = nodes - 1;
+        ++numPaths;
+      };
       for (;;) {
         const int c = path[d];
         if (cursor[d] == start[c + 1]) {
@@ -114,19 +124,23 @@ void myGraph::findAllPaths() {
         const int w = adj[cursor[d]++];
         if (on[w]) continue;
         if (w == t) {
-          bytes += footprint(d + 2);
-          if (bytes > memoryLimit || numPaths == INT_MAX / 4)
-            throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t, numPaths);
           path[d + 1] = t;
-          found.append(path, d + 2, std::min(kept, d + 1));
-          DCR_CHECK(sharedPrefixHolds(found), "a path's shared-prefix length too long");
-          kept = d + 1;
-          ++numPaths;
+          store(d + 2);
         } else if (d + 2 <= maxNodes &&
                    (!limited || hops[w] <= diameter - static_cast<int>(d) - 1)) {
+          path[d + 1] = w;
+          if (limited && d + 3 > maxNodes) {
+            // Only t can follow w, and the hops say it is w's neighbour: the
+            // one path through w is stored here, as a step into w would
+            // store it before leaving w, without scanning w's neighbours.
+            DCR_CHECK(hops[w] == 1, "a last step that cannot reach the target");
+            path[d + 2] = t;
+            store(d + 3);
+            kept = d + 1;
+            continue;
+          }
           on[w] = 1;
-          path[++d] = w;
-          cursor[d] = start[w];
+          cursor[++d] = start[w];
         }
       }
     }

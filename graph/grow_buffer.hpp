@@ -1,6 +1,7 @@
 // A growable array of trivially copyable values for the engine's largest
-// tables. A big block is mapped from the system and grows by remapping its
-// pages instead of copying them (the path store is written once, in order,
+// tables. A big block is mapped from the system on 2 MiB pages
+// (graph/large_pages.hpp) and grows by remapping its pages instead of
+// copying them (the path store is written once, in order,
 // and can run to gigabytes; through realloc, the library's copies of blocks
 // below its own mapping threshold took a sixth of the time of a problem
 // with 2.6 million paths). A table that is about to be written in full can
@@ -15,6 +16,8 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "graph/large_pages.hpp"
 
 template <class T>
 class growBuffer {
@@ -68,30 +71,41 @@ class growBuffer {
   }
 
  private:
-  // Blocks of at least this many bytes are mapped (Linux: mremap).
-  static constexpr std::size_t kMapFrom = std::size_t{1} << 20;
-
   void reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
+    if (capacity > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
     const std::size_t bytes = capacity * sizeof(T);
 #if defined(__linux__) && defined(MREMAP_MAYMOVE)
-    if (bytes >= kMapFrom) {
-      constexpr std::size_t page = std::size_t{1} << 12;
-      const std::size_t mapBytes = (bytes + page - 1) & ~(page - 1);
-      void* grown = mapped_ ? mremap(data_, mappedBytes_, mapBytes, MREMAP_MAYMOVE) : MAP_FAILED;
+    if (bytes >= largePages::kMapFrom) {
+      const std::size_t mapBytes = largePages::mappedLength(bytes);
+      // Grown in place where the addresses after the block are free, which
+      // keeps its alignment; otherwise its pages move, without being
+      // copied, to the start of a fresh aligned mapping, or, under an
+      // address-space limit that leaves no room for both blocks at once,
+      // to wherever the kernel finds room.
+      void* grown = mapped_ ? mremap(data_, mappedBytes_, mapBytes, 0) : MAP_FAILED;
       if (grown == MAP_FAILED) {
-        grown = mmap(nullptr, mapBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (grown != MAP_FAILED) {
+        grown = largePages::map(bytes);
+        if (grown == nullptr && mapped_) {
+          grown = mremap(data_, mappedBytes_, mapBytes, MREMAP_MAYMOVE);
+          if (grown == MAP_FAILED) throw std::bad_alloc();
+        } else if (grown == nullptr) {
+          throw std::bad_alloc();
+        } else if (mapped_) {
+          if (mremap(data_, mappedBytes_, mappedBytes_, MREMAP_MAYMOVE | MREMAP_FIXED, grown) ==
+              MAP_FAILED) {
+            std::memcpy(grown, data_, size_ * sizeof(T));
+            munmap(data_, mappedBytes_);
+          }
+        } else {
           if (size_ != 0) std::memcpy(grown, data_, size_ * sizeof(T));
-          release();
+          std::free(data_);
         }
       }
-      if (grown == MAP_FAILED) throw std::bad_alloc();
       data_ = static_cast<T*>(grown);
       mapped_ = true;
       mappedBytes_ = mapBytes;
       capacity_ = mapBytes / sizeof(T);
-      adviseHugePages(grown, mapBytes);
       return;
     }
 #endif
@@ -108,16 +122,6 @@ class growBuffer {
     }
 #endif
     std::free(data_);
-  }
-  // First touches of a big table cost a page fault every 4 KiB, which on
-  // the machines we measure on took a third of the time of problems with
-  // hundreds of thousands of paths; 2 MiB pages take a 512th of the faults.
-  // The advice covers the whole mapping: advising only its 2 MiB-aligned
-  // middle would split it into several mappings, which mremap refuses.
-  static void adviseHugePages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    madvise(block, bytes, MADV_HUGEPAGE);
-#endif
   }
   void swap(growBuffer& other) noexcept {
     std::swap(data_, other.data_);

@@ -41,6 +41,13 @@
 // Memberships stand in (pair, path) order, except that the one-edge path of
 // the pair whose terminals are u and v, if there is one, stands first and
 // the membership it displaced moves to the end of the list as it then was.
+//
+// computeReliability builds these only for the table form. When a mask
+// form runs, its tables come straight from the paths
+// (reliability/path_tables.hpp): `pathState` stays empty and `linkInfo`
+// holds the records' heads alone, [ d | u | v ] with d = -1 once folded,
+// record r at linkStart[r] = 3r; numLinks, linkProb and linkOrder are as
+// the stages leave them.
 #pragma once
 
 #include <algorithm>
@@ -54,9 +61,13 @@
 #include <vector>
 
 #include "graph/grow_buffer.hpp"
+#include "graph/large_pages.hpp"
 
 namespace search {
 struct watch;  // reliability/factor_skeleton.hpp
+}
+namespace masks {
+struct problem;  // reliability/mask_search.hpp
 }
 
 // What this process can have: the machine's physical memory, or less when
@@ -103,6 +114,11 @@ struct linkView {
   // The 2d membership ints, (pair, path) couples in stored order.
   const int* members() const { return rec + membersAt; }
 };
+
+// A table that can hold an entry per terminal pair or per path: big ones
+// sit on 2 MiB pages.
+template <class T>
+using bigTable = std::vector<T, largePages::allocator<T>>;
 
 // Thrown by findAllPaths when the paths would not fit in memory.
 class pathStoreFull : public std::runtime_error {
@@ -183,10 +199,12 @@ class myGraph {
   void findAllPaths();
   void buildPathState();
   void buildLinkInfo();
-  std::vector<int> copyPathState(const std::vector<int>& state) const;
+  bigTable<int> copyPathState(const bigTable<int>& state) const;
   void prepareLinks(bool merge, bool sort);
   int mergeEquivalentLinks();
   void sortLinks(int* order, int lo, int hi);
+  // The mask search's tables from the link records, after prepareLinks.
+  void buildMasksFromRecords(masks::problem& mp) const;
 
   int numTerminals = 0;
   int diameter = 0;
@@ -198,11 +216,11 @@ class myGraph {
   double upperBound = 1.0;
   double threshold = 0.0;
   bool belowThreshold = false;
-  std::vector<pathsBetween2Terminals> terminalPairs;
-  std::vector<int> pathState;
-  std::vector<std::size_t> pathStateStart;
+  bigTable<pathsBetween2Terminals> terminalPairs;
+  bigTable<int> pathState;
+  bigTable<std::size_t> pathStateStart;
   growBuffer<int> linkInfo;
-  std::vector<std::size_t> linkStart;
+  bigTable<std::size_t> linkStart;
   int numLinks = 0;
   int numPaths = 0;
   std::vector<int> linkOrder;
@@ -250,8 +268,9 @@ class myGraph {
   stage reached = stage::constructed;
   void enterStage(stage from, stage to);
 
-  void factor(std::vector<int>& table);
-  void factorByMasks(searchForm form);
+  void factor();
+  void factorByMasks(searchForm form, masks::problem* built);
   searchForm chooseSearchForm() const;
+  bool masksLikely() const;
   int target() const { return (numTerminals - 1) * numTerminals / 2; }
 };

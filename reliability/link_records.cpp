@@ -3,52 +3,7 @@
 #include <cstdint>
 
 #include "graph/my_graph.hpp"
-
-namespace {
-
-// Undirected edge number of a directed node pair, by open addressing on the
-// packed pair. Edges are numbered like the records: by lower end, then by
-// the lower end's neighbour-list order.
-class edgeIndex {
- public:
-  explicit edgeIndex(std::size_t directedEdges) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * directedEdges)
-      capacity *= 2;
-    keys_.assign(capacity, kEmpty);
-    values_.assign(capacity, -1);
-    mask_ = capacity - 1;
-  }
-  void insert(int a, int b, int edge) {
-    std::size_t h = slot(pack(a, b));
-    while (keys_[h] != kEmpty)
-      h = (h + 1) & mask_;
-    keys_[h] = pack(a, b);
-    values_[h] = edge;
-  }
-  int find(int a, int b) const {
-    const std::uint64_t key = pack(a, b);
-    for (std::size_t h = slot(key);; h = (h + 1) & mask_) {
-      if (keys_[h] == key) return values_[h];
-      if (keys_[h] == kEmpty) return -1;
-    }
-  }
-
- private:
-  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-  static std::uint64_t pack(int a, int b) {
-    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
-           static_cast<std::uint32_t>(b);
-  }
-  std::size_t slot(std::uint64_t key) const {
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
-  }
-  std::vector<std::uint64_t> keys_;
-  std::vector<int> values_;
-  std::size_t mask_ = 0;
-};
-
-}  // namespace
+#include "reliability/edge_index.hpp"
 
 void myGraph::buildPathState() {
   enterStage(stage::pathsFound, stage::pathStateBuilt);
@@ -78,34 +33,13 @@ void myGraph::buildPathState() {
 // order as a scan of all paths for that one edge would find them.
 void myGraph::buildLinkInfo() {
   enterStage(stage::pathStateBuilt, stage::linkInfoBuilt);
-  const int n = static_cast<int>(nodeStart.size()) - 1;
-  edgeIndex index(adjacency.size());
-  std::vector<int> lowEnd, highEnd;
-  for (int u = 0; u < n - 1; ++u) {
-    for (int j = nodeStart[u]; j < nodeStart[u + 1]; ++j) {
-      const int v = adjacency[j];
-      if (!(u < v)) continue;
-      const int edge = static_cast<int>(lowEnd.size());
-      index.insert(u, v, edge);
-      index.insert(v, u, edge);
-      lowEnd.push_back(u);
-      highEnd.push_back(v);
-    }
-  }
+  const edgeIndex index(nodeStart, adjacency);
+  const bigTable<int>& lowEnd = index.lowEnd;
+  const bigTable<int>& highEnd = index.highEnd;
   const std::size_t edges = lowEnd.size();
 
-  // The edge numbers of path j's steps. Paths come in depth-first order, so
-  // a path mostly shares a long first part with the one before it: the
-  // steps within that shared part keep the numbers already found.
-  std::vector<int> stepEdge;
-  auto edgesOf = [&](const pathList& paths, std::size_t j) {
-    const std::span<const int> path = paths[j];
-    if (stepEdge.size() < path.size()) stepEdge.resize(path.size());
-    const std::size_t same = paths.shared(j);
-    for (std::size_t k = same == 0 ? 0 : same - 1; k + 1 < path.size(); ++k)
-      stepEdge[k] = index.find(path[k], path[k + 1]);
-    return stepEdge.data();
-  };
+  stepEdges stepper(index);
+  auto edgesOf = [&](const pathList& paths, std::size_t j) { return stepper.of(paths, j); };
 
   // Membership counts, then record numbers for the edges on some path.
   std::vector<int> count(edges, 0);
@@ -170,6 +104,6 @@ void myGraph::buildLinkInfo() {
   }
 }
 
-std::vector<int> myGraph::copyPathState(const std::vector<int>& state) const {
+bigTable<int> myGraph::copyPathState(const bigTable<int>& state) const {
   return state;
 }

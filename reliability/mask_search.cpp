@@ -39,6 +39,7 @@
 
 #include "graph/my_graph.hpp"
 #include "reliability/checks.hpp"
+#include "reliability/path_tables.hpp"
 #include "reliability/snapshot_search.hpp"
 #include "reliability/snapshot_tables.hpp"
 
@@ -106,17 +107,15 @@ myGraph::searchForm myGraph::chooseSearchForm() const {
   return best;
 }
 
-// Runs one of the mask forms, which chooseSearchForm found able to take the
-// problem.
-void myGraph::factorByMasks(searchForm form) {
+// The mask search's tables from the link records (the memberships of each
+// position's record, in stored order).
+void myGraph::buildMasksFromRecords(masks::problem& mp) const {
   using masks::bits;
-  masks::problem mp;
   mp.pairs = terminalPairs.size();
   for (int q = 0; q < numLinks && !link(linkOrder[q]).folded(); ++q)
     ++mp.live;
   const int live = mp.live;
   const std::size_t pairs = mp.pairs;
-  DCR_CHECK(pairs <= 64 || form == searchForm::trailedMasks, "a word of pairs, more than 64 pairs");
 
   mp.wordStart.assign(pairs + 1, 0);
   for (std::size_t i = 0; i < pairs; ++i)
@@ -127,16 +126,6 @@ void myGraph::factorByMasks(searchForm form) {
     for (std::size_t j = 0; j < terminalPairs[i].paths.size(); ++j)
       mp.alive[mp.wordStart[i] + j / 64] |= bits{1} << (j % 64);
 
-  // lastPos[pair][path]: the last branching position among the path's records.
-  std::vector<std::vector<int>> lastPos(pairs);
-  for (std::size_t i = 0; i < pairs; ++i)
-    lastPos[i].assign(terminalPairs[i].paths.size(), -1);
-  for (int q = 0; q < live; ++q) {
-    const linkView rec = link(linkOrder[q]);
-    for (int k = 0; k < rec.count(); ++k)
-      lastPos[rec.pair(k)][rec.path(k)] = q;
-  }
-
   // Per position, one group per alive word the record has paths in.
   mp.groupStart.assign(live + 1, 0);
   // At most one group per membership and per alive word at each position:
@@ -146,7 +135,7 @@ void myGraph::factorByMasks(searchForm form) {
   for (int q = 0; q < live; ++q)
     most += std::min<std::size_t>(link(linkOrder[q]).count(), words);
   try {
-    mp.groups.reserve(most);
+    largePages::reserveAdvised(mp.groups, most);
   } catch (const std::bad_alloc&) {
     // The bound can run past the groups made (up to 64 to a word's one);
     // under a tight address-space limit the groups grow as they come.
@@ -160,12 +149,7 @@ void myGraph::factorByMasks(searchForm form) {
       const int word = static_cast<int>(mp.wordStart[pair]) + path / 64;
       if (groupOfWord[word] < 0) {
         groupOfWord[word] = static_cast<int>(mp.groups.size());
-        bits done = 0;
-        const std::size_t first = static_cast<std::size_t>(path / 64) * 64;
-        const std::size_t last = std::min(first + 64, lastPos[pair].size());
-        for (std::size_t j = first; j < last; ++j)
-          if (lastPos[pair][j] == q) done |= bits{1} << (j - first);
-        mp.groups.push_back({pair, word, 0, done});
+        mp.groups.push_back({pair, word, 0, 0});
       }
       mp.groups[groupOfWord[word]].onRecord |= bits{1} << (path % 64);
     }
@@ -176,6 +160,19 @@ void myGraph::factorByMasks(searchForm form) {
   mp.probAt.resize(live);
   for (int q = 0; q < live; ++q)
     mp.probAt[q] = linkProb[linkOrder[q]];
+  pathTables::markDone(mp);
+}
+
+// Runs one of the mask forms, which chooseSearchForm found able to take the
+// problem, on `built` tables, or on tables built here from the link records
+// when it is null.
+void myGraph::factorByMasks(searchForm form, masks::problem* built) {
+  using masks::bits;
+  masks::problem own;
+  masks::problem& mp = built ? *built : own;
+  if (!built) buildMasksFromRecords(mp);
+  DCR_CHECK(mp.pairs <= 64 || form == searchForm::trailedMasks,
+            "a word of pairs, more than 64 pairs");
 
   masks::totals t{reliability, upperBound};
   t.watcher = searchWatch;

@@ -9,12 +9,13 @@
 // loop that does this is written once (reliability/factor_skeleton.hpp);
 // the forms below and in reliability/mask_search.cpp only hold its state.
 //
-// Table form: one working table (a copy of pathState) and an undo trail of
-// (table index, old value) couples. A step's mark is its position,
-// connected-pair count and trail height; resuming unwinds the trail to that
-// height, which leaves the table as the step found it. A fails branch has
-// nothing left to come back to, so its changes stay on the trail until an
-// enclosing step unwinds. Nothing is allocated per step.
+// Table form: one working table (a copy of the pathState rows of the pairs
+// on some live record, the only rows it reads) and an undo trail of (table
+// index, old value) couples. A step's mark is its position, connected-pair
+// count and trail height; resuming unwinds the trail to that height, which
+// leaves the table as the step found it. A fails branch has nothing left to
+// come back to, so its changes stay on the trail until an enclosing step
+// unwinds. Nothing is allocated per step.
 //
 // Once the threshold test fires the answer is "NO" whatever else the
 // search would do, so it stops at once instead of unwinding.
@@ -26,6 +27,7 @@
 #include "reliability/checks.hpp"
 #include "reliability/factor_skeleton.hpp"
 #include "reliability/mask_search.hpp"
+#include "reliability/path_tables.hpp"
 
 namespace {
 
@@ -158,17 +160,55 @@ double myGraph::computeReliability() {
     return -1.0;
   }
   findAllPaths();
+  // Without any path there is no record: the table form's search is its
+  // root step alone and reads no row, so no table is built.
+  if (masksLikely() || numPaths == 0) {
+    pathTables::plan plan;
+    if (pathTables::planLinks(*this, plan)) {
+      enterStage(stage::pathsFound, stage::linksPrepared);
+      searchRan = chooseSearchForm();
+      if (searchRan != searchForm::table) {
+        masks::problem mp;
+        pathTables::fillMasks(*this, plan, mp);
+        plan = {};  // the edge index and the records' facts: not for the search
+        factorByMasks(searchRan, &mp);
+        return belowThreshold ? -1.0 : reliability;
+      }
+      if (numLinks == 0) {
+        factor();
+        return belowThreshold ? -1.0 : reliability;
+      }
+      // The table form after all: it needs the full records.
+      linkInfo = {};
+      linkStart.clear();
+      linkProb.clear();
+      linkOrder.clear();
+      numLinks = 0;
+      reached = stage::pathsFound;
+    }
+  }
   buildPathState();
   buildLinkInfo();
   prepareLinks(true, true);
   searchRan = chooseSearchForm();
   if (searchRan == searchForm::table) {
-    std::vector<int> table = copyPathState(pathState);
-    factor(table);
+    factor();
   } else {
-    factorByMasks(searchRan);
+    factorByMasks(searchRan, nullptr);
   }
   return belowThreshold ? -1.0 : reliability;
+}
+
+// Whether a mask form will take the problem, as far as can be told before
+// the records exist: not when the table form is forced, nor when p is -1.0
+// (every record is passed over), nor beyond 64 pairs when some pair has no
+// path. chooseSearchForm decides once the records are planned.
+bool myGraph::masksLikely() const {
+  if (search == searchForm::table || linkProbability == -1.0) return false;
+  if (terminalPairs.size() <= 64) return true;
+  for (const pathsBetween2Terminals& pair : terminalPairs)
+    if (pair.paths.empty()) return false;
+  return true;
 }
 
 void myGraph::enterStage([[maybe_unused]] stage from, [[maybe_unused]] stage to) {
@@ -176,12 +216,12 @@ void myGraph::enterStage([[maybe_unused]] stage from, [[maybe_unused]] stage to)
   reached = to;
 }
 
-void myGraph::factor(std::vector<int>& table) {
+void myGraph::factor() {
   const int n = numLinks;
 
   // Per branching position: the next position at or after it that holds a
   // live record (n for none), its probability, and its memberships as
-  // (pair head, path entry) indices into the table.
+  // (pair head, path entry) indices into the working table.
   std::vector<int> nextLive(n + 1, n);
   for (int q = n - 1; q >= 0; --q) {
     const int e = linkOrder[q];
@@ -198,15 +238,40 @@ void myGraph::factor(std::vector<int>& table) {
     if (nextLive[q] == q) slotCount += 2 * static_cast<std::size_t>(link(e).count());
   }
   slotStart[n] = slotCount;
-  std::vector<int> slots(slotCount);
+
+  // The working table holds the rows of the pairs on some live record, the
+  // only rows the search reads, copied from pathState: with thousands of
+  // pairs most may have no path at all. rowAt[pair]: where its row starts.
+  constexpr std::size_t kUnused = ~std::size_t{0};
+  bigTable<std::size_t> rowAt(n > 0 ? terminalPairs.size() : 0, kUnused);
+  std::vector<int> usedPairs;
+  std::size_t tableInts = 0;
   int liveCount = 0;
   for (int q = 0; q < n; ++q) {
     if (nextLive[q] != q) continue;
     ++liveCount;
     const linkView rec = link(linkOrder[q]);
+    for (int k = 0; k < rec.count(); ++k) {
+      const int pair = rec.pair(k);
+      if (rowAt[pair] != kUnused) continue;
+      rowAt[pair] = tableInts;
+      usedPairs.push_back(pair);
+      tableInts += pathRowView::ints(terminalPairs[pair].paths.size());
+    }
+  }
+  bigTable<int> table(tableInts);
+  for (int pair : usedPairs) {
+    const int* row = pathRow(pair);
+    std::copy(row, row + pathRowView::ints(terminalPairs[pair].paths.size()),
+              table.data() + rowAt[pair]);
+  }
+  std::vector<int> slots(slotCount);
+  for (int q = 0; q < n; ++q) {
+    if (nextLive[q] != q) continue;
+    const linkView rec = link(linkOrder[q]);
     int* out = slots.data() + slotStart[q];
     for (int k = 0; k < rec.count(); ++k) {
-      const std::size_t head = pathStateStart[rec.pair(k)];
+      const std::size_t head = rowAt[rec.pair(k)];
       out[2 * k] = static_cast<int>(head);
       out[2 * k + 1] = static_cast<int>(head + pathRowView::entry(rec.path(k)));
     }
@@ -215,9 +280,9 @@ void myGraph::factor(std::vector<int>& table) {
   // Trail bound: along one branch each edges-left counter only falls, each
   // alive flag and joined flag flips once, each alive-path count falls at
   // most once per path.
-  std::size_t changes = terminalPairs.size();
-  for (std::size_t i = 0; i < terminalPairs.size(); ++i) {
-    const pathRowView r = row(static_cast<int>(i));
+  std::size_t changes = usedPairs.size();
+  for (int pair : usedPairs) {
+    const pathRowView r = row(pair);
     for (int j = 0; j < r.alivePaths(); ++j)
       changes += 2 + static_cast<std::size_t>(r.edgesLeft(j));
   }

@@ -236,4 +236,51 @@ TEST(Differential, ManyPairsTrailedFormMatchesTheReference) {
   EXPECT_GT(deep, 30);
 }
 
+// Thousands of pairs, most or all of them without a path: the table form
+// copies only the rows of pairs on some record, and with no path at all
+// builds no table. Answers and step counts must be the reference's: two
+// components (pairs across them have no path), and a line with D = 0 (no
+// pair has one), under thresholds on both sides of the bound.
+TEST(Differential, PathlessPairsMatchTheReference) {
+  testnet::Rng rng(4242);
+  int tables = 0;
+  for (int round = 0; round < 60; ++round) {
+    const int half = rng.between(5, 9);
+    testnet::Edges edges = testnet::randomEdges(rng, half, half + rng.below(4), true);
+    for (auto [a, b] : testnet::randomEdges(rng, half, half + rng.below(4), true))
+      edges.emplace_back(a + half, b + half);
+    std::vector<int> terminals;
+    for (int v = 0; v < 2 * half; ++v)
+      if (rng.chance(80)) terminals.push_back(v);
+    Case c{testnet::makeNet(2 * half, edges, terminals), rng.chance(30) ? -1 : rng.between(1, 5),
+           0.5 + rng.unit() / 2, randomThreshold(rng)};
+    SCOPED_TRACE(testnet::problemText(c.net, c.D, c.p, c.threshold));
+    myGraph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n, c.net.m(),
+              c.D, c.p, c.threshold);
+    const std::string answer = answerText(g.computeReliability());
+    reference::myGraph r(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n,
+                         c.net.m(), c.D, c.p, c.threshold);
+    ASSERT_EQ(answer, answerText(r.computeReliability()));
+    tables += g.searchRan == myGraph::searchForm::table;
+  }
+  EXPECT_GT(tables, 15);
+  const int n = 300;
+  std::vector<int> all(n);
+  for (int v = 0; v < n; ++v)
+    all[v] = v;
+  const testnet::Net line = testnet::makeNet(n, testnet::pathEdges(n), all);
+  for (double threshold : {0.5, 1.0, 1.5}) {
+    myGraph g(line.offsets.data(), line.neighbours.data(), line.flags.data(), n, line.m(), 0, 0.9,
+              threshold);
+    const std::string answer = answerText(g.computeReliability());
+    EXPECT_EQ(answer,
+              answerText(testnet::reliabilityOf<reference::myGraph>(line, 0, 0.9, threshold)));
+    EXPECT_EQ(g.searchSteps, 1);
+    EXPECT_EQ(g.numLinks, 0);
+    if (threshold <= 1.0) {
+      EXPECT_EQ(g.terminalPairs.size(), std::size_t{n * (n - 1) / 2});
+    }
+  }
+}
+
 }  // namespace
