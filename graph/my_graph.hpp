@@ -232,6 +232,9 @@ class myGraph {
   std::size_t memoryLimit;
   // Factoring steps taken by the last search, the root's included.
   long long searchSteps = 0;
+  // Subtrees the last search walked once for both branches of an idle
+  // record (the same steps and sums as walking each).
+  long long searchDoublings = 0;
   // Forms of the search's state. All take the same steps to the same
   // leaves; chooseSearchForm picks one per problem:
   //   table               path-state table with an undo trail (any problem)

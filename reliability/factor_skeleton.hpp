@@ -31,10 +31,34 @@
 //                           leaf); otherwise the state stands at the next
 //                           position
 //
+// A state may also let one walk of a subtree stand for two (doubling). It
+// then has `static constexpr bool canDouble = true` and:
+//
+//   int left() const        positions from the current one to the end
+//   bool idle() const       the current record changes nothing that an
+//                           open pair's outcome depends on, so its works
+//                           and fails branches take the same steps from here
+//   void skip()             moves to the next position as works() would
+//                           (on an idle record, without a leaf)
+//
+// Below an idle record both branches take the same steps and differ only in
+// their probabilities, so the search walks the subtree once with both in
+// lanes of a vector, the works branch's first, and keeps the leaves of the
+// lanes in a row store; when the walk comes back up past the record, the
+// works lanes' leaves are added before the fails lanes', each with the
+// threshold test where a step was entered before it. The sums, the tests
+// and their order are those of two walks; only the control flow is shared.
+// Up to two idle records nest (four lanes), and only within the last
+// kDoubleDepth positions, which bounds the row store (see laneLevels).
+//
 // Frames: one per pending step, at most one per live record plus one; the
-// caller supplies them so that this header needs nothing from the library
-// (the 256-bit unit includes it and must not emit shared inline code).
+// caller supplies them and the row store so that this header needs nothing
+// from the library (the 256-bit unit includes it and must not emit shared
+// inline code).
 #pragma once
+
+#include <cstddef>
+#include <type_traits>
 
 #include "reliability/checks.hpp"
 
@@ -55,6 +79,7 @@ struct totals {
   double sum;    // reliability so far
   double bound;  // upper bound so far
   long long steps = 0;
+  long long doublings = 0;         // subtrees walked once for two
   bool below = false;              // the threshold test fired
   const watch* watcher = nullptr;  // polled now and then; may stop the search
   bool stopped = false;            // the watcher stopped it: sum and bound are bounds only
@@ -62,57 +87,238 @@ struct totals {
 
 inline constexpr long long kWatchEvery = 1LL << 20;
 
-template <class Mark>
+// Four probabilities, one per lane (only lane 0 until a doubling).
+using lanes = double __attribute__((vector_size(32)));
+
+template <class Mark, class Prob = double>
 struct frame {
-  double prob;  // probability of the decisions above the step
+  Prob prob;  // probability of the decisions above the step
   Mark at;
 };
 
+template <class State>
+constexpr bool doubles() {
+  if constexpr (requires { State::canDouble; })
+    return State::canDouble;
+  else
+    return false;
+}
+template <class State>
+using frameOf = frame<typename State::mark, std::conditional_t<doubles<State>(), lanes, double>>;
+
+inline constexpr int kDoubleDepth = 16;  // doublings only this close to the end
+inline constexpr int kMaxLevel = 2;      // two doublings: four lanes
+
+// Where the leaves below a doubling wait: one row of lanes and one word per
+// leaf, `room` rows. A leaf's word is (steps entered since the previous
+// leaf of its segment) * 2 + (1 for a failure leaf).
+struct laneStore {
+  lanes* rows = nullptr;
+  unsigned* meta = nullptr;
+  std::size_t room = 0;
+
+  // Rows a store needs: the leaves of a subtree below a doubling, for one
+  // of the lanes that entered it, which is at most 2^(positions left - 1).
+  static constexpr std::size_t roomFor(long long live) {
+    return std::size_t{1} << (live < kDoubleDepth ? live : kDoubleDepth);
+  }
+};
+
+// Internal to each unit, like everything the 256-bit unit compiles.
+namespace {
+
+inline double first(double p) {
+  return p;
+}
+inline double first(const lanes& p) {
+  return p[0];
+}
+
+// The doublings in force. Level l has 2^l lanes; a segment is what was
+// walked since its level's doubling: its base (the frame top then), its
+// first row, and the steps entered at the level below since its last leaf.
+// While a segment is open the level below it adds no leaf, so a segment's
+// rows are the store's last. Rows stay within room: those of a level-1
+// segment are the leaves of its subtree for one of its lanes (at most
+// 2^(kDoubleDepth - 1)), and a level-2 segment's rows are some of them.
+template <class Frame>
+class laneLevels {
+ public:
+  explicit laneLevels(const laneStore& store) : store_(store) {}
+
+  int level() const { return level_; }
+  const Frame* base() const { return level_ == 0 ? nullptr : seg_[level_].base; }
+  void stepped() { ++pending_; }
+
+  // Both branches of the current record from probabilities `prob`: the
+  // works lanes first, then the fails lanes.
+  void deepen(lanes& prob, double p, const Frame* top) {
+    const lanes works = prob * p;
+    const lanes fails = (1.0 - p) * prob;
+    seg_[++level_] = {top, used_, pending_};
+    pending_ = 0;
+    prob = level_ == 1 ? __builtin_shufflevector(works, fails, 0, 4, 1, 5)
+                       : __builtin_shufflevector(works, fails, 0, 1, 4, 5);
+  }
+  void leaf(const lanes& value, bool failure) {
+    DCR_CHECK(used_ < store_.room, "more leaves below a doubling than the store holds");
+    store_.rows[used_] = value;
+    store_.meta[used_] = pending_ << 1 | static_cast<unsigned>(failure);
+    ++used_;
+    pending_ = 0;
+  }
+
+  // The walk is back at the current segment's base. At level 2 the rows
+  // become level 1's: the works lanes' leaves, then the fails lanes' (lanes
+  // 2 and 3 of each row, appended). At level 1 they are added to the totals
+  // the same way, lane 0's then lane 1's, with the threshold test where a
+  // step was entered before a leaf; false when the test fires.
+  bool close(double cutOff, double& sum, double& bound, long long& steps) {
+    const segment s = seg_[level_--];
+    const std::size_t count = used_ - s.start;
+    const unsigned trailing = pending_;
+    if (level_ == 1) {
+      DCR_CHECK(used_ + count <= store_.room, "more leaves below a doubling than the store holds");
+      for (std::size_t i = 0; i < count; ++i) {
+        store_.rows[used_ + i] =
+            __builtin_shufflevector(store_.rows[s.start + i], store_.rows[s.start + i], 2, 3, 2, 3);
+        store_.meta[used_ + i] = store_.meta[s.start + i];
+      }
+      if (count == 0) {
+        pending_ = s.pendingBefore + 2 * trailing;
+        return true;
+      }
+      store_.meta[s.start] += s.pendingBefore << 1;
+      store_.meta[used_] += trailing << 1;
+      used_ += count;
+      pending_ = trailing;
+      return true;
+    }
+    unsigned carry = 0;
+    for (int lane = 0; lane < 2; ++lane) {
+      for (std::size_t i = s.start; i < used_; ++i) {
+        const unsigned entered = (store_.meta[i] >> 1) + carry;
+        carry = 0;
+        if (entered != 0 && cutOff > bound) return ++steps, false;  // at the first of them
+        steps += entered;
+        // Adding 0.0 to the sum (never -0.0) or taking it from the bound
+        // leaves either as it was: the other total is untouched, bit for bit.
+        const double value = store_.rows[i][lane];
+        const bool failure = (store_.meta[i] & 1) != 0;
+        sum += (failure ? 0.0 : value) * 1.0;
+        bound -= failure ? value : 0.0;
+      }
+      carry += trailing;
+    }
+    if (carry != 0 && cutOff > bound) return ++steps, false;
+    steps += carry;
+    used_ = s.start;
+    pending_ = 0;
+    return true;
+  }
+
+ private:
+  struct segment {
+    const Frame* base;
+    std::size_t start;
+    unsigned pendingBefore;
+  };
+  laneStore store_;
+  segment seg_[kMaxLevel + 1] = {};
+  int level_ = 0;
+  std::size_t used_ = 0;
+  unsigned pending_ = 0;  // steps entered at this level since its last leaf
+};
+
+}  // namespace
+
 // The loop is built twice, with and without the watcher's test, so that
-// an unwatched search (dcr's) keeps its tightest loop.
+// an unwatched search (dcr's) keeps its tightest loop. A watched search
+// does not double: the watcher sees the totals of every step as it comes.
 template <bool Watched, class State>
 [[gnu::always_inline]] inline void factorLoop(State s, double cutOff, totals& t,
-                                              frame<typename State::mark>* frames,
-                                              [[maybe_unused]] long long frameCount) {
-  frame<typename State::mark>* top = frames;  // one past the innermost pending step
-  double prob = 1.0;
+                                              frameOf<State>* frames,
+                                              [[maybe_unused]] long long frameCount,
+                                              [[maybe_unused]] const laneStore& store) {
+  using Frame = frameOf<State>;
+  constexpr bool Doubling = doubles<State>() && !Watched;
+  Frame* top = frames;  // one past the innermost pending step
+  decltype(Frame::prob) prob{1.0};
   long long steps = 0;
   double sum = t.sum;
   double bound = t.bound;
   [[maybe_unused]] const watch* const watcher = t.watcher;
+  [[maybe_unused]] laneLevels<Frame> levels(store);
+  const Frame* base = frames;  // where the walk of the current level began
   for (;;) {
-    ++steps;
-    if constexpr (Watched) {
-      if ((steps & (kWatchEvery - 1)) == 0 && watcher->poll(watcher->context, sum, bound, steps)) {
-        t.stopped = true;
+    if (Doubling && levels.level() != 0) {
+      // Below a doubling the totals wait for the rows: nothing to test.
+      levels.stepped();
+    } else {
+      ++steps;
+      if constexpr (Watched) {
+        if ((steps & (kWatchEvery - 1)) == 0 &&
+            watcher->poll(watcher->context, sum, bound, steps)) {
+          t.stopped = true;
+          break;
+        }
+      }
+      if (cutOff > bound) {
+        t.below = true;
         break;
       }
     }
-    if (cutOff > bound) {
-      t.below = true;
-      break;
-    }
     if (s.choose()) {
+      if constexpr (Doubling) {
+        if (levels.level() < kMaxLevel && s.left() <= kDoubleDepth && s.idle()) {
+          levels.deepen(prob, s.prob(), top);
+          ++t.doublings;
+          base = top;
+          s.skip();
+          continue;
+        }
+      }
       DCR_CHECK(top - frames < frameCount, "more pending steps than live records");
       *top++ = {prob, s.push()};
-      const double works = prob * s.prob();
+      const auto works = prob * s.prob();
       if (!s.works()) {
         prob = works;
         continue;
       }
-      sum += works * 1.0;
+      if constexpr (Doubling) {
+        if (levels.level() != 0) {
+          levels.leaf(works, false);
+          goto ended;
+        }
+      }
+      sum += first(works) * 1.0;
     }
-    // The branch has ended: the fails branch of the innermost pending step.
-    for (;;) {
-      if (top == frames) goto done;
-      const frame<typename State::mark>& f = *--top;
+    [[maybe_unused]] ended :
+        // The branch has ended: the fails branch of the innermost pending step.
+        for (;;) {
+      if (top == base) {
+        if (!Doubling || levels.level() == 0) goto done;
+        if (!levels.close(cutOff, sum, bound, steps)) {
+          t.below = true;
+          goto done;
+        }
+        base = levels.level() == 0 ? frames : levels.base();
+        continue;
+      }
+      const Frame& f = *--top;
       s.resume(f.at);
-      const double fails = (1.0 - s.prob()) * f.prob;
+      const auto fails = (1.0 - s.prob()) * f.prob;
       if (!s.fails()) {
         prob = fails;
         break;
       }
-      bound -= fails;
+      if constexpr (Doubling) {
+        if (levels.level() != 0) {
+          levels.leaf(fails, true);
+          continue;
+        }
+      }
+      bound -= first(fails);
     }
   }
 done:
@@ -124,19 +330,20 @@ done:
 // Out of line, so that the watched loop leaves the unwatched one as it was.
 template <class State>
 [[gnu::noinline]] static void factorWatched(State s, double cutOff, totals& t,
-                                            frame<typename State::mark>* frames,
-                                            long long frameCount) {
-  factorLoop<true>(s, cutOff, t, frames, frameCount);
+                                            frameOf<State>* frames, long long frameCount) {
+  factorLoop<true>(s, cutOff, t, frames, frameCount, laneStore{});
 }
 
+// `store` is needed by a state that doubles, with room for laneStore::roomFor
+// its live records; other states ignore it.
 template <class State>
-inline void factor(State s, double cutOff, totals& t, frame<typename State::mark>* frames,
-                   long long frameCount) {
+inline void factor(State s, double cutOff, totals& t, frameOf<State>* frames, long long frameCount,
+                   const laneStore& store = {}) {
   if (t.watcher) [[unlikely]] {
     factorWatched(s, cutOff, t, frames, frameCount);
     return;
   }
-  factorLoop<false>(s, cutOff, t, frames, frameCount);
+  factorLoop<false>(s, cutOff, t, frames, frameCount, store);
 }
 
 }  // namespace search

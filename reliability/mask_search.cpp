@@ -191,6 +191,7 @@ void myGraph::factorByMasks(searchForm form, masks::problem* built) {
   reliability = t.sum;
   upperBound = t.bound;
   searchSteps = t.steps;
+  searchDoublings = t.doublings;
   searchStopped = t.stopped;
   belowThreshold = t.below;
 }
@@ -413,6 +414,9 @@ struct plainKit {
   static pack load(const bits* p) { return {{p[0], p[1], p[2], p[3]}}; }
   static pack both(pack a, pack b) {
     return {{a.w[0] & b.w[0], a.w[1] & b.w[1], a.w[2] & b.w[2], a.w[3] & b.w[3]}};
+  }
+  static pack butNot(pack a, pack b) {
+    return {{a.w[0] & ~b.w[0], a.w[1] & ~b.w[1], a.w[2] & ~b.w[2], a.w[3] & ~b.w[3]}};
   }
   static bits zeros(pack a) {
     bits z = 0;

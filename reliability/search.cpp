@@ -299,4 +299,5 @@ void myGraph::factor() {
   searchStopped = t.stopped;
   belowThreshold = t.below;
   searchSteps = t.steps;
+  searchDoublings = t.doublings;
 }

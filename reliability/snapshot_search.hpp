@@ -13,6 +13,11 @@
 //
 //   joins(s, d)             bit w set when s[w] & d[w] != 0 (bits from W up: any)
 //   cut(from, keep, to)     to[w] = from[w] & keep[w]; bit w set when to[w] == 0
+//
+// and over one pack of `lanes` words (the held state's unit):
+//
+//   load(p), both(a, b) = a & b, butNot(a, b) = a & ~b, zeros(a) (bit i set
+//   when word i is 0)
 #pragma once
 
 #include <cstddef>
@@ -63,39 +68,33 @@ struct snapshotView {
   bits* slots;  // live + 1 slots of W words, slot 0 the root's alive words
   bits everyPair;
   // For pairs with more than one word: slot words below `pairs` are the
-  // pairs' first words, pairOf[w] is the pair of slot word w, and pair i's
-  // words are slotWord[wordStart[i] ..  wordStart[i + 1]).
+  // pairs' first words, and pairsOfWords[256 * k + b] holds the pairs with
+  // a word among slot words 8k .. 8k + 7 whose bit is set in b (a table of
+  // 256 for every 8 words of W).
   bits firstWords;  // slot words that are some pair's first word
-  bits extraWords;  // the other slot words that hold paths
+  bits pathWords;   // slot words that hold paths (padding excluded)
   bits multiWord;   // pairs with more than one word
-  const int* pairOf;
-  const std::size_t* wordStart;
-  const std::size_t* slotWord;
+  const bits* pairsOfWords;
   search::frame<snapshotMark>* frames;  // live + 1
   // Room for the frames of a state that holds its words (heldState):
   // `heldBytes` bytes, aligned to 64.
   void* held;
   std::size_t heldBytes;
+  search::laneStore lanes;  // for the held state's doublings
 };
 
 namespace {
 
 // For pairs with more than one word: the pairs with a word in `mask`, and
-// the pairs with every word in it.
-bits pairsTouching(const snapshotView& v, bits mask) {
-  bits found = mask & v.firstWords;
-  for (bits u = mask & v.extraWords; u != 0; u &= u - 1)
-    found |= bits{1} << v.pairOf[__builtin_ctzll(u)];
+// the pairs with every word in it. W words are looked up a byte at a time.
+bits pairsTouching(const snapshotView& v, bits mask, std::size_t W) {
+  bits found = 0;
+  for (std::size_t k = 0; 8 * k < W; ++k)
+    found |= v.pairsOfWords[256 * k + (mask >> 8 * k & 0xff)];
   return found;
 }
-bits pairsWithin(const snapshotView& v, bits mask) {
-  bits found = mask & v.firstWords;
-  for (bits u = found & v.multiWord; u != 0; u &= u - 1) {
-    const int i = __builtin_ctzll(u);
-    for (std::size_t w = v.wordStart[i] + 1; w < v.wordStart[i + 1]; ++w)
-      if ((mask >> v.slotWord[w] & 1) == 0) found &= ~(bits{1} << i);
-  }
-  return found;
+bits pairsWithin(const snapshotView& v, bits mask, std::size_t W) {
+  return v.firstWords & ~pairsTouching(v, ~mask & v.pathWords, W);
 }
 
 }  // namespace
@@ -127,7 +126,7 @@ class snapshotState {
   mark push() const { return {row_, s_, open_}; }
   bool works() {
     const bits joins = Kit::joins(s_, snapshotRow::doneBy(row_, W()), W());
-    open_ &= ~(MultiWord ? pairsTouching(v_, joins) : joins);
+    open_ &= ~(MultiWord ? pairsTouching(v_, joins, W()) : joins);
     if (open_ == 0) return true;
     row_ += stride();
     return false;
@@ -142,7 +141,7 @@ class snapshotState {
                   static_cast<std::size_t>(row_ - v_.rows) / stride(),
               "a snapshot slot above its step's position");
     bits emptied = Kit::cut(s_, snapshotRow::keep(row_), s_ + W(), W());
-    if (MultiWord) emptied = pairsWithin(v_, emptied);
+    if (MultiWord) emptied = pairsWithin(v_, emptied, W());
     if ((emptied & open_) != 0) return true;
     row_ += stride();
     s_ += W();
@@ -176,6 +175,7 @@ class heldState {
     const bits* row;
     bits open;
   };
+  static constexpr bool canDouble = true;
   explicit heldState(const snapshotView& v) : v_(v), row_(v.rows), open_(v.everyPair) {
     for (int i = 0; i < Vectors; ++i)
       a_[i] = Kit::load(v.slots + i * Kit::lanes);
@@ -197,11 +197,23 @@ class heldState {
     for (int i = 0; i < Vectors; ++i)
       none |= Kit::zeros(Kit::both(a_[i], Kit::load(done + i * Kit::lanes))) << (i * Kit::lanes);
     const bits joins = ~none;
-    open_ &= ~(MultiWord ? pairsTouching(v_, joins) : joins);
+    open_ &= ~(MultiWord ? pairsTouching(v_, joins, kW) : joins);
     if (open_ == 0) return true;
     row_ += stride();
     return false;
   }
+  int left() const { return v_.live - static_cast<int>((row_ - v_.rows) / stride()); }
+  bool idle() const {
+    // Words where the record kills an alive path; none may be an open pair's.
+    const bits* keep = snapshotRow::keep(row_);
+    bits untouched = 0;
+    for (int i = 0; i < Vectors; ++i)
+      untouched |= Kit::zeros(Kit::butNot(a_[i], Kit::load(keep + i * Kit::lanes)))
+                   << (i * Kit::lanes);
+    const bits touched = ~untouched;
+    return ((MultiWord ? pairsTouching(v_, touched, kW) : touched) & open_) == 0;
+  }
+  void skip() { row_ += stride(); }
   void resume(const mark& m) {
     for (int i = 0; i < Vectors; ++i)
       a_[i] = m.alive[i];
@@ -215,7 +227,7 @@ class heldState {
       a_[i] = Kit::both(a_[i], Kit::load(keep + i * Kit::lanes));
       emptied |= Kit::zeros(a_[i]) << (i * Kit::lanes);
     }
-    if (MultiWord) emptied = pairsWithin(v_, emptied);
+    if (MultiWord) emptied = pairsWithin(v_, emptied, kW);
     if ((emptied & open_) != 0) return true;
     row_ += stride();
     return false;
@@ -239,10 +251,10 @@ void snapshotSearch(const snapshotView& v, double cutOff, search::totals& t) {
   } else {
     // Frames of their own: each holds its step's words.
     using state = heldState<Kit, Vectors, MultiWord>;
-    using frame = search::frame<typename state::mark>;
+    using frame = search::frameOf<state>;
     DCR_CHECK(sizeof(frame) * (v.live + 1U) <= v.heldBytes, "held frames beyond their room");
     frame* frames = static_cast<frame*>(v.held);
-    search::factor(state(v), cutOff, t, frames, v.live + 1LL);
+    search::factor(state(v), cutOff, t, frames, v.live + 1LL, v.lanes);
   }
 }
 

@@ -21,6 +21,7 @@ struct avx2Kit {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
   static __m256i both(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+  static __m256i butNot(__m256i a, __m256i b) { return _mm256_andnot_si256(b, a); }
   static bits zeros(__m256i v) {
     const __m256i z = _mm256_cmpeq_epi64(v, _mm256_setzero_si256());
     return static_cast<bits>(_mm256_movemask_pd(_mm256_castsi256_pd(z)));

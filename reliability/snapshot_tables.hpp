@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <memory>
 #include <vector>
 
 #include "reliability/mask_search.hpp"
@@ -19,13 +20,13 @@ class snapshotTables {
     const std::size_t words = mp.alive.size();
     const std::size_t W = (words + snapshotLanes - 1) / snapshotLanes * snapshotLanes;
     // Slot word of each alive word, and the pair of each slot word.
-    slotWord_.resize(words);
-    pairOf_.assign(W, -1);
+    std::vector<std::size_t> slotWord(words);
+    std::vector<int> pairOf(W, -1);
     bits multiWord = 0;
     for (std::size_t i = 0, extra = pairs; i < pairs; ++i) {
       for (std::size_t w = mp.wordStart[i]; w < mp.wordStart[i + 1]; ++w) {
-        slotWord_[w] = w == mp.wordStart[i] ? i : extra++;
-        pairOf_[slotWord_[w]] = static_cast<int>(i);
+        slotWord[w] = w == mp.wordStart[i] ? i : extra++;
+        pairOf[slotWord[w]] = static_cast<int>(i);
       }
       if (mp.wordStart[i + 1] - mp.wordStart[i] > 1) multiWord |= bits{1} << i;
     }
@@ -35,7 +36,7 @@ class snapshotTables {
       bits* const row = rows_.data() + q * stride;
       std::fill(row, row + W, ~bits{0});
       for (std::size_t g = mp.groupStart[q]; g < mp.groupStart[q + 1]; ++g) {
-        const std::size_t w = slotWord_[mp.groups[g].word];
+        const std::size_t w = slotWord[mp.groups[g].word];
         row[w] = ~mp.groups[g].onRecord;
         row[W + w] = mp.groups[g].doneBy;
       }
@@ -43,11 +44,22 @@ class snapshotTables {
     }
     slots_.assign((static_cast<std::size_t>(live) + 1) * W, ~bits{0});
     for (std::size_t w = 0; w < words; ++w)
-      slots_[slotWord_[w]] = mp.alive[w];
+      slots_[slotWord[w]] = mp.alive[w];
     frames_.resize(static_cast<std::size_t>(live) + 1);
     // Up to four packs of four words a frame, with the probability, row
     // and open pairs: within 256 bytes.
     held_.resize(W <= 4 * snapshotLanes ? static_cast<std::size_t>(live) + 1 : 0);
+    // The doublings' rows: left uninitialised, so that only those a search
+    // reaches take memory.
+    const std::size_t laneRoom = held_.empty() ? 0 : search::laneStore::roomFor(live);
+    laneRows_.reset(new search::lanes[laneRoom]);
+    laneMeta_.reset(new unsigned[laneRoom]);
+    pairsOfWords_.assign((W + 7) / 8 * 256, 0);
+    for (std::size_t k = 0; 8 * k < W; ++k)
+      for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t j = 0; j < 8 && 8 * k + j < W; ++j)
+          if ((b >> j & 1) != 0 && pairOf[8 * k + j] >= 0)
+            pairsOfWords_[256 * k + b] |= bits{1} << pairOf[8 * k + j];
     const bits firstWords = mp.everyPair();
     view = {rows_.data(),
             W,
@@ -55,14 +67,13 @@ class snapshotTables {
             slots_.data(),
             mp.everyPair(),
             firstWords,
-            (words == 64 ? ~bits{0} : (bits{1} << words) - 1) & ~firstWords,
+            words == 64 ? ~bits{0} : (bits{1} << words) - 1,
             multiWord,
-            pairOf_.data(),
-            mp.wordStart.data(),
-            slotWord_.data(),
+            pairsOfWords_.data(),
             frames_.data(),
             held_.data(),
-            held_.size() * sizeof(heldFrame)};
+            held_.size() * sizeof(heldFrame),
+            {laneRows_.get(), laneMeta_.get(), laneRoom}};
   }
   snapshotTables(const snapshotTables&) = delete;
   snapshotTables& operator=(const snapshotTables&) = delete;
@@ -70,8 +81,7 @@ class snapshotTables {
   snapshotView view;
 
  private:
-  std::vector<std::size_t> slotWord_;
-  std::vector<int> pairOf_;
+  std::vector<bits> pairsOfWords_;
   std::vector<bits> rows_;
   std::vector<bits> slots_;
   std::vector<search::frame<snapshotMark>> frames_;
@@ -79,6 +89,8 @@ class snapshotTables {
     unsigned char bytes[256];
   };
   std::vector<heldFrame> held_;
+  std::unique_ptr<search::lanes[]> laneRows_;
+  std::unique_ptr<unsigned[]> laneMeta_;
 };
 
 }  // namespace masks

@@ -133,7 +133,7 @@ TEST(Differential, SearchFormsTakeTheSameSteps) {
   using form = myGraph::searchForm;
   const form forced[] = {form::table, form::trailedMasks, form::snapshotMasks,
                          form::plainSnapshotMasks, form::onePair};
-  std::map<form, int> asked, ranAsAsked;
+  std::map<form, int> asked, ranAsAsked, doubled, doubledAndCut;
   int noSearch = 0, tableOnly = 0;  // cases with no search, cases only the table form takes
   auto run = [&](const Case& c, form f) {
     myGraph g(c.net.offsets.data(), c.net.neighbours.data(), c.net.flags.data(), c.net.n, c.net.m(),
@@ -142,6 +142,7 @@ TEST(Differential, SearchFormsTakeTheSameSteps) {
     const std::string answer = answerText(g.computeReliability());
     ++asked[f];
     if (g.searchRan == f) ++ranAsAsked[f];
+    if (g.searchDoublings > 0) ++(g.belowThreshold ? doubledAndCut : doubled)[g.searchRan];
     return std::make_tuple(answer, g.searchSteps, g.searchRan);
   };
   auto compare = [&](const Case& c) {
@@ -191,6 +192,14 @@ TEST(Differential, SearchFormsTakeTheSameSteps) {
   for (form f : {form::snapshotMasks, form::plainSnapshotMasks})
     EXPECT_GT(ranAsAsked[f], asked[f] / 2) << static_cast<int>(f);
   EXPECT_GT(ranAsAsked[form::onePair], asked[form::onePair] / 5);
+  // Walking one subtree for both branches of an idle record must have been
+  // compared often, in searches that ran to the end and in searches the
+  // threshold test cut off, or its bookkeeping of steps and tests goes
+  // untested.
+  for (form f : {form::snapshotMasks, form::plainSnapshotMasks}) {
+    EXPECT_GT(doubled[f], 50) << static_cast<int>(f);
+    EXPECT_GT(doubledAndCut[f], 20) << static_cast<int>(f);
+  }
 }
 
 // Beyond 64 pairs the trailed form keeps its joined pairs as flags with a
