@@ -180,8 +180,10 @@ class laneLevels {
     if (level_ == 1) {
       DCR_CHECK(used_ + count <= store_.room, "more leaves below a doubling than the store holds");
       for (std::size_t i = 0; i < count; ++i) {
-        store_.rows[used_ + i] =
-            __builtin_shufflevector(store_.rows[s.start + i], store_.rows[s.start + i], 2, 3, 2, 3);
+        // Element by element: plain (two-lane) code would shuffle through
+        // memory and stall on each row.
+        store_.rows[used_ + i][0] = store_.rows[s.start + i][2];
+        store_.rows[used_ + i][1] = store_.rows[s.start + i][3];
         store_.meta[used_ + i] = store_.meta[s.start + i];
       }
       if (count == 0) {
@@ -201,12 +203,14 @@ class laneLevels {
         carry = 0;
         if (entered != 0 && cutOff > bound) return ++steps, false;  // at the first of them
         steps += entered;
-        // Adding 0.0 to the sum (never -0.0) or taking it from the bound
-        // leaves either as it was: the other total is untouched, bit for bit.
+        // A branch on the leaf's kind: leaves of a kind come in runs, so it
+        // is well predicted, and each total's chain of additions advances
+        // only on its own leaves.
         const double value = store_.rows[i][lane];
-        const bool failure = (store_.meta[i] & 1) != 0;
-        sum += (failure ? 0.0 : value) * 1.0;
-        bound -= failure ? value : 0.0;
+        if ((store_.meta[i] & 1) != 0)
+          bound -= value;
+        else
+          sum += value * 1.0;
       }
       carry += trailing;
     }
