@@ -109,11 +109,13 @@ using frameOf = frame<typename State::mark, std::conditional_t<doubles<State>(),
 inline constexpr int kDoubleDepth = 16;  // doublings only this close to the end
 inline constexpr int kMaxLevel = 2;      // two doublings: four lanes
 
-// Where the leaves below a doubling wait: one row of lanes and one word per
-// leaf, `room` rows. A leaf's word is (steps entered since the previous
-// leaf of its segment) * 2 + (1 for a failure leaf).
+// Where the leaves below a doubling wait: the values of success leaves in
+// `works` and of failure leaves in `fails`, a row of lanes each, and for
+// every leaf in order a word (steps entered since the previous leaf of its
+// segment) * 2 + (1 for a failure leaf); `room` of each.
 struct laneStore {
-  lanes* rows = nullptr;
+  lanes* works = nullptr;
+  lanes* fails = nullptr;
   unsigned* meta = nullptr;
   std::size_t room = 0;
 
@@ -134,13 +136,15 @@ inline double first(const lanes& p) {
   return p[0];
 }
 
-// The doublings in force. Level l has 2^l lanes; a segment is what was
-// walked since its level's doubling: its base (the frame top then), its
-// first row, and the steps entered at the level below since its last leaf.
-// While a segment is open the level below it adds no leaf, so a segment's
-// rows are the store's last. Rows stay within room: those of a level-1
-// segment are the leaves of its subtree for one of its lanes (at most
-// 2^(kDoubleDepth - 1)), and a level-2 segment's rows are some of them.
+// The doublings in force. Level l has 2^l lanes: those of level l - 1 in
+// the works branch of the l-th idle record, then the same in its fails
+// branch. A segment is what was walked since its level's doubling: its
+// base (the frame top then), where its leaves start in the store, and the
+// steps entered at the level below since that level's last leaf. While a
+// segment is open the level below keeps no leaf, so a segment's leaves are
+// the store's last. The store stays within room: the leaves of a level-1
+// segment are those of its subtree for one of its lanes (at most
+// 2^(kDoubleDepth - 1)), and those of a deeper segment are some of them.
 template <class Frame>
 class laneLevels {
  public:
@@ -155,68 +159,51 @@ class laneLevels {
   void deepen(lanes& prob, double p, const Frame* top) {
     const lanes works = prob * p;
     const lanes fails = (1.0 - p) * prob;
-    seg_[++level_] = {top, used_, pending_};
+    seg_[++level_] = {top, used_, worksUsed_, failsUsed_, pending_};
     pending_ = 0;
-    prob = level_ == 1 ? __builtin_shufflevector(works, fails, 0, 4, 1, 5)
+    prob = level_ == 1 ? __builtin_shufflevector(works, fails, 0, 4, 2, 3)
                        : __builtin_shufflevector(works, fails, 0, 1, 4, 5);
   }
-  void leaf(const lanes& value, bool failure) {
+  template <bool Failure>
+  void keep(const lanes& value) {
     DCR_CHECK(used_ < store_.room, "more leaves below a doubling than the store holds");
-    store_.rows[used_] = value;
-    store_.meta[used_] = pending_ << 1 | static_cast<unsigned>(failure);
-    ++used_;
+    (Failure ? store_.fails[failsUsed_++] : store_.works[worksUsed_++]) = value;
+    store_.meta[used_++] = pending_ << 1 | static_cast<unsigned>(Failure);
     pending_ = 0;
   }
 
-  // The walk is back at the current segment's base. At level 2 the rows
-  // become level 1's: the works lanes' leaves, then the fails lanes' (lanes
-  // 2 and 3 of each row, appended). At level 1 they are added to the totals
-  // the same way, lane 0's then lane 1's, with the threshold test where a
-  // step was entered before a leaf; false when the test fires.
+  // The walk is back at the current segment's base. At level 2 the leaves
+  // become level 1's: those of the works lanes stay, those of the fails
+  // lanes (2 and 3) are appended as lanes 0 and 1. At level 1 they are
+  // added to the totals, lane 0's then lane 1's, each with the threshold
+  // test where a step was entered before a leaf; false when the test fires.
   bool close(double cutOff, double& sum, double& bound, long long& steps) {
     const segment s = seg_[level_--];
-    const std::size_t count = used_ - s.start;
     const unsigned trailing = pending_;
     if (level_ == 1) {
-      DCR_CHECK(used_ + count <= store_.room, "more leaves below a doubling than the store holds");
-      for (std::size_t i = 0; i < count; ++i) {
-        // Element by element: plain (two-lane) code would shuffle through
-        // memory and stall on each row.
-        store_.rows[used_ + i][0] = store_.rows[s.start + i][2];
-        store_.rows[used_ + i][1] = store_.rows[s.start + i][3];
-        store_.meta[used_ + i] = store_.meta[s.start + i];
-      }
+      lift(store_.meta, s.start, used_);
+      lift(store_.works, s.worksStart, worksUsed_);
+      lift(store_.fails, s.failsStart, failsUsed_);
+      const std::size_t count = used_ - s.start;
+      used_ += count;
       if (count == 0) {
         pending_ = s.pendingBefore + 2 * trailing;
         return true;
       }
       store_.meta[s.start] += s.pendingBefore << 1;
-      store_.meta[used_] += trailing << 1;
-      used_ += count;
+      store_.meta[s.start + count] += trailing << 1;
       pending_ = trailing;
       return true;
     }
-    unsigned carry = 0;
+    long long entered = trailing;
+    for (std::size_t i = s.start; i < used_; ++i)
+      entered += store_.meta[i] >> 1;
     for (int lane = 0; lane < 2; ++lane) {
-      for (std::size_t i = s.start; i < used_; ++i) {
-        const unsigned entered = (store_.meta[i] >> 1) + carry;
-        carry = 0;
-        if (entered != 0 && cutOff > bound) return ++steps, false;  // at the first of them
-        steps += entered;
-        // A branch on the leaf's kind: leaves of a kind come in runs, so it
-        // is well predicted, and each total's chain of additions advances
-        // only on its own leaves.
-        const double value = store_.rows[i][lane];
-        if ((store_.meta[i] & 1) != 0)
-          bound -= value;
-        else
-          sum += value * 1.0;
-      }
-      carry += trailing;
+      if (!addLane(lane, s, trailing, entered, cutOff, sum, bound, steps)) return false;
     }
-    if (carry != 0 && cutOff > bound) return ++steps, false;
-    steps += carry;
     used_ = s.start;
+    worksUsed_ = s.worksStart;
+    failsUsed_ = s.failsStart;
     pending_ = 0;
     return true;
   }
@@ -224,13 +211,80 @@ class laneLevels {
  private:
   struct segment {
     const Frame* base;
-    std::size_t start;
+    std::size_t start, worksStart, failsStart;
     unsigned pendingBefore;
   };
+
+  // Appends a copy of entries [from, to) after `to`; for rows, lanes 2 and
+  // 3 become lanes 0 and 1, element by element (plain two-lane code would
+  // shuffle through memory and stall on each row).
+  void lift(unsigned* meta, std::size_t from, std::size_t to) {
+    DCR_CHECK(2 * to - from <= store_.room, "more leaves below a doubling than the store holds");
+    for (std::size_t i = from; i < to; ++i)
+      meta[to + i - from] = meta[i];
+  }
+  void lift(lanes* rows, std::size_t from, std::size_t& to) {
+    DCR_CHECK(2 * to - from <= store_.room, "more leaves below a doubling than the store holds");
+    for (std::size_t i = from; i < to; ++i) {
+      rows[to + i - from][0] = rows[i][2];
+      rows[to + i - from][1] = rows[i][3];
+    }
+    to += to - from;
+  }
+
+  // Adds one lane's leaves. Without a test the two totals are independent
+  // chains of additions, each over its own leaves in their order; the
+  // tests are then needed only if the bound ends below the cut-off, as it
+  // never rises (no failure leaf is negative, which is checked). If it
+  // does end below, or a value is not a plain non-negative number, the
+  // lane is added again from where it began, leaf by leaf in order with the
+  // test where a step was entered: the same additions, and the cut-off at
+  // its step.
+  bool addLane(int lane, const segment& s, unsigned trailing, long long entered, double cutOff,
+               double& sum, double& bound, long long& steps) const {
+    const lanes* works = store_.works + s.worksStart;
+    const lanes* fails = store_.fails + s.failsStart;
+    const std::size_t nWorks = worksUsed_ - s.worksStart, nFails = failsUsed_ - s.failsStart;
+    double su = sum, bo = bound;
+    bool odd = false;
+    const std::size_t paired = nWorks < nFails ? nWorks : nFails;
+    for (std::size_t i = 0; i < paired; ++i) {
+      su += works[i][lane] * 1.0;
+      const double f = fails[i][lane];
+      odd |= !(f >= 0.0);
+      bo -= f;
+    }
+    for (std::size_t i = paired; i < nWorks; ++i)
+      su += works[i][lane] * 1.0;
+    for (std::size_t i = paired; i < nFails; ++i) {
+      const double f = fails[i][lane];
+      odd |= !(f >= 0.0);
+      bo -= f;
+    }
+    if (!odd && !(cutOff > bo)) [[likely]] {
+      sum = su;
+      bound = bo;
+      steps += entered;
+      return true;
+    }
+    for (std::size_t i = s.start, w = 0, f = 0; i < used_; ++i) {
+      const unsigned before = store_.meta[i] >> 1;
+      if (before != 0 && cutOff > bound) return ++steps, false;  // at the first of them
+      steps += before;
+      if ((store_.meta[i] & 1) != 0)
+        bound -= fails[f++][lane];
+      else
+        sum += works[w++][lane] * 1.0;
+    }
+    if (trailing != 0 && cutOff > bound) return ++steps, false;
+    steps += trailing;
+    return true;
+  }
+
   laneStore store_;
   segment seg_[kMaxLevel + 1] = {};
   int level_ = 0;
-  std::size_t used_ = 0;
+  std::size_t used_ = 0, worksUsed_ = 0, failsUsed_ = 0;
   unsigned pending_ = 0;  // steps entered at this level since its last leaf
 };
 
@@ -291,7 +345,7 @@ template <bool Watched, class State>
       }
       if constexpr (Doubling) {
         if (levels.level() != 0) {
-          levels.leaf(works, false);
+          levels.template keep<false>(works);
           goto ended;
         }
       }
@@ -318,7 +372,7 @@ template <bool Watched, class State>
       }
       if constexpr (Doubling) {
         if (levels.level() != 0) {
-          levels.leaf(fails, true);
+          levels.template keep<true>(fails);
           continue;
         }
       }

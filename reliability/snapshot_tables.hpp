@@ -52,7 +52,8 @@ class snapshotTables {
     // The doublings' rows: left uninitialised, so that only those a search
     // reaches take memory.
     const std::size_t laneRoom = held_.empty() ? 0 : search::laneStore::roomFor(live);
-    laneRows_.reset(new search::lanes[laneRoom]);
+    laneWorks_.reset(new search::lanes[laneRoom]);
+    laneFails_.reset(new search::lanes[laneRoom]);
     laneMeta_.reset(new unsigned[laneRoom]);
     pairsOfWords_.assign((W + 7) / 8 * 256, 0);
     for (std::size_t k = 0; 8 * k < W; ++k)
@@ -73,7 +74,7 @@ class snapshotTables {
             frames_.data(),
             held_.data(),
             held_.size() * sizeof(heldFrame),
-            {laneRows_.get(), laneMeta_.get(), laneRoom}};
+            {laneWorks_.get(), laneFails_.get(), laneMeta_.get(), laneRoom}};
   }
   snapshotTables(const snapshotTables&) = delete;
   snapshotTables& operator=(const snapshotTables&) = delete;
@@ -89,7 +90,7 @@ class snapshotTables {
     unsigned char bytes[256];
   };
   std::vector<heldFrame> held_;
-  std::unique_ptr<search::lanes[]> laneRows_;
+  std::unique_ptr<search::lanes[]> laneWorks_, laneFails_;
   std::unique_ptr<unsigned[]> laneMeta_;
 };
 

@@ -72,15 +72,22 @@ struct singleTreeState : treeState {
   static constexpr bool canDouble = false;
 };
 
+// Room for the waiting leaves of trees of up to kDoubleDepth positions and
+// more, allocated once for all runs.
+struct waitingLeaves {
+  static constexpr std::size_t room = search::laneStore::roomFor(search::kDoubleDepth);
+  std::vector<search::lanes> works = std::vector<search::lanes>(room);
+  std::vector<search::lanes> fails = std::vector<search::lanes>(room);
+  std::vector<unsigned> meta = std::vector<unsigned>(room);
+};
+
 template <class State>
-search::totals run(const State& s, double cutOff) {
+search::totals run(const State& s, double cutOff, waitingLeaves& store) {
   search::totals t{0.0, 1.0};
   std::vector<search::frameOf<State>> frames(s.probs->size() + 1);
-  std::vector<search::lanes> rows(
-      search::laneStore::roomFor(static_cast<long long>(s.probs->size())));
-  std::vector<unsigned> meta(rows.size());
-  search::factor(s, cutOff, t, frames.data(), static_cast<long long>(frames.size()),
-                 search::laneStore{rows.data(), meta.data(), rows.size()});
+  search::factor(
+      s, cutOff, t, frames.data(), static_cast<long long>(frames.size()),
+      search::laneStore{store.works.data(), store.fails.data(), store.meta.data(), store.room});
   return t;
 }
 
@@ -88,6 +95,7 @@ search::totals run(const State& s, double cutOff) {
 
 TEST(FactorSkeleton, DoublingTakesTheStepsAndSumsOfWalkingEachBranch) {
   testnet::Rng rng(2027);
+  waitingLeaves store;
   long long doublings = 0, cut = 0, cutWhileDoubling = 0;
   for (int round = 0; round < 400; ++round) {
     std::vector<double> probs(1 + rng.below(21));
@@ -97,11 +105,11 @@ TEST(FactorSkeleton, DoublingTakesTheStepsAndSumsOfWalkingEachBranch) {
     const treeState doubled{&probs, leafOdds};
     const singleTreeState single{{&probs, leafOdds}};
     // Uncut, then cut-offs spread over the range the bound falls through.
-    const search::totals whole = run(single, -1.0);
+    const search::totals whole = run(single, -1.0, store);
     for (int k = 0; k <= 6; ++k) {
       const double cutOff = k == 0 ? -1.0 : whole.bound + (1.0 - whole.bound) * rng.unit();
-      const search::totals a = run(doubled, cutOff);
-      const search::totals b = run(single, cutOff);
+      const search::totals a = run(doubled, cutOff, store);
+      const search::totals b = run(single, cutOff, store);
       SCOPED_TRACE(testing::Message() << "round " << round << " cut-off " << cutOff);
       ASSERT_EQ(a.sum, b.sum);
       ASSERT_EQ(a.bound, b.bound);
