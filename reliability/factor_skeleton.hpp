@@ -87,8 +87,12 @@ struct totals {
 
 inline constexpr long long kWatchEvery = 1LL << 20;
 
-// Four probabilities, one per lane (only lane 0 until a doubling).
+// Four probabilities, one per lane, and eight in two halves (only lane 0
+// until a doubling).
 using lanes = double __attribute__((vector_size(32)));
+struct eightLanes {
+  lanes lo, hi;
+};
 
 template <class Mark, class Prob = double>
 struct frame {
@@ -104,18 +108,23 @@ constexpr bool doubles() {
     return false;
 }
 template <class State>
-using frameOf = frame<typename State::mark, std::conditional_t<doubles<State>(), lanes, double>>;
+using frameOf =
+    frame<typename State::mark, std::conditional_t<doubles<State>(), eightLanes, double>>;
 
 inline constexpr int kDoubleDepth = 16;  // doublings only this close to the end
-inline constexpr int kMaxLevel = 2;      // two doublings: four lanes
+inline constexpr int kMaxLevel = 3;      // three doublings: eight lanes
 
 // Where the leaves below a doubling wait: the values of success leaves in
-// `works` and of failure leaves in `fails`, a row of lanes each, and for
-// every leaf in order a word (steps entered since the previous leaf of its
-// segment) * 2 + (1 for a failure leaf); `room` of each.
+// `works` and of failure leaves in `fails`, a row of four lanes each (of
+// eight lanes at the third level, in `works8` and `fails8`: two entries a
+// row), and for every leaf in order a word (steps entered since the
+// previous leaf of its segment) * 2 + (1 for a failure leaf); `room`
+// entries of each.
 struct laneStore {
   lanes* works = nullptr;
   lanes* fails = nullptr;
+  lanes* works8 = nullptr;
+  lanes* fails8 = nullptr;
   unsigned* meta = nullptr;
   std::size_t room = 0;
 
@@ -132,8 +141,21 @@ namespace {
 inline double first(double p) {
   return p;
 }
-inline double first(const lanes& p) {
-  return p[0];
+inline double first(const eightLanes& p) {
+  return p.lo[0];
+}
+template <class Prob>
+Prob one() {
+  if constexpr (__is_same(Prob, double))
+    return 1.0;
+  else
+    return {lanes{1.0}, lanes{}};
+}
+inline eightLanes operator*(const eightLanes& a, double p) {
+  return {a.lo * p, a.hi * p};
+}
+inline eightLanes operator*(double q, const eightLanes& a) {
+  return {q * a.lo, q * a.hi};
 }
 
 // The doublings in force. Level l has 2^l lanes: those of level l - 1 in
@@ -144,7 +166,9 @@ inline double first(const lanes& p) {
 // segment is open the level below keeps no leaf, so a segment's leaves are
 // the store's last. The store stays within room: the leaves of a level-1
 // segment are those of its subtree for one of its lanes (at most
-// 2^(kDoubleDepth - 1)), and those of a deeper segment are some of them.
+// 2^(kDoubleDepth - 1)), and those of a deeper segment are some of them;
+// the third level's, in rows of eight lanes, become the second level's
+// when it closes.
 template <class Frame>
 class laneLevels {
  public:
@@ -156,18 +180,30 @@ class laneLevels {
 
   // Both branches of the current record from probabilities `prob`: the
   // works lanes first, then the fails lanes.
-  void deepen(lanes& prob, double p, const Frame* top) {
-    const lanes works = prob * p;
-    const lanes fails = (1.0 - p) * prob;
+  void deepen(eightLanes& prob, double p, const Frame* top) {
+    const eightLanes works = prob * p;
+    const eightLanes fails = (1.0 - p) * prob;
     seg_[++level_] = {top, used_, worksUsed_, failsUsed_, pending_};
     pending_ = 0;
-    prob = level_ == 1 ? __builtin_shufflevector(works, fails, 0, 4, 2, 3)
-                       : __builtin_shufflevector(works, fails, 0, 1, 4, 5);
+    if (level_ == 1)
+      prob.lo = __builtin_shufflevector(works.lo, fails.lo, 0, 4, 2, 3);
+    else if (level_ == 2)
+      prob.lo = __builtin_shufflevector(works.lo, fails.lo, 0, 1, 4, 5);
+    else
+      prob = {works.lo, fails.lo};
   }
   template <bool Failure>
-  void keep(const lanes& value) {
+  void keep(const eightLanes& value) {
     DCR_CHECK(used_ < store_.room, "more leaves below a doubling than the store holds");
-    (Failure ? store_.fails[failsUsed_++] : store_.works[worksUsed_++]) = value;
+    if (level_ == kMaxLevel) {
+      DCR_CHECK(2 * (Failure ? fails8Used_ : works8Used_) + 1 < store_.room,
+                "more leaves below a third doubling than the store holds");
+      lanes* row = Failure ? store_.fails8 + 2 * fails8Used_++ : store_.works8 + 2 * works8Used_++;
+      row[0] = value.lo;
+      row[1] = value.hi;
+    } else {
+      (Failure ? store_.fails[failsUsed_++] : store_.works[worksUsed_++]) = value.lo;
+    }
     store_.meta[used_++] = pending_ << 1 | static_cast<unsigned>(Failure);
     pending_ = 0;
   }
@@ -180,10 +216,15 @@ class laneLevels {
   bool close(double cutOff, double& sum, double& bound, long long& steps) {
     const segment s = seg_[level_--];
     const unsigned trailing = pending_;
-    if (level_ == 1) {
+    if (level_ != 0) {
       lift(store_.meta, s.start, used_);
-      lift(store_.works, s.worksStart, worksUsed_);
-      lift(store_.fails, s.failsStart, failsUsed_);
+      if (level_ == 1) {
+        lift(store_.works, s.worksStart, worksUsed_);
+        lift(store_.fails, s.failsStart, failsUsed_);
+      } else {
+        halve(store_.works8, works8Used_, store_.works, worksUsed_);
+        halve(store_.fails8, fails8Used_, store_.fails, failsUsed_);
+      }
       const std::size_t count = used_ - s.start;
       used_ += count;
       if (count == 0) {
@@ -230,6 +271,18 @@ class laneLevels {
       rows[to + i - from][1] = rows[i][3];
     }
     to += to - from;
+  }
+
+  // Appends a third-level segment's rows as rows of four lanes: the low
+  // halves (the works lanes), then the high halves.
+  void halve(const lanes* rows8, std::size_t& count, lanes* rows, std::size_t& to) {
+    DCR_CHECK(to + 2 * count <= store_.room, "more leaves below a doubling than the store holds");
+    for (std::size_t i = 0; i < count; ++i) {
+      rows[to + i] = rows8[2 * i];
+      rows[to + count + i] = rows8[2 * i + 1];
+    }
+    to += 2 * count;
+    count = 0;
   }
 
   // Adds one lane's leaves. Without a test the two totals are independent
@@ -285,7 +338,8 @@ class laneLevels {
   segment seg_[kMaxLevel + 1] = {};
   int level_ = 0;
   std::size_t used_ = 0, worksUsed_ = 0, failsUsed_ = 0;
-  unsigned pending_ = 0;  // steps entered at this level since its last leaf
+  std::size_t works8Used_ = 0, fails8Used_ = 0;  // rows of the third level
+  unsigned pending_ = 0;                         // steps entered at this level since its last leaf
 };
 
 }  // namespace
@@ -301,7 +355,7 @@ template <bool Watched, class State>
   using Frame = frameOf<State>;
   constexpr bool Doubling = doubles<State>() && !Watched;
   Frame* top = frames;  // one past the innermost pending step
-  decltype(Frame::prob) prob{1.0};
+  decltype(Frame::prob) prob = one<decltype(Frame::prob)>();
   long long steps = 0;
   double sum = t.sum;
   double bound = t.bound;

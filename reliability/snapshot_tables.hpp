@@ -54,6 +54,8 @@ class snapshotTables {
     const std::size_t laneRoom = held_.empty() ? 0 : search::laneStore::roomFor(live);
     laneWorks_.reset(new search::lanes[laneRoom]);
     laneFails_.reset(new search::lanes[laneRoom]);
+    laneWorks8_.reset(new search::lanes[laneRoom]);
+    laneFails8_.reset(new search::lanes[laneRoom]);
     laneMeta_.reset(new unsigned[laneRoom]);
     pairsOfWords_.assign((W + 7) / 8 * 256, 0);
     for (std::size_t k = 0; 8 * k < W; ++k)
@@ -74,7 +76,8 @@ class snapshotTables {
             frames_.data(),
             held_.data(),
             held_.size() * sizeof(heldFrame),
-            {laneWorks_.get(), laneFails_.get(), laneMeta_.get(), laneRoom}};
+            {laneWorks_.get(), laneFails_.get(), laneWorks8_.get(), laneFails8_.get(),
+             laneMeta_.get(), laneRoom}};
   }
   snapshotTables(const snapshotTables&) = delete;
   snapshotTables& operator=(const snapshotTables&) = delete;
@@ -90,7 +93,7 @@ class snapshotTables {
     unsigned char bytes[256];
   };
   std::vector<heldFrame> held_;
-  std::unique_ptr<search::lanes[]> laneWorks_, laneFails_;
+  std::unique_ptr<search::lanes[]> laneWorks_, laneFails_, laneWorks8_, laneFails8_;
   std::unique_ptr<unsigned[]> laneMeta_;
 };
 

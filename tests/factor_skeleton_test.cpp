@@ -78,6 +78,8 @@ struct waitingLeaves {
   static constexpr std::size_t room = search::laneStore::roomFor(search::kDoubleDepth);
   std::vector<search::lanes> works = std::vector<search::lanes>(room);
   std::vector<search::lanes> fails = std::vector<search::lanes>(room);
+  std::vector<search::lanes> works8 = std::vector<search::lanes>(room);
+  std::vector<search::lanes> fails8 = std::vector<search::lanes>(room);
   std::vector<unsigned> meta = std::vector<unsigned>(room);
 };
 
@@ -85,9 +87,9 @@ template <class State>
 search::totals run(const State& s, double cutOff, waitingLeaves& store) {
   search::totals t{0.0, 1.0};
   std::vector<search::frameOf<State>> frames(s.probs->size() + 1);
-  search::factor(
-      s, cutOff, t, frames.data(), static_cast<long long>(frames.size()),
-      search::laneStore{store.works.data(), store.fails.data(), store.meta.data(), store.room});
+  search::factor(s, cutOff, t, frames.data(), static_cast<long long>(frames.size()),
+                 search::laneStore{store.works.data(), store.fails.data(), store.works8.data(),
+                                   store.fails8.data(), store.meta.data(), store.room});
   return t;
 }
 
