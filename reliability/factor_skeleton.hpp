@@ -114,22 +114,21 @@ using frameOf =
 inline constexpr int kDoubleDepth = 16;  // doublings only this close to the end
 inline constexpr int kMaxLevel = 3;      // three doublings: eight lanes
 
-// Where the leaves below a doubling wait: the values of success leaves in
-// `works` and of failure leaves in `fails`, a row of four lanes each (of
-// eight lanes at the third level, in `works8` and `fails8`: two entries a
-// row), and for every leaf in order a word (steps entered since the
-// previous leaf of its segment) * 2 + (1 for a failure leaf); `room`
-// entries of each.
+// Where the leaves below a doubling wait. A leaf kept at level l has its
+// 2^l lanes in a row of 2^l doubles, in works[l] for a success leaf and in
+// fails[l] for a failure leaf; `meta` has for every leaf in order a word
+// (steps entered since the previous leaf of its segment) * 2 + (1 for a
+// failure leaf). Each row array has room for `room` doubles, meta for
+// `room` words.
 struct laneStore {
-  lanes* works = nullptr;
-  lanes* fails = nullptr;
-  lanes* works8 = nullptr;
-  lanes* fails8 = nullptr;
+  double* works[kMaxLevel + 1] = {};
+  double* fails[kMaxLevel + 1] = {};
   unsigned* meta = nullptr;
   std::size_t room = 0;
 
-  // Rows a store needs: the leaves of a subtree below a doubling, for one
-  // of the lanes that entered it, which is at most 2^(positions left - 1).
+  // What a search needs: a segment of level l holds the leaves of a subtree
+  // of at most kDoubleDepth - l positions for one of its lanes, at most
+  // 2^(kDoubleDepth - l) rows of 2^l doubles.
   static constexpr std::size_t roomFor(long long live) {
     return std::size_t{1} << (live < kDoubleDepth ? live : kDoubleDepth);
   }
@@ -163,12 +162,10 @@ inline eightLanes operator*(double q, const eightLanes& a) {
 // branch. A segment is what was walked since its level's doubling: its
 // base (the frame top then), where its leaves start in the store, and the
 // steps entered at the level below since that level's last leaf. While a
-// segment is open the level below keeps no leaf, so a segment's leaves are
-// the store's last. The store stays within room: the leaves of a level-1
-// segment are those of its subtree for one of its lanes (at most
-// 2^(kDoubleDepth - 1)), and those of a deeper segment are some of them;
-// the third level's, in rows of eight lanes, become the second level's
-// when it closes.
+// segment is open the levels below it keep no leaf, so its leaves are the
+// last in meta and the only ones in its level's rows. When it closes they
+// become the level below's: the rows' low halves (its works lanes), then
+// their high halves.
 template <class Frame>
 class laneLevels {
  public:
@@ -183,7 +180,8 @@ class laneLevels {
   void deepen(eightLanes& prob, double p, const Frame* top) {
     const eightLanes works = prob * p;
     const eightLanes fails = (1.0 - p) * prob;
-    seg_[++level_] = {top, used_, worksUsed_, failsUsed_, pending_};
+    ++level_;
+    seg_[level_] = {top, used_, pending_};
     pending_ = 0;
     if (level_ == 1)
       prob.lo = __builtin_shufflevector(works.lo, fails.lo, 0, 4, 2, 3);
@@ -194,38 +192,38 @@ class laneLevels {
   }
   template <bool Failure>
   void keep(const eightLanes& value) {
-    DCR_CHECK(used_ < store_.room, "more leaves below a doubling than the store holds");
-    if (level_ == kMaxLevel) {
-      DCR_CHECK(2 * (Failure ? fails8Used_ : works8Used_) + 1 < store_.room,
-                "more leaves below a third doubling than the store holds");
-      lanes* row = Failure ? store_.fails8 + 2 * fails8Used_++ : store_.works8 + 2 * works8Used_++;
-      row[0] = value.lo;
-      row[1] = value.hi;
-    } else {
-      (Failure ? store_.fails[failsUsed_++] : store_.works[worksUsed_++]) = value.lo;
+    std::size_t& n = Failure ? failsUsed_[level_] : worksUsed_[level_];
+    double* const row = (Failure ? store_.fails : store_.works)[level_] + (n << level_);
+    DCR_CHECK(used_ < store_.room && (n + 1) << level_ <= store_.room,
+              "more leaves below a doubling than the store holds");
+    ++n;
+    if (level_ == 1)
+      __builtin_memcpy(row, &value.lo, 2 * sizeof(double));
+    else if (level_ == 2)
+      __builtin_memcpy(row, &value.lo, 4 * sizeof(double));
+    else {
+      __builtin_memcpy(row, &value.lo, 4 * sizeof(double));
+      __builtin_memcpy(row + 4, &value.hi, 4 * sizeof(double));
     }
     store_.meta[used_++] = pending_ << 1 | static_cast<unsigned>(Failure);
     pending_ = 0;
   }
 
-  // The walk is back at the current segment's base. At level 2 the leaves
-  // become level 1's: those of the works lanes stay, those of the fails
-  // lanes (2 and 3) are appended as lanes 0 and 1. At level 1 they are
-  // added to the totals, lane 0's then lane 1's, each with the threshold
-  // test where a step was entered before a leaf; false when the test fires.
+  // The walk is back at the current segment's base. Below level 1 its
+  // leaves become the level below's; at level 1 they are added to the
+  // totals, lane 0's then lane 1's, each with the threshold test where a
+  // step was entered before a leaf: false when the test fires.
   bool close(double cutOff, double& sum, double& bound, long long& steps) {
-    const segment s = seg_[level_--];
+    const segment s = seg_[level_];
     const unsigned trailing = pending_;
-    if (level_ != 0) {
-      lift(store_.meta, s.start, used_);
-      if (level_ == 1) {
-        lift(store_.works, s.worksStart, worksUsed_);
-        lift(store_.fails, s.failsStart, failsUsed_);
-      } else {
-        halve(store_.works8, works8Used_, store_.works, worksUsed_);
-        halve(store_.fails8, fails8Used_, store_.fails, failsUsed_);
-      }
+    if (level_ > 1) {
+      lower(store_.works, worksUsed_);
+      lower(store_.fails, failsUsed_);
+      --level_;
       const std::size_t count = used_ - s.start;
+      DCR_CHECK(used_ + count <= store_.room, "more leaves below a doubling than the store holds");
+      for (std::size_t i = s.start; i < used_; ++i)
+        store_.meta[i + count] = store_.meta[i];
       used_ += count;
       if (count == 0) {
         pending_ = s.pendingBefore + 2 * trailing;
@@ -242,9 +240,9 @@ class laneLevels {
     for (int lane = 0; lane < 2; ++lane) {
       if (!addLane(lane, s, trailing, entered, cutOff, sum, bound, steps)) return false;
     }
+    level_ = 0;
     used_ = s.start;
-    worksUsed_ = s.worksStart;
-    failsUsed_ = s.failsStart;
+    worksUsed_[1] = failsUsed_[1] = 0;
     pending_ = 0;
     return true;
   }
@@ -252,37 +250,31 @@ class laneLevels {
  private:
   struct segment {
     const Frame* base;
-    std::size_t start, worksStart, failsStart;
+    std::size_t start;  // its first leaf in meta
     unsigned pendingBefore;
   };
 
-  // Appends a copy of entries [from, to) after `to`; for rows, lanes 2 and
-  // 3 become lanes 0 and 1, element by element (plain two-lane code would
-  // shuffle through memory and stall on each row).
-  void lift(unsigned* meta, std::size_t from, std::size_t to) {
-    DCR_CHECK(2 * to - from <= store_.room, "more leaves below a doubling than the store holds");
-    for (std::size_t i = from; i < to; ++i)
-      meta[to + i - from] = meta[i];
-  }
-  void lift(lanes* rows, std::size_t from, std::size_t& to) {
-    DCR_CHECK(2 * to - from <= store_.room, "more leaves below a doubling than the store holds");
-    for (std::size_t i = from; i < to; ++i) {
-      rows[to + i - from][0] = rows[i][2];
-      rows[to + i - from][1] = rows[i][3];
+  // Appends the current level's rows to the level below's: their low
+  // halves, then their high halves.
+  void lower(double* const* rows, std::size_t* used) {
+    const int l = level_;
+    const std::size_t n = used[l], to = used[l - 1];
+    const std::size_t half = std::size_t{1} << (l - 1);
+    DCR_CHECK((to + 2 * n) * half <= store_.room,
+              "more leaves below a doubling than the store holds");
+    const double* from = rows[l];
+    double* into = rows[l - 1] + to * half;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (l == 2) {
+        __builtin_memcpy(into + i * 2, from + i * 4, 2 * sizeof(double));
+        __builtin_memcpy(into + (n + i) * 2, from + i * 4 + 2, 2 * sizeof(double));
+      } else {
+        __builtin_memcpy(into + i * 4, from + i * 8, 4 * sizeof(double));
+        __builtin_memcpy(into + (n + i) * 4, from + i * 8 + 4, 4 * sizeof(double));
+      }
     }
-    to += to - from;
-  }
-
-  // Appends a third-level segment's rows as rows of four lanes: the low
-  // halves (the works lanes), then the high halves.
-  void halve(const lanes* rows8, std::size_t& count, lanes* rows, std::size_t& to) {
-    DCR_CHECK(to + 2 * count <= store_.room, "more leaves below a doubling than the store holds");
-    for (std::size_t i = 0; i < count; ++i) {
-      rows[to + i] = rows8[2 * i];
-      rows[to + count + i] = rows8[2 * i + 1];
-    }
-    to += 2 * count;
-    count = 0;
+    used[l - 1] = to + 2 * n;
+    used[l] = 0;
   }
 
   // Adds one lane's leaves. Without a test the two totals are independent
@@ -295,22 +287,22 @@ class laneLevels {
   // its step.
   bool addLane(int lane, const segment& s, unsigned trailing, long long entered, double cutOff,
                double& sum, double& bound, long long& steps) const {
-    const lanes* works = store_.works + s.worksStart;
-    const lanes* fails = store_.fails + s.failsStart;
-    const std::size_t nWorks = worksUsed_ - s.worksStart, nFails = failsUsed_ - s.failsStart;
+    const double* works = store_.works[1] + lane;
+    const double* fails = store_.fails[1] + lane;
+    const std::size_t nWorks = worksUsed_[1], nFails = failsUsed_[1];
     double su = sum, bo = bound;
     bool odd = false;
     const std::size_t paired = nWorks < nFails ? nWorks : nFails;
     for (std::size_t i = 0; i < paired; ++i) {
-      su += works[i][lane] * 1.0;
-      const double f = fails[i][lane];
+      su += works[2 * i] * 1.0;
+      const double f = fails[2 * i];
       odd |= !(f >= 0.0);
       bo -= f;
     }
     for (std::size_t i = paired; i < nWorks; ++i)
-      su += works[i][lane] * 1.0;
+      su += works[2 * i] * 1.0;
     for (std::size_t i = paired; i < nFails; ++i) {
-      const double f = fails[i][lane];
+      const double f = fails[2 * i];
       odd |= !(f >= 0.0);
       bo -= f;
     }
@@ -325,9 +317,9 @@ class laneLevels {
       if (before != 0 && cutOff > bound) return ++steps, false;  // at the first of them
       steps += before;
       if ((store_.meta[i] & 1) != 0)
-        bound -= fails[f++][lane];
+        bound -= fails[2 * f++];
       else
-        sum += works[w++][lane] * 1.0;
+        sum += works[2 * w++] * 1.0;
     }
     if (trailing != 0 && cutOff > bound) return ++steps, false;
     steps += trailing;
@@ -337,9 +329,10 @@ class laneLevels {
   laneStore store_;
   segment seg_[kMaxLevel + 1] = {};
   int level_ = 0;
-  std::size_t used_ = 0, worksUsed_ = 0, failsUsed_ = 0;
-  std::size_t works8Used_ = 0, fails8Used_ = 0;  // rows of the third level
-  unsigned pending_ = 0;                         // steps entered at this level since its last leaf
+  std::size_t used_ = 0;                       // leaves in meta
+  std::size_t worksUsed_[kMaxLevel + 1] = {};  // rows of each level
+  std::size_t failsUsed_[kMaxLevel + 1] = {};
+  unsigned pending_ = 0;  // steps entered at this level since its last leaf
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "reliability/lane_store.hpp"
 #include "reliability/mask_search.hpp"
 #include "reliability/snapshot_search.hpp"
 
@@ -14,7 +15,8 @@ namespace masks {
 
 class snapshotTables {
  public:
-  explicit snapshotTables(const problem& mp) {
+  explicit snapshotTables(const problem& mp)
+      : lanes_(mp.alive.size() <= 4 * snapshotLanes ? mp.live : 0) {
     const int live = mp.live;
     const std::size_t pairs = mp.pairs;
     const std::size_t words = mp.alive.size();
@@ -49,14 +51,6 @@ class snapshotTables {
     // Up to four packs of four words a frame, with the probability, row
     // and open pairs: within 256 bytes.
     held_.resize(W <= 4 * snapshotLanes ? static_cast<std::size_t>(live) + 1 : 0);
-    // The doublings' rows: left uninitialised, so that only those a search
-    // reaches take memory.
-    const std::size_t laneRoom = held_.empty() ? 0 : search::laneStore::roomFor(live);
-    laneWorks_.reset(new search::lanes[laneRoom]);
-    laneFails_.reset(new search::lanes[laneRoom]);
-    laneWorks8_.reset(new search::lanes[laneRoom]);
-    laneFails8_.reset(new search::lanes[laneRoom]);
-    laneMeta_.reset(new unsigned[laneRoom]);
     pairsOfWords_.assign((W + 7) / 8 * 256, 0);
     for (std::size_t k = 0; 8 * k < W; ++k)
       for (std::size_t b = 0; b < 256; ++b)
@@ -76,8 +70,7 @@ class snapshotTables {
             frames_.data(),
             held_.data(),
             held_.size() * sizeof(heldFrame),
-            {laneWorks_.get(), laneFails_.get(), laneWorks8_.get(), laneFails8_.get(),
-             laneMeta_.get(), laneRoom}};
+            lanes_.store()};
   }
   snapshotTables(const snapshotTables&) = delete;
   snapshotTables& operator=(const snapshotTables&) = delete;
@@ -93,8 +86,7 @@ class snapshotTables {
     unsigned char bytes[256];
   };
   std::vector<heldFrame> held_;
-  std::unique_ptr<search::lanes[]> laneWorks_, laneFails_, laneWorks8_, laneFails8_;
-  std::unique_ptr<unsigned[]> laneMeta_;
+  search::laneMemory lanes_;  // the held state's doublings
 };
 
 }  // namespace masks

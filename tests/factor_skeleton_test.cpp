@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "reliability/lane_store.hpp"
 #include "support/test_graphs.hpp"
 
 namespace {
@@ -72,24 +73,11 @@ struct singleTreeState : treeState {
   static constexpr bool canDouble = false;
 };
 
-// Room for the waiting leaves of trees of up to kDoubleDepth positions and
-// more, allocated once for all runs.
-struct waitingLeaves {
-  static constexpr std::size_t room = search::laneStore::roomFor(search::kDoubleDepth);
-  std::vector<search::lanes> works = std::vector<search::lanes>(room);
-  std::vector<search::lanes> fails = std::vector<search::lanes>(room);
-  std::vector<search::lanes> works8 = std::vector<search::lanes>(room);
-  std::vector<search::lanes> fails8 = std::vector<search::lanes>(room);
-  std::vector<unsigned> meta = std::vector<unsigned>(room);
-};
-
 template <class State>
-search::totals run(const State& s, double cutOff, waitingLeaves& store) {
+search::totals run(const State& s, double cutOff, const search::laneMemory& store) {
   search::totals t{0.0, 1.0};
   std::vector<search::frameOf<State>> frames(s.probs->size() + 1);
-  search::factor(s, cutOff, t, frames.data(), static_cast<long long>(frames.size()),
-                 search::laneStore{store.works.data(), store.fails.data(), store.works8.data(),
-                                   store.fails8.data(), store.meta.data(), store.room});
+  search::factor(s, cutOff, t, frames.data(), static_cast<long long>(frames.size()), store.store());
   return t;
 }
 
@@ -97,7 +85,7 @@ search::totals run(const State& s, double cutOff, waitingLeaves& store) {
 
 TEST(FactorSkeleton, DoublingTakesTheStepsAndSumsOfWalkingEachBranch) {
   testnet::Rng rng(2027);
-  waitingLeaves store;
+  const search::laneMemory store(search::kDoubleDepth);  // one for all runs
   long long doublings = 0, cut = 0, cutWhileDoubling = 0;
   for (int round = 0; round < 400; ++round) {
     std::vector<double> probs(1 + rng.below(21));
