@@ -37,6 +37,7 @@
 #include <memory>
 #include <new>
 
+#include "graph/large_pages.hpp"
 #include "graph/my_graph.hpp"
 #include "reliability/checks.hpp"
 #include "reliability/path_tables.hpp"
@@ -462,7 +463,12 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   for (std::size_t i = 0; i < pairs; ++i)
     nonEmpty[i] = static_cast<int>(mp.wordStart[i + 1] - mp.wordStart[i]);
   // The works branch needs only the words where some path completes.
-  std::vector<group> joins;
+  // Counted first, so that they fill their room once, on big pages.
+  std::size_t joinCount = 0;
+  for (const group& g : mp.groups)
+    joinCount += g.doneBy != 0;
+  std::vector<group, largePages::allocator<group>> joins;
+  joins.reserve(joinCount);
   std::vector<std::size_t> joinStart(live + 1, 0);
   for (int q = 0; q < live; ++q) {
     joinStart[q] = joins.size();
@@ -483,7 +489,16 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   std::size_t paths = 0;
   for (bits a : alive)
     paths += static_cast<std::size_t>(std::popcount(a));
-  const auto trail = std::make_unique_for_overwrite<change[]>(2 * paths + 1);
+  // Big and touched only as deep as a branch goes: on big pages, untouched
+  // until then.
+  const std::size_t trailRoom = 2 * paths + 1;
+  const struct trailBlock {
+    explicit trailBlock(std::size_t n) : room(n), at(largePages::allocator<change>().allocate(n)) {}
+    ~trailBlock() { largePages::allocator<change>().deallocate(at, room); }
+    change* get() const { return at; }
+    std::size_t room;
+    change* at;
+  } trail(trailRoom);
   const trailedTables tables{
       mp.groups.data(), mp.groupStart.data(), joins.data(),     joinStart.data(),
       joinPairs.data(), failPairs.data(),     mp.probAt.data(), live};
@@ -491,17 +506,16 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   if (word) {
     std::vector<search::frame<trailedState<wordJoined>::mark>> frames(room);
     search::factor(trailedState<wordJoined>(tables, wordJoined(mp.everyPair()), alive.data(),
-                                            nonEmpty.data(), trail.get(), 2 * paths + 1),
+                                            nonEmpty.data(), trail.get(), trailRoom),
                    cutOff, t, frames.data(), room);
     return;
   }
   std::vector<std::uint8_t> flags(pairs, 0);
   std::vector<int> joinTrail(pairs);
   std::vector<search::frame<trailedState<flagJoined>::mark>> frames(room);
-  search::factor(
-      trailedState<flagJoined>(tables, flagJoined(flags.data(), joinTrail.data(), pairs),
-                               alive.data(), nonEmpty.data(), trail.get(), 2 * paths + 1),
-      cutOff, t, frames.data(), room);
+  search::factor(trailedState<flagJoined>(tables, flagJoined(flags.data(), joinTrail.data(), pairs),
+                                          alive.data(), nonEmpty.data(), trail.get(), trailRoom),
+                 cutOff, t, frames.data(), room);
 }
 
 void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "graph/large_pages.hpp"
 #include "reliability/factor_skeleton.hpp"
 
 namespace masks {
@@ -29,8 +30,10 @@ struct problem {
   std::size_t pairs = 0;
   std::vector<double> probAt;  // linkProb at each position
   std::vector<std::size_t> wordStart;
-  std::vector<bits> alive;    // the root's alive words
-  std::vector<group> groups;  // per position, one group per word it touches
+  std::vector<bits> alive;  // the root's alive words
+  // Per position, one group per word it touches; big ones on 2 MiB pages
+  // (a fresh 4 KiB page costs more to touch than its groups to fill).
+  std::vector<group, largePages::allocator<group>> groups;
   std::vector<std::size_t> groupStart;
 
   bits everyPair() const { return pairs == 64 ? ~bits{0} : (bits{1} << pairs) - 1; }
