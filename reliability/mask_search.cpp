@@ -40,6 +40,8 @@
 #include "graph/large_pages.hpp"
 #include "graph/my_graph.hpp"
 #include "reliability/checks.hpp"
+#include "reliability/lane_store.hpp"
+#include "reliability/one_pair_search.hpp"
 #include "reliability/path_tables.hpp"
 #include "reliability/snapshot_search.hpp"
 #include "reliability/snapshot_tables.hpp"
@@ -179,7 +181,7 @@ void myGraph::factorByMasks(searchForm form, masks::problem* built) {
   t.watcher = searchWatch;
   switch (form) {
     case searchForm::onePair:
-      masks::searchOnePair(mp, threshold, t);
+      masks::searchOnePair(mp, threshold, t, true);
       break;
     case searchForm::snapshotMasks:
     case searchForm::plainSnapshotMasks:
@@ -199,50 +201,6 @@ void myGraph::factorByMasks(searchForm form, masks::problem* built) {
 
 namespace masks {
 namespace {
-
-// One pair: joining it is success, so the state is its alive word alone and
-// each mark keeps a copy of it instead of a trail. One row per position:
-// the paths that survive the record failing, the paths whose last record it
-// is, and the record's probability.
-struct pairRow {
-  bits keep;
-  bits doneBy;
-  double prob;
-};
-
-class onePairState {
- public:
-  struct mark {
-    const pairRow* at;
-    bits alive;
-  };
-  onePairState(const pairRow* rows, bits alive) : at_(rows), a_(alive) {}
-
-  // The alive word is never empty on entry to a step (that is a failure
-  // leaf), so some path completes at or before the last position.
-  bool choose() const { return true; }
-  double prob() const { return at_->prob; }
-  mark push() const { return {at_, a_}; }
-  bool works() {
-    if ((a_ & at_->doneBy) != 0) return true;
-    ++at_;
-    return false;
-  }
-  void resume(const mark& m) {
-    at_ = m.at;
-    a_ = m.alive;
-  }
-  bool fails() {
-    a_ &= at_->keep;
-    if (a_ == 0) return true;
-    ++at_;
-    return false;
-  }
-
- private:
-  const pairRow* at_;
-  bits a_;
-};
 
 // Any number of words: one working set of alive words with an undo trail.
 // A joined pair's alive words are never read again; the works branch may
@@ -443,16 +401,26 @@ struct plainKit {
 
 }  // namespace
 
-void searchOnePair(const problem& mp, double cutOff, totals& t) {
+void searchOnePair(const problem& mp, double cutOff, totals& t, bool wide) {
   const int live = mp.live;
   std::vector<pairRow> rows(live);
   for (int q = 0; q < live; ++q) {
     const group& g = mp.groups[mp.groupStart[q]];
     rows[q] = {~g.onRecord, g.doneBy, mp.probAt[q]};
   }
-  std::vector<search::frame<onePairState::mark>> frames(static_cast<std::size_t>(live) + 1);
-  search::factor(onePairState(rows.data(), mp.alive[0]), cutOff, t, frames.data(),
-                 static_cast<long long>(frames.size()));
+  struct alignas(64) frameBlock {
+    unsigned char bytes[onePairFrameBytes];
+  };
+  std::vector<frameBlock> frames(static_cast<std::size_t>(live) + 1);
+#if DCR_AVX2_SEARCH
+  if (wide && __builtin_cpu_supports("avx2")) {
+    const search::laneMemory lanes(live);
+    searchOnePairAvx2(rows.data(), live, mp.alive[0], cutOff, t, frames.data(), lanes.store());
+    return;
+  }
+#endif
+  (void)wide;
+  onePairSearch<false>(rows.data(), live, mp.alive[0], cutOff, t, frames.data(), {});
 }
 
 void searchTrailed(const problem& mp, double cutOff, totals& t) {

@@ -39,8 +39,9 @@ struct problem {
   bits everyPair() const { return pairs == 64 ? ~bits{0} : (bits{1} << pairs) - 1; }
 };
 
-// One pair of at most 64 paths, with at least one live record.
-void searchOnePair(const problem& mp, double cutOff, totals& t);
+// One pair of at most 64 paths, with at least one live record; `wide` lets
+// it double (reliability/one_pair_search.hpp) when the CPU has AVX2.
+void searchOnePair(const problem& mp, double cutOff, totals& t, bool wide);
 // At most 64 alive words, every pair with a path, at least one live
 // record; `wide` lets it use 256-bit word operations when the CPU has them.
 void searchSnapshots(const problem& mp, double cutOff, totals& t, bool wide);

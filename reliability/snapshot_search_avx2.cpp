@@ -9,6 +9,7 @@
 // AVX2. The tests check its object for such symbols.
 #include <immintrin.h>
 
+#include "reliability/one_pair_search.hpp"
 #include "reliability/snapshot_search.hpp"
 
 namespace masks {
@@ -47,6 +48,11 @@ struct avx2Kit {
 
 void searchSnapshotsAvx2(const snapshotView& v, double cutOff, search::totals& t) {
   snapshotSearchSized<avx2Kit>(v, cutOff, t);
+}
+
+void searchOnePairAvx2(const pairRow* rows, int live, std::uint64_t alive, double cutOff,
+                       search::totals& t, void* frames, const search::laneStore& store) {
+  onePairSearch<true>(rows, live, alive, cutOff, t, frames, store);
 }
 
 }  // namespace masks

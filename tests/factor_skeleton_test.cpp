@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reliability/lane_store.hpp"
+#include "reliability/one_pair_search.hpp"
 #include "support/test_graphs.hpp"
 
 namespace {
@@ -114,4 +115,59 @@ TEST(FactorSkeleton, DoublingTakesTheStepsAndSumsOfWalkingEachBranch) {
   EXPECT_GT(doublings, 10000);
   EXPECT_GT(cutWhileDoubling, 300);
   EXPECT_GT(cut, cutWhileDoubling);
+}
+
+// The one-pair state, doubling and not (the 256-bit build doubles, plain
+// code does not), on random pairs of up to 64 paths over up to 20
+// positions: the same totals, steps and cut-off, bit for bit.
+TEST(FactorSkeleton, OnePairDoublesLikeItWalks) {
+  testnet::Rng rng(77);
+  const search::laneMemory store(30);
+  long long doublings = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int live = 1 + rng.below(20);
+    const int paths = 1 + rng.below(64);
+    std::vector<masks::pairRow> rows(live, masks::pairRow{~std::uint64_t{0}, 0, 0.0});
+    for (masks::pairRow& r : rows)
+      r.prob = 0.05 + 0.9 * rng.unit();
+    for (int j = 0; j < paths; ++j) {
+      int last = -1;
+      for (int q = 0; q < live; ++q)
+        if (rng.below(live) < 4) {
+          rows[q].keep &= ~(std::uint64_t{1} << j);
+          last = q;
+        }
+      if (last < 0) {
+        last = rng.below(live);
+        rows[last].keep &= ~(std::uint64_t{1} << j);
+      }
+      rows[last].doneBy |= std::uint64_t{1} << j;
+    }
+    const std::uint64_t alive = paths == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << paths) - 1;
+    struct alignas(64) block {
+      unsigned char bytes[masks::onePairFrameBytes];
+    };
+    std::vector<block> frames(live + 1);
+    auto run = [&](bool doubling, double cutOff) {
+      search::totals t{0.0, 1.0};
+      if (doubling)
+        masks::onePairSearch<true>(rows.data(), live, alive, cutOff, t, frames.data(),
+                                   store.store());
+      else
+        masks::onePairSearch<false>(rows.data(), live, alive, cutOff, t, frames.data(), {});
+      return t;
+    };
+    const search::totals whole = run(false, -1.0);
+    for (int k = 0; k <= 4; ++k) {
+      const double cutOff = k == 0 ? -1.0 : whole.bound + (1.0 - whole.bound) * rng.unit();
+      const search::totals a = run(true, cutOff), b = run(false, cutOff);
+      SCOPED_TRACE(testing::Message() << "round " << round << " cut-off " << cutOff);
+      ASSERT_EQ(a.sum, b.sum);
+      ASSERT_EQ(a.bound, b.bound);
+      ASSERT_EQ(a.steps, b.steps);
+      ASSERT_EQ(a.below, b.below);
+      doublings += a.doublings;
+    }
+  }
+  EXPECT_GT(doublings, 1000);
 }
