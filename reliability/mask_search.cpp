@@ -19,13 +19,16 @@
 // (reliability/factor_skeleton.hpp); myGraph::chooseSearchForm picks one:
 //
 //   searchOnePair     one pair of at most 64 paths: the alive word lives in
-//                     each frame;
+//                     each frame (reliability/one_pair_search.hpp); with
+//                     AVX2 it walks the subtree below an idle record once
+//                     for both branches;
 //   searchSnapshots   at most 64 alive words: up to 16 of them live in the
 //                     state and each frame keeps a copy; beyond, each step's
 //                     alive words are a slot of the search's words, and a
 //                     fails branch writes its cut copy into a fresh slot
 //                     (reliability/snapshot_search.hpp); 256-bit word
-//                     operations where the CPU has them;
+//                     operations where the CPU has them; the held state
+//                     also walks idle records' subtrees once for both;
 //   searchTrailed     anything else: one working set of words with an undo
 //                     trail; the joined pairs are one word kept per step up
 //                     to 64 pairs, flags with their own undo trail beyond.
