@@ -64,8 +64,9 @@
 #include "graph/large_pages.hpp"
 
 namespace search {
-struct watch;  // reliability/factor_skeleton.hpp
-}
+struct watch;   // reliability/factor_skeleton.hpp
+struct totals;  // reliability/factor_skeleton.hpp
+}  // namespace search
 namespace masks {
 struct problem;  // reliability/mask_search.hpp
 }
@@ -273,6 +274,7 @@ class myGraph {
 
   void factor();
   void factorByMasks(searchForm form, masks::problem* built);
+  void keepTotals(const search::totals& t);  // what a search found, into the members
   searchForm chooseSearchForm() const;
   bool masksLikely() const;
   int target() const { return (numTerminals - 1) * numTerminals / 2; }

@@ -335,6 +335,19 @@ class laneLevels {
   unsigned pending_ = 0;  // steps entered at this level since its last leaf
 };
 
+// A leaf below a doubling waits in the store (true); any other is added to
+// the totals by the caller at once.
+template <bool Failure, class Levels, class Prob>
+bool waits(Levels& levels, const Prob& value) {
+  if constexpr (__is_same(Prob, eightLanes)) {
+    if (levels.level() != 0) {
+      levels.template keep<Failure>(value);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 // The loop is built twice, with and without the watcher's test, so that
@@ -390,17 +403,10 @@ template <bool Watched, class State>
         prob = works;
         continue;
       }
-      if constexpr (Doubling) {
-        if (levels.level() != 0) {
-          levels.template keep<false>(works);
-          goto ended;
-        }
-      }
-      sum += first(works) * 1.0;
+      if (!waits<false>(levels, works)) sum += first(works) * 1.0;
     }
-    [[maybe_unused]] ended :
-        // The branch has ended: the fails branch of the innermost pending step.
-        for (;;) {
+    // The branch has ended: the fails branch of the innermost pending step.
+    for (;;) {
       if (top == base) {
         if (!Doubling || levels.level() == 0) goto done;
         if (!levels.close(cutOff, sum, bound, steps)) {
@@ -417,13 +423,7 @@ template <bool Watched, class State>
         prob = fails;
         break;
       }
-      if constexpr (Doubling) {
-        if (levels.level() != 0) {
-          levels.template keep<true>(fails);
-          continue;
-        }
-      }
-      bound -= first(fails);
+      if (!waits<true>(levels, fails)) bound -= first(fails);
     }
   }
 done:

@@ -194,12 +194,7 @@ void myGraph::factorByMasks(searchForm form, masks::problem* built) {
       masks::searchTrailed(mp, threshold, t);
       break;
   }
-  reliability = t.sum;
-  upperBound = t.bound;
-  searchSteps = t.steps;
-  searchDoublings = t.doublings;
-  searchStopped = t.stopped;
-  belowThreshold = t.below;
+  keepTotals(t);
 }
 
 namespace masks {

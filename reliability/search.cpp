@@ -294,6 +294,10 @@ void myGraph::factor() {
   search::totals t{reliability, upperBound};
   t.watcher = searchWatch;
   search::factor(state, threshold, t, frames.data(), static_cast<long long>(frames.size()));
+  keepTotals(t);
+}
+
+void myGraph::keepTotals(const search::totals& t) {
   reliability = t.sum;
   upperBound = t.bound;
   searchStopped = t.stopped;
