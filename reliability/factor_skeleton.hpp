@@ -48,8 +48,9 @@
 // works lanes' leaves are added before the fails lanes', each with the
 // threshold test where a step was entered before it. The sums, the tests
 // and their order are those of two walks; only the control flow is shared.
-// Up to two idle records nest (four lanes), and only within the last
-// kDoubleDepth positions, which bounds the row store (see laneLevels).
+// Up to kMaxLevel idle records nest (2^kMaxLevel lanes), and only within
+// the last kDoubleDepth positions, which bounds the row store (see
+// laneStore and laneLevels).
 //
 // Frames: one per pending step, at most one per live record plus one; the
 // caller supplies them and the row store so that this header needs nothing
