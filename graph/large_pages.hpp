@@ -119,4 +119,21 @@ struct allocator {
   }
 };
 
+// A fixed block of `count` values left unset, from the allocator above (on
+// 2 MiB pages when big): for tables written as they are used, whose pages
+// a run reaches only in part.
+template <class T>
+class block {
+ public:
+  explicit block(std::size_t count) : count_(count), at_(allocator<T>().allocate(count)) {}
+  ~block() { allocator<T>().deallocate(at_, count_); }
+  block(const block&) = delete;
+  block& operator=(const block&) = delete;
+  T* get() const { return at_; }
+
+ private:
+  std::size_t count_;
+  T* at_;
+};
+
 }  // namespace largePages

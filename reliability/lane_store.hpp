@@ -17,17 +17,13 @@ class laneMemory {
   // pages of it, each dearer than a 2 MiB page's fill on the machines we
   // measure on.
   explicit laneMemory(long long live)
-      : room_(laneStore::roomFor(live)),
-        block_(alloc_.allocate(2 * kMaxLevel * room_ + (room_ + 1) / 2)) {}
-  ~laneMemory() { alloc_.deallocate(block_, 2 * kMaxLevel * room_ + (room_ + 1) / 2); }
-  laneMemory(const laneMemory&) = delete;
-  laneMemory& operator=(const laneMemory&) = delete;
+      : room_(laneStore::roomFor(live)), block_(2 * kMaxLevel * room_ + (room_ + 1) / 2) {}
 
   laneStore store() const {
     laneStore s;
     // The leaf words first, then the levels' rows, the most used first.
-    s.meta = reinterpret_cast<unsigned*>(block_);
-    double* rows = block_ + (room_ + 1) / 2;
+    s.meta = reinterpret_cast<unsigned*>(block_.get());
+    double* rows = block_.get() + (room_ + 1) / 2;
     for (int l = 1; l <= kMaxLevel; ++l) {
       s.works[l] = rows + (2 * l - 2) * room_;
       s.fails[l] = rows + (2 * l - 1) * room_;
@@ -38,8 +34,7 @@ class laneMemory {
 
  private:
   std::size_t room_;
-  largePages::allocator<double> alloc_;
-  double* block_;
+  largePages::block<double> block_;
 };
 
 }  // namespace search

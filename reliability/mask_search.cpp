@@ -37,7 +37,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <memory>
 #include <new>
 
 #include "graph/large_pages.hpp"
@@ -458,13 +457,7 @@ void searchTrailed(const problem& mp, double cutOff, totals& t) {
   // Big and touched only as deep as a branch goes: on big pages, untouched
   // until then.
   const std::size_t trailRoom = 2 * paths + 1;
-  const struct trailBlock {
-    explicit trailBlock(std::size_t n) : room(n), at(largePages::allocator<change>().allocate(n)) {}
-    ~trailBlock() { largePages::allocator<change>().deallocate(at, room); }
-    change* get() const { return at; }
-    std::size_t room;
-    change* at;
-  } trail(trailRoom);
+  const largePages::block<change> trail(trailRoom);
   const trailedTables tables{
       mp.groups.data(), mp.groupStart.data(), joins.data(),     joinStart.data(),
       joinPairs.data(), failPairs.data(),     mp.probAt.data(), live};

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <memory>
 #include <vector>
 
 #include "reliability/lane_store.hpp"
@@ -48,8 +47,8 @@ class snapshotTables {
     for (std::size_t w = 0; w < words; ++w)
       slots_[slotWord[w]] = mp.alive[w];
     frames_.resize(static_cast<std::size_t>(live) + 1);
-    // Up to four packs of four words a frame, with the probability, row
-    // and open pairs: within 256 bytes.
+    // Up to four packs of four words a frame, with the probabilities of
+    // eight lanes, row and open pairs: within 256 bytes.
     held_.resize(W <= 4 * snapshotLanes ? static_cast<std::size_t>(live) + 1 : 0);
     pairsOfWords_.assign((W + 7) / 8 * 256, 0);
     for (std::size_t k = 0; 8 * k < W; ++k)
