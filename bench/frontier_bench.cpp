@@ -2,6 +2,7 @@
 //
 //   frontier_bench --list                      instance names, one a line
 //   frontier_bench NAME [double|exact|curve|poly] [--levels] [--memory MiB]
+//                  [--kind distance|profile|connectivity] [--time S]
 //
 // curve: one Diagram, then R(p) at p = 0.00, 0.01, .., 1.00 (the value shown
 // is R(0.9)); poly: the reliability polynomial (the value shown is R(0.9)).
@@ -64,6 +65,92 @@ struct Instance {
   frontier::Problem problem;
 };
 
+// A network's edge list ("u v" a line, # comments), nodes from 0.
+bool readEdges(const std::string& path, frontier::Problem& pr) {
+  std::ifstream in(path);
+  if (!in) return false;
+  pr = frontier::Problem{};
+  for (std::string line; std::getline(in, line);) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    int u = 0, v = 0;
+    if (words >> u >> v) {
+      pr.edges.push_back({u, v});
+      pr.nodes = std::max({pr.nodes, u + 1, v + 1});
+    }
+  }
+  return true;
+}
+
+// Hop distances from every node (the network is small).
+std::vector<std::vector<int>> allDistances(const frontier::Problem& pr) {
+  std::vector<std::vector<int>> adj(pr.nodes), dist(pr.nodes);
+  for (auto [u, v] : pr.edges)
+    adj[u].push_back(v), adj[v].push_back(u);
+  for (int s = 0; s < pr.nodes; ++s) {
+    dist[s].assign(pr.nodes, 1 << 20);
+    std::vector<int> queue{s};
+    dist[s][s] = 0;
+    for (std::size_t at = 0; at < queue.size(); ++at)
+      for (int w : adj[queue[at]])
+        if (dist[s][w] > dist[s][queue[at]] + 1)
+          dist[s][w] = dist[s][queue[at]] + 1, queue.push_back(w);
+  }
+  return dist;
+}
+
+int largestDistance(const std::vector<std::vector<int>>& dist, const std::vector<int>& among) {
+  int worst = 0;
+  for (int a : among)
+    for (int b : among)
+      worst = std::max(worst, dist[a][b]);
+  return worst;
+}
+
+// The real topologies: every node a terminal at D = diameter + 1, + 2, + 3,
+// and 2, 4, 8 and 12 terminals (a fixed pseudo-random choice per network)
+// at D = their largest distance + 2.
+void networkInstances(std::vector<Instance>& all) {
+  const char* names[] = {"Abilene",   "Sprint",   "cost239",      "polska",        "nobel-us",
+                         "atlanta",   "eon19",    "Internet2",    "arpanet20",     "AttMpls",
+                         "janos-us",  "nobel-eu", "Arpanet19728", "Janetbackbone", "Geant2012",
+                         "germany50", "Cogentco"};
+  for (const char* name : names) {
+    frontier::Problem pr;
+    if (!readEdges(std::string(DCR_NETWORKS) + "/" + name + ".edges", pr)) continue;
+    const auto dist = allDistances(pr);
+    std::vector<int> everyone(pr.nodes);
+    for (int v = 0; v < pr.nodes; ++v)
+      everyone[v] = v;
+    const int diameter = largestDistance(dist, everyone);
+    for (int extra : {1, 2, 3}) {
+      frontier::Problem x = pr;
+      x.terminals = everyone;
+      x.maxHops = diameter + extra;
+      all.push_back({std::string(name) + "_all_D" + std::to_string(x.maxHops), x});
+    }
+    std::uint64_t state = std::hash<std::string>{}(name) | 1;  // splitmix64 from the name
+    auto next = [&state] {
+      std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      return z ^ (z >> 31);
+    };
+    std::vector<int> shuffled = everyone;
+    for (int i = pr.nodes - 1; i > 0; --i)
+      std::swap(shuffled[i], shuffled[next() % (i + 1)]);
+    for (int K : {2, 4, 8, 12}) {
+      if (K > pr.nodes) continue;
+      frontier::Problem x = pr;
+      x.terminals.assign(shuffled.begin(), shuffled.begin() + K);
+      std::sort(x.terminals.begin(), x.terminals.end());
+      x.maxHops = largestDistance(dist, x.terminals) + 2;
+      all.push_back(
+          {std::string(name) + "_" + std::to_string(K) + "t_D" + std::to_string(x.maxHops), x});
+    }
+  }
+}
+
 std::vector<Instance> instances() {
   std::vector<Instance> all;
   all.push_back({"grid5_D8", grid(5, 8)});
@@ -80,6 +167,7 @@ std::vector<Instance> instances() {
   all.push_back({"dodeca_4t_D7", dodecahedron({0, 5, 12, 19}, 7)});
   for (int D : {5, 7, 9})
     all.push_back({"dodeca_20t_D" + std::to_string(D), dodecahedron({}, D)});
+  networkInstances(all);
   return all;
 }
 
@@ -104,6 +192,14 @@ int main(int argc, char** argv) {
     const std::string arg = argv[a];
     if (arg == "--levels")
       levels = true;
+    else if (arg == "--kind" && a + 1 < argc) {
+      const std::string k = argv[++a];
+      options.kind = k == "distance"       ? frontier::StateKind::kDistance
+                     : k == "profile"      ? frontier::StateKind::kProfile
+                     : k == "connectivity" ? frontier::StateKind::kConnectivity
+                                           : frontier::StateKind::kAuto;
+    } else if (arg == "--time" && a + 1 < argc)
+      options.timeLimit = std::stod(argv[++a]);
     else if (arg == "--memory" && a + 1 < argc)
       options.memoryBytes = std::stoull(argv[++a]) << 20;
     else
@@ -165,11 +261,11 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &ru);
     const double cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
                        ru.ru_stime.tv_usec / 1e6;
-    std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.1f\t%llu\t%llu\t%d\t%s\n", name.c_str(), mode.c_str(),
-                frontier::statusName(status), seconds, cpu, ru.ru_maxrss / 1024.0,
+    std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.1f\t%llu\t%llu\t%d\t%s\t%s\n", name.c_str(),
+                mode.c_str(), frontier::statusName(status), seconds, cpu, ru.ru_maxrss / 1024.0,
                 static_cast<unsigned long long>(stats.statesCreated),
-                static_cast<unsigned long long>(stats.widestLevel), stats.stateBytes,
-                value.c_str());
+                static_cast<unsigned long long>(stats.widestLevel), stats.stateBytes, value.c_str(),
+                frontier::kindName(stats.kind));
     if (levels)
       for (std::size_t i = 0; i < stats.levelStates.size(); ++i)
         std::printf("level %zu\t%llu\n", i, static_cast<unsigned long long>(stats.levelStates[i]));

@@ -2,27 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <deque>
 
 namespace frontier {
-
-namespace {
-
-// Hop distances from `from` over `adj`, capped at `inf`.
-void capped(const std::vector<std::vector<int>>& adj, int from, int inf, std::vector<int>& dist) {
-  std::fill(dist.begin(), dist.end(), inf);
-  std::deque<int> queue{from};
-  dist[from] = 0;
-  while (!queue.empty()) {
-    const int v = queue.front();
-    queue.pop_front();
-    if (dist[v] + 1 >= inf) continue;
-    for (int w : adj[v])
-      if (dist[w] == inf) dist[w] = dist[v] + 1, queue.push_back(w);
-  }
-}
-
-}  // namespace
 
 DistanceRules::DistanceRules(const Plan& plan) : plan_(plan) {
   const int m = plan.levels(), n = plan.nodes;
@@ -110,7 +91,7 @@ DistanceRules::DistanceRules(const Plan& plan) : plan_(plan) {
       const int v = nodes[k];
       if (plan.last[v] <= i) continue;  // no undecided edge left
       L.live.push_back(static_cast<int>(k));
-      capped(adj, v, inf_, dist);
+      cappedDistances(adj, v, inf_, dist);
       for (std::size_t j = 0; j < nodes.size(); ++j)
         L.undecided[k * S + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
     }
@@ -125,7 +106,7 @@ DistanceRules::DistanceRules(const Plan& plan) : plan_(plan) {
   }
   // The root: all edges undecided.
   for (std::size_t p = 0; p < pairA_.size() && !rootRejects_; ++p) {
-    capped(adj, plan.terminals[pairA_[p]], inf_, dist);
+    cappedDistances(adj, plan.terminals[pairA_[p]], inf_, dist);
     if (dist[plan.terminals[pairB_[p]]] > D_) rootRejects_ = true;
   }
   dist_.resize(widestWork * widestStride + 1);

@@ -73,9 +73,11 @@ enum class Status {
 const char* statusName(Status status);
 
 // Which state the sweep keeps. kAuto: connectivity when D < 0 or D >= n - 1
-// (then the hop limit cannot bind), distances otherwise. kDistance forces
-// distances (it needs D >= 0).
-enum class StateKind { kAuto, kConnectivity, kDistance };
+// (then the hop limit cannot bind); otherwise the plan picks distances or
+// profiles (see plan.hpp). kDistance and kProfile force one (both need
+// D >= 0; profiles also D <= 126).
+enum class StateKind { kAuto, kConnectivity, kDistance, kProfile };
+const char* kindName(StateKind kind);
 
 struct Progress {
   int edge = 0;                 // edges decided so far

@@ -35,6 +35,17 @@ struct Plan {
 // (never kComplete) and sets `message`. Given `alternative`, may also fill
 // it with the same plan in a second edge order worth racing against the
 // first (its `edges` stay empty otherwise).
+// The profile state's reach: work positions (frontier plus an edge's new
+// ends) and hop limits for which bytes hold every sum it forms.
+struct ProfileLimits {
+  static constexpr int kMaxWork = 64;
+  static constexpr int kMaxHops = 126;
+};
+
+// Hop distances from `from` over the adjacency lists `adj`, capped at `inf`.
+void cappedDistances(const std::vector<std::vector<int>>& adj, int from, int inf,
+                     std::vector<int>& dist);
+
 Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message,
                 Plan* alternative = nullptr);
 

@@ -12,6 +12,7 @@
 #include "frontier/distance.hpp"
 #include "frontier/frontier.hpp"
 #include "frontier/plan.hpp"
+#include "frontier/profile.hpp"
 #include "frontier/sweep.hpp"
 
 namespace frontier {
@@ -38,6 +39,20 @@ const char* statusName(Status status) {
   return "?";
 }
 
+const char* kindName(StateKind kind) {
+  switch (kind) {
+    case StateKind::kAuto:
+      return "auto";
+    case StateKind::kConnectivity:
+      return "connectivity";
+    case StateKind::kDistance:
+      return "distance";
+    case StateKind::kProfile:
+      return "profile";
+  }
+  return "?";
+}
+
 namespace {
 
 // Outward steps for nonnegative doubles: a round-to-nearest result moved one
@@ -60,6 +75,10 @@ Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& sta
       DistanceRules rules(plan);
       return sweep(plan, rules, sink, options, stats, lost);
     }
+    if (plan.kind == StateKind::kProfile) {
+      ProfileRules rules(plan);
+      return sweep(plan, rules, sink, options, stats, lost);
+    }
     ConnectivityRules rules(plan);
     return sweep(plan, rules, sink, options, stats, lost);
   } catch (const std::bad_alloc&) {
@@ -71,7 +90,13 @@ Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& sta
 Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plans,
                  std::string& message) {
   plans.assign(2, Plan{});
-  const Status s = makePlan(problem, kind, plans[0], message, &plans[1]);
+  Status s = makePlan(problem, kind, plans[0], message, &plans[1]);
+  // The profile state's frontier is bounded tighter than the distance
+  // state's: beyond it, auto takes distances.
+  if (s == Status::kUnsupported && kind == StateKind::kAuto && problem.maxHops >= 0) {
+    plans.assign(2, Plan{});
+    s = makePlan(problem, StateKind::kDistance, plans[0], message, &plans[1]);
+  }
   if (s != Status::kComplete || plans[1].edges.empty()) plans.resize(1);
   return s;
 }
@@ -570,6 +595,11 @@ Shape shape(const Problem& problem, StateKind kind) {
         const DistanceRules rules(plan);
         for (int i = 0; i <= plan.levels(); ++i)
           s.stateBytes = std::max(s.stateBytes, rules.width(i));
+      } else if (plan.kind == StateKind::kProfile) {
+        // The fixed part only: how many profiles a state holds shows in a sweep.
+        const ProfileRules rules(plan);
+        for (int i = 0; i <= plan.levels(); ++i)
+          s.stateBytes = std::max(s.stateBytes, rules.fixedWidth(i));
       } else {
         for (int i = 0; i <= plan.levels(); ++i)
           s.stateBytes = std::max(s.stateBytes, static_cast<int>(plan.frontier[i].size()));

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "frontier/frontier.hpp"
@@ -32,6 +33,16 @@ constexpr std::int32_t kAccept = -1;
 constexpr std::int32_t kReject = -2;
 
 enum class Outcome { kState, kAccepted, kRejected };
+
+inline std::uint64_t hashWords(const std::uint64_t* key, std::size_t words) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull;
+  for (std::size_t w = 0; w < words; ++w) {
+    h ^= key[w];
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+  }
+  return h;
+}
 
 class LevelTable {
  public:
@@ -55,12 +66,7 @@ class LevelTable {
   }
   // The state's number; `fresh` tells whether it was new.
   std::int32_t insert(const std::uint64_t* key, bool& fresh) {
-    std::uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (int w = 0; w < words_; ++w) {
-      h ^= key[w];
-      h *= 0xBF58476D1CE4E5B9ull;
-      h ^= h >> 31;
-    }
+    const std::uint64_t h = hashWords(key, words_);
     std::size_t mask = slots_.size() - 1;
     for (std::size_t at = h & mask;; at = (at + 1) & mask) {
       const std::uint32_t slot = slots_[at];
@@ -103,14 +109,7 @@ class LevelTable {
     const std::size_t mask = slots_.size() - 1;
     for (std::uint32_t slot : old) {
       if (slot == 0) continue;
-      const std::uint64_t* key = state(slot - 1);
-      std::uint64_t h = 0x9E3779B97F4A7C15ull;
-      for (int w = 0; w < words_; ++w) {
-        h ^= key[w];
-        h *= 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 31;
-      }
-      std::size_t at = h & mask;
+      std::size_t at = hashWords(state(slot - 1), words_) & mask;
       while (slots_[at] != 0)
         at = (at + 1) & mask;
       slots_[at] = slot;
@@ -120,6 +119,89 @@ class LevelTable {
   std::size_t count_ = 0;
   std::vector<std::uint64_t> arena_;
   std::vector<std::uint32_t> slots_;
+};
+
+// The same for states of varying length (the profile kind): states end to
+// end in the arena, state i in words offsets[i] .. offsets[i + 1] - 1.
+class VarLevelTable {
+ public:
+  void reset() {
+    count_ = 0;
+    arena_.clear();
+    offsets_.assign(1, 0);
+    slots_.assign(64, 0);
+  }
+  std::size_t size() const { return count_; }
+  const std::uint64_t* state(std::size_t i) const { return arena_.data() + offsets_[i]; }
+  std::size_t bytes() const {
+    return arena_.capacity() * 8 + offsets_.capacity() * 8 + slots_.capacity() * 4;
+  }
+  std::size_t bytesAfterInsert(std::size_t words) const {
+    std::size_t arena = arena_.capacity(), offsets = offsets_.capacity();
+    if (arena_.size() + words > arena) arena = std::max(2 * arena, arena_.size() + words + 64);
+    if (count_ + 2 > offsets) offsets = std::max<std::size_t>(2 * offsets, 64);
+    std::size_t slots = slots_.size();
+    if (2 * (count_ + 1) > slots) slots *= 2;
+    return arena * 8 + offsets * 8 + slots * 4;
+  }
+  std::int32_t insert(const std::uint64_t* key, std::size_t words, bool& fresh) {
+    const std::uint64_t h = hashWords(key, words) ^ words;
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = h & mask;; at = (at + 1) & mask) {
+      const std::uint32_t slot = slots_[at];
+      if (slot == 0) {
+        fresh = true;
+        if (arena_.size() + words > arena_.capacity())
+          arena_.reserve(std::max(2 * arena_.capacity(), arena_.size() + words + 64));
+        arena_.insert(arena_.end(), key, key + words);
+        offsets_.push_back(arena_.size());
+        slots_[at] = static_cast<std::uint32_t>(++count_);
+        if (2 * count_ > slots_.size()) grow();
+        return static_cast<std::int32_t>(count_ - 1);
+      }
+      const std::size_t i = slot - 1;
+      if (offsets_[i + 1] - offsets_[i] == words && std::memcmp(state(i), key, words * 8) == 0) {
+        fresh = false;
+        return static_cast<std::int32_t>(i);
+      }
+    }
+  }
+  void release() {
+    std::vector<std::uint64_t>().swap(arena_);
+    std::vector<std::uint64_t>().swap(offsets_);
+    std::vector<std::uint32_t>().swap(slots_);
+    count_ = 0;
+  }
+  void swap(VarLevelTable& other) {
+    std::swap(count_, other.count_);
+    arena_.swap(other.arena_);
+    offsets_.swap(other.offsets_);
+    slots_.swap(other.slots_);
+  }
+
+ private:
+  void grow() {
+    std::vector<std::uint32_t> old(slots_.size() * 2, 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::uint32_t slot : old) {
+      if (slot == 0) continue;
+      const std::size_t i = slot - 1, words = offsets_[i + 1] - offsets_[i];
+      std::size_t at = (hashWords(state(i), words) ^ words) & mask;
+      while (slots_[at] != 0)
+        at = (at + 1) & mask;
+      slots_[at] = slot;
+    }
+  }
+  std::size_t count_ = 0;
+  std::vector<std::uint64_t> arena_, offsets_;
+  std::vector<std::uint32_t> slots_;
+};
+
+// Whether a kind's states vary in length (see ProfileRules).
+template <class Rules>
+constexpr bool isVariableWidth = requires {
+  Rules::kVariableWidth;
 };
 
 // Sink concept:
@@ -151,22 +233,39 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
     return s;
   };
 
-  LevelTable cur, next;
+  constexpr bool variable = isVariableWidth<Rules>;
+  using Table = std::conditional_t<variable, VarLevelTable, LevelTable>;
+  Table cur, next;
   std::vector<std::uint64_t> buffer;
+  // Bytes the rules hold beside the levels (a cache), if any.
+  auto rulesBytes = [&]() -> std::size_t {
+    if constexpr (variable)
+      return rules.heldBytes();
+    else
+      return 0;
+  };
   try {
     const int m = plan.levels();
-    cur.reset(rules.width(0));
-    buffer.assign(cur.words() + 1, 0);
-    const Outcome rootOutcome = plan.hopeless
-                                    ? Outcome::kRejected
-                                    : rules.root(reinterpret_cast<std::uint8_t*>(buffer.data()));
+    Outcome rootOutcome;
+    if constexpr (variable) {
+      cur.reset();
+      rootOutcome = plan.hopeless ? Outcome::kRejected : rules.root(buffer);
+    } else {
+      cur.reset(rules.width(0));
+      buffer.assign(cur.words() + 1, 0);
+      rootOutcome = plan.hopeless ? Outcome::kRejected
+                                  : rules.root(reinterpret_cast<std::uint8_t*>(buffer.data()));
+    }
     if (rootOutcome != Outcome::kState) {
       sink.root(rootOutcome == Outcome::kAccepted ? kAccept : kReject);
       stats.levelStates.push_back(0);
       return finish(Status::kComplete);
     }
     bool fresh = false;
-    cur.insert(buffer.data(), fresh);
+    if constexpr (variable)
+      cur.insert(buffer.data(), buffer.size(), fresh);
+    else
+      cur.insert(buffer.data(), fresh);
     sink.root(0);
     stats.levelStates.push_back(1);
     stats.statesCreated = stats.widestLevel = 1;
@@ -196,29 +295,47 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
 
     for (int level = 0; level < m; ++level) {
       if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
-      const int width = rules.width(level + 1);
-      stats.stateBytes = std::max(stats.stateBytes, width);
-      next.reset(width);
-      buffer.assign(next.words(), 0);
-      auto* out = reinterpret_cast<std::uint8_t*>(buffer.data());
+      std::uint8_t* out = nullptr;
+      if constexpr (variable) {
+        next.reset();
+      } else {
+        const int width = rules.width(level + 1);
+        stats.stateBytes = std::max(stats.stateBytes, width);
+        next.reset(width);
+        buffer.assign(next.words(), 0);
+        out = reinterpret_cast<std::uint8_t*>(buffer.data());
+      }
       sink.beginLevel(level, cur.size());
       const std::size_t fixed = cur.bytes() + sink.heldBytes() + cur.size() * sink.bytesPerState();
       for (std::size_t s = 0; s < cur.size(); ++s) {
         if ((s & 255) == 255)
           if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
             return finish(st);
-        const auto* parent = reinterpret_cast<const std::uint8_t*>(cur.state(s));
         for (int works = 0; works < 2; ++works) {
-          buffer.back() = 0;
-          const Outcome o = rules.child(level, parent, works != 0, out);
+          Outcome o;
+          if constexpr (variable) {
+            o = rules.child(level, cur.state(s), works != 0, buffer);
+          } else {
+            buffer.back() = 0;
+            o = rules.child(level, reinterpret_cast<const std::uint8_t*>(cur.state(s)), works != 0,
+                            out);
+          }
           std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
           if (o == Outcome::kState) {
-            const std::size_t need =
-                fixed + next.bytesAfterInsert() + (next.size() + 1) * sink.bytesPerState();
+            std::size_t need = fixed + rulesBytes() + (next.size() + 1) * sink.bytesPerState();
+            if constexpr (variable)
+              need += next.bytesAfterInsert(buffer.size());
+            else
+              need += next.bytesAfterInsert();
             if (need > options.memoryBytes || next.size() >= 0x7FFFFFF0u)
               return finish(Status::kMemoryLimit);
             stats.peakBytes = std::max(stats.peakBytes, need);
-            code = next.insert(buffer.data(), fresh);
+            if constexpr (variable) {
+              stats.stateBytes = std::max(stats.stateBytes, static_cast<int>(buffer.size() * 8));
+              code = next.insert(buffer.data(), buffer.size(), fresh);
+            } else {
+              code = next.insert(buffer.data(), fresh);
+            }
           }
           sink.add(s, works != 0, code);
         }

@@ -163,6 +163,7 @@ struct Outcome {
   std::uint64_t states = 0;
   std::uint64_t widest = 0;
   int edgesUsed = 0;
+  std::string state;  // the frontier's state kind
   std::vector<std::string> polynomial;
   double seconds = 0;
 };
@@ -184,6 +185,7 @@ void copyStats(const frontier::Stats& s, Outcome& out) {
   out.states = s.statesCreated;
   out.widest = s.widestLevel;
   out.edgesUsed = s.edgesUsed;
+  out.state = frontier::kindName(s.kind);
 }
 
 // Runs the frontier engine. Returns its status; fills `out` when the status
@@ -316,13 +318,17 @@ struct SearchWatch {
 
 std::string runSearch(const Loaded& in, const std::optional<double>& cutOff,
                       const std::optional<std::chrono::steady_clock::time_point>& deadline,
-                      Outcome& out) {
+                      Outcome& out, bool boundPaths) {
   out.method = "search";
   const auto start = std::chrono::steady_clock::now();
   const double p = in.pText.empty() ? 0.0 : std::strtod(in.pText[0].c_str(), nullptr);
   try {
     myGraph g(in.dcr.KAO.data(), in.dcr.FO.data(), in.dcr.TERMINALS.data(), in.dcr.N, in.dcr.M,
               in.dcr.D, p, cutOff.value_or(-std::numeric_limits<double>::infinity()));
+    // Under auto the paths get at most 1 GiB: past that the enumeration
+    // stops (a search over that many paths would not end anyway) instead
+    // of filling the memory first, and auto answers with what it has.
+    if (boundPaths) g.memoryLimit = std::min(g.memoryLimit, std::size_t{1} << 30);
     ProgressLine line;
     SearchWatch watcher{deadline, &line};
     const search::watch watch{&SearchWatch::poll, &watcher};
@@ -414,7 +420,9 @@ std::string textReport(const Outcome& o, const std::optional<double>& threshold,
   }
   row(o.method == "search" ? "search steps" : "states",
       std::to_string(o.states) +
-          (o.method == "frontier" ? " (widest level " + std::to_string(o.widest) + ")" : ""));
+          (o.method == "frontier"
+               ? " (widest level " + std::to_string(o.widest) + ", " + o.state + " state)"
+               : ""));
   char secs[32];
   std::snprintf(secs, sizeof secs, "%.3f", o.seconds);
   row("seconds", secs);
@@ -438,6 +446,7 @@ std::string jsonReport(const Outcome& o, const std::optional<double>& threshold,
   j["verdict"] = v ? json(*v) : json(nullptr);
   j["seconds"] = o.seconds;
   j["states"] = o.states;
+  if (o.method == "frontier") j["state"] = o.state;
   if (fraction && o.exactValue) j["fraction"] = o.exactValue->get_str();
   if (!o.polynomial.empty()) j["polynomial"] = o.polynomial;
   return j.dump(2) + "\n";
@@ -563,11 +572,6 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
       why = a.exact        ? "exact arithmetic: only the frontier engine has it"
             : a.polynomial ? "a polynomial: only the frontier engine counts it"
                            : "per-edge probabilities: only the frontier engine takes them";
-    } else if (!noLimit && K >= 8) {
-      // On the dodecahedron with all 20 terminals the path search takes
-      // 0.02 / 1.4 / 5.9 s at D = 5 / 7 / 9, the frontier 0.12 / 7 / 28 s.
-      method = "search";
-      why = std::to_string(K) + " terminals at a hop limit: the path search copes better";
     } else {
       method = "frontier";
       why = noLimit ? "no hop limit binds"
@@ -577,16 +581,28 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
 
   Outcome out;
   std::string message;
+  // auto may hand over to the path search when the frontier stops; with a
+  // time limit the frontier then gets the larger share and the search the
+  // rest, and the answer keeps the best bounds either proved.
+  const bool mayHandOver = a.method == "auto" && method == "frontier" && uniform && !a.exact &&
+                           !a.polynomial && in.dcrValid;
+  std::optional<Outcome> frontierBounds;
   if (method == "frontier") {
-    const frontier::Status s = runFrontier(in, r, out, message);
+    Request fr = r;
+    if (mayHandOver && r.timeLimit > 0) fr.timeLimit = 0.7 * r.timeLimit;
+    const frontier::Status s = runFrontier(in, fr, out, message);
     if (s == frontier::Status::kTooFewTerminals)
       return fail(kExitBadInput, in.name + ": " + message);
     if (s == frontier::Status::kInvalidInput) return fail(kExitBadInput, in.name + ": " + message);
-    const bool canFallBack =
-        a.method == "auto" && uniform && !a.exact && !a.polynomial &&
-        (s == frontier::Status::kMemoryLimit || s == frontier::Status::kUnsupported);
-    if (canFallBack) {
-      why = "the frontier stopped (" + message + "); fell back to the path search";
+    const bool stoppedShort = s == frontier::Status::kMemoryLimit ||
+                              s == frontier::Status::kUnsupported ||
+                              (s == frontier::Status::kTimeLimit && fr.timeLimit < r.timeLimit);
+    if (mayHandOver && stoppedShort) {
+      if (stoppedWithBounds(s)) frontierBounds = out;
+      why = "the frontier stopped (" +
+            (message.empty() ? std::string(frontier::statusName(s)) : message) +
+            (s == frontier::Status::kTimeLimit ? ", after 70% of the time limit" : "") +
+            "); handed over to the path search";
       method = "search";
       out = Outcome{};
     } else if (!stoppedWithBounds(s)) {
@@ -602,8 +618,20 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
     if (r.timeLimit >= 0)
       deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                              std::chrono::duration<double>(r.timeLimit));
-    if (std::string bad = runSearch(in, r.decide, deadline, out); !bad.empty())
+    std::string bad = runSearch(in, r.decide, deadline, out, a.method == "auto");
+    if (!bad.empty() && !frontierBounds)
       return fail(kExitOutOfMemory, "the path search stopped: " + bad);
+    if (!bad.empty()) {
+      // The search could not start: the frontier's bounds are the answer.
+      out = *frontierBounds;
+      why += ", which stopped too (" + bad + "): the frontier's bounds stand";
+    } else if (frontierBounds && !out.complete) {
+      // Both stopped: the tighter of the proved bounds.
+      if (frontierBounds->lowerValue > out.lowerValue)
+        out.lowerValue = frontierBounds->lowerValue, out.lower = frontierBounds->lower;
+      if (frontierBounds->upperValue < out.upperValue)
+        out.upperValue = frontierBounds->upperValue, out.upper = frontierBounds->upper;
+    }
   }
   out.why = why;
   out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -193,7 +193,9 @@ TEST(Solve, AutoFallsBackWhenTheFrontierOutgrowsItsMemory) {
   TempDir dir;
   const auto j = solveJson(dir, {kDodecahedron, "--memory-limit", "0.001"});
   EXPECT_EQ(j["method"], "search");
-  EXPECT_NE(j["reason"].get<std::string>().find("fell back"), std::string::npos) << j.dump();
+  EXPECT_NE(j["reason"].get<std::string>().find("handed over to the path search"),
+            std::string::npos)
+      << j.dump();
   const auto full = solveJson(dir, {kDodecahedron});
   EXPECT_EQ(full["method"], "frontier");
   EXPECT_NEAR(std::stod(j["reliability"].get<std::string>()),
@@ -272,7 +274,9 @@ TEST(Solve, SearchStopsAtItsTimeLimitWithBounds) {
 
 // Many terminals at a hop limit go to the path search, a few to the
 // frontier; both give the closed form.
-TEST(Solve, AutoSendsManyTerminalsToThePathSearch) {
+// Many terminals at a hop limit go to the frontier's profile state, few to
+// its distance state.
+TEST(Solve, AutoPicksTheStateByTerminals) {
   TempDir dir;
   std::string ring;
   for (int v = 0; v < 12; ++v)
@@ -286,9 +290,11 @@ TEST(Solve, AutoSendsManyTerminalsToThePathSearch) {
                            "--p", "0.9", "--base", "0"});
   };
   const auto many = run(all, "10");
-  EXPECT_EQ(many["method"], "search") << many.dump();
+  EXPECT_EQ(many["method"], "frontier") << many.dump();
+  EXPECT_EQ(many["state"], "profile") << many.dump();
   const auto few = run("0,4,8", "10");
   EXPECT_EQ(few["method"], "frontier") << few.dump();
+  EXPECT_EQ(few["state"], "distance") << few.dump();
   // One failed edge leaves a path whose ends are 11 apart: only the whole
   // ring has every pair within 10. Three terminals 4 apart stay within 10
   // (a detour of 8) as long as every failed edge lies in one arc between

@@ -1,0 +1,515 @@
+#include "frontier/profile.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <numeric>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace frontier {
+
+namespace {
+
+// Byte vectors of S lanes (S a multiple of 16), 16 at a time. Entries are
+// at most D + 1 <= 127, so a sum of two fits a byte; sums saturate anyway.
+#if defined(__SSE2__)
+using Lanes = __m128i;
+inline Lanes load(const std::uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store(std::uint8_t* p, Lanes x) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+inline Lanes splat(std::uint8_t x) {
+  return _mm_set1_epi8(static_cast<char>(x));
+}
+inline Lanes addSat(Lanes a, Lanes b) {
+  return _mm_adds_epu8(a, b);
+}
+inline Lanes lower(Lanes a, Lanes b) {
+  return _mm_min_epu8(a, b);
+}
+// Bit k set when lane k of a <= lane k of b.
+inline unsigned atMost(Lanes a, Lanes b) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(a, b), a)));
+}
+inline Lanes pick(Lanes keep, Lanes mask, Lanes other) {
+  return _mm_or_si128(_mm_and_si128(mask, keep), _mm_andnot_si128(mask, other));
+}
+inline Lanes atMostMask(Lanes a, Lanes b) {
+  return _mm_cmpeq_epi8(_mm_min_epu8(a, b), a);
+}
+#else
+struct Lanes {
+  std::uint8_t v[16];
+};
+inline Lanes load(const std::uint8_t* p) {
+  Lanes x;
+  std::memcpy(x.v, p, 16);
+  return x;
+}
+inline void store(std::uint8_t* p, Lanes x) {
+  std::memcpy(p, x.v, 16);
+}
+inline Lanes splat(std::uint8_t x) {
+  Lanes r;
+  std::memset(r.v, x, 16);
+  return r;
+}
+inline Lanes addSat(Lanes a, Lanes b) {
+  for (int k = 0; k < 16; ++k)
+    a.v[k] = static_cast<std::uint8_t>(std::min(255, a.v[k] + b.v[k]));
+  return a;
+}
+inline Lanes lower(Lanes a, Lanes b) {
+  for (int k = 0; k < 16; ++k)
+    a.v[k] = std::min(a.v[k], b.v[k]);
+  return a;
+}
+inline unsigned atMost(Lanes a, Lanes b) {
+  unsigned bits = 0;
+  for (int k = 0; k < 16; ++k)
+    bits |= static_cast<unsigned>(a.v[k] <= b.v[k]) << k;
+  return bits;
+}
+inline Lanes atMostMask(Lanes a, Lanes b) {
+  for (int k = 0; k < 16; ++k)
+    a.v[k] = a.v[k] <= b.v[k] ? 0xFF : 0;
+  return a;
+}
+inline Lanes pick(Lanes keep, Lanes mask, Lanes other) {
+  for (int k = 0; k < 16; ++k)
+    keep.v[k] = mask.v[k] ? keep.v[k] : other.v[k];
+  return keep;
+}
+#endif
+
+template <int S>
+inline bool lessEqual(const std::uint8_t* a, const std::uint8_t* b) {
+  for (int k = 0; k < S; k += 16)
+    if (atMost(load(a + k), load(b + k)) != 0xFFFFu) return false;
+  return true;
+}
+
+// t = min(t, s + row), capped at inf.
+template <int S>
+inline void relax(std::uint8_t* t, int s, const std::uint8_t* row, std::uint8_t inf) {
+  const Lanes add = splat(static_cast<std::uint8_t>(s)), cap = splat(inf);
+  for (int k = 0; k < S; k += 16)
+    store(t + k, lower(load(t + k), lower(addSat(add, load(row + k)), cap)));
+}
+
+// Whether a[k] + b[k] <= D for some k.
+template <int S>
+inline bool anyWithin(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t D) {
+  const Lanes limit = splat(D);
+  for (int k = 0; k < S; k += 16)
+    if (atMost(addSat(load(a + k), load(b + k)), limit) != 0) return true;
+  return false;
+}
+
+// p[k] = inf where p[k] + by[k] > D.
+template <int S>
+inline void capBy(std::uint8_t* p, const std::uint8_t* by, std::uint8_t D, std::uint8_t inf) {
+  const Lanes limit = splat(D), cap = splat(inf);
+  for (int k = 0; k < S; k += 16) {
+    const Lanes x = load(p + k);
+    store(p + k, pick(x, atMostMask(addSat(x, load(by + k)), limit), cap));
+  }
+}
+
+// t = min(t, x) lane by lane.
+template <int S>
+inline void lowerInto(std::uint8_t* t, const std::uint8_t* x) {
+  for (int k = 0; k < S; k += 16)
+    store(t + k, lower(load(t + k), load(x + k)));
+}
+
+// Sorts `count` records of `bytes` bytes, drops duplicates and every
+// record that another dominates. Returns the count left.
+template <class Dominated>
+int canonical(std::vector<std::uint8_t>& records, int count, int bytes, CanonicalScratch& scratch,
+              const Dominated& dominated) {
+  if (count <= 1) return count;
+  auto& order = scratch.order;
+  order.resize(count);
+  std::iota(order.begin(), order.end(), 0);
+  const std::uint8_t* base = records.data();
+  // Insertion sort: a state holds a few dozen records at most.
+  for (int i = 1; i < count; ++i) {
+    const int x = order[i];
+    int j = i;
+    for (; j > 0 && std::memcmp(base + std::size_t(x) * bytes,
+                                base + std::size_t(order[j - 1]) * bytes, bytes) < 0;
+         --j)
+      order[j] = order[j - 1];
+    order[j] = x;
+  }
+  auto& sorted = scratch.sorted;
+  sorted.resize(std::size_t(count) * bytes);
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::uint8_t* r = base + std::size_t(order[i]) * bytes;
+    if (kept > 0 && std::memcmp(sorted.data() + std::size_t(kept - 1) * bytes, r, bytes) == 0)
+      continue;
+    std::memcpy(sorted.data() + std::size_t(kept) * bytes, r, bytes);
+    ++kept;
+  }
+  auto& dead = scratch.dead;
+  dead.assign(kept, 0);
+  for (int i = 0; i < kept; ++i)
+    for (int j = 0; j < kept && !dead[i]; ++j)
+      if (j != i &&
+          dominated(sorted.data() + std::size_t(i) * bytes, sorted.data() + std::size_t(j) * bytes))
+        dead[i] = 1;
+  int out = 0;
+  for (int i = 0; i < kept; ++i)
+    if (!dead[i])
+      std::memcpy(records.data() + std::size_t(out++) * bytes,
+                  sorted.data() + std::size_t(i) * bytes, bytes);
+  return out;
+}
+
+}  // namespace
+
+ProfileRules::ProfileRules(const Plan& plan) : plan_(plan) {
+  const int m = plan.levels(), n = plan.nodes;
+  D_ = plan.maxHops;
+  inf_ = D_ + 1;
+  std::vector<std::vector<int>> adj(n);  // undecided edges: those after the current one
+  std::vector<int> dist(n), position(n, -1);
+  levels_.resize(m);
+  int widest = 0;
+  for (int i = m - 1; i >= 0; --i) {
+    Level& L = levels_[i];
+    const auto& F = plan.frontier[i];
+    std::vector<int> work = F;
+    const auto [eu, ev] = plan.edges[i];
+    for (int x : {eu, ev})
+      if (std::find(work.begin(), work.end(), x) == work.end()) {
+        work.push_back(x);
+        if (plan.isTerminal(x)) L.touched.push_back(static_cast<int>(work.size()) - 1);
+      }
+    std::fill(position.begin(), position.end(), -1);
+    for (std::size_t k = 0; k < work.size(); ++k)
+      position[work[k]] = static_cast<int>(k);
+    L.f = static_cast<int>(F.size());
+    L.work = static_cast<int>(work.size());
+    L.u = position[eu];
+    L.v = position[ev];
+    const auto& F1 = plan.frontier[i + 1];
+    L.f1 = static_cast<int>(F1.size());
+    for (int x : F1)
+      L.keep.push_back(position[x]);
+    std::vector<int> nodes = F1;
+    for (int t : plan.terminals)
+      if (plan.first[t] > i) nodes.push_back(t);
+    L.t1 = static_cast<int>(nodes.size()) - L.f1;
+    L.dropsR2 = L.t1 == 0;
+    L.n1 = static_cast<int>(nodes.size());
+    L.stride1 = (L.n1 + 15) / 16 * 16;
+    if (L.stride1 == 0) L.stride1 = 16;
+    L.undecided.assign(std::size_t(L.n1) * L.stride1, static_cast<std::uint8_t>(inf_));
+    for (int k = 0; k < L.n1; ++k) {
+      L.undecided[std::size_t(k) * L.stride1 + k] = 0;
+      cappedDistances(adj, nodes[k], inf_, dist);
+      for (int j = 0; j < L.n1; ++j)
+        L.undecided[std::size_t(k) * L.stride1 + j] = static_cast<std::uint8_t>(dist[nodes[j]]);
+    }
+    adj[eu].push_back(ev);
+    adj[ev].push_back(eu);
+    widest = std::max({widest, L.work, L.f1});
+  }
+  for (int s : {16, 32, 48, 64})
+    if (widest <= s) {
+      S_ = s;
+      break;
+    }
+  // The root: all edges undecided, every terminal untouched.
+  for (std::size_t a = 0; a < plan.terminals.size() && !rootRejects_; ++a) {
+    cappedDistances(adj, plan.terminals[a], inf_, dist);
+    for (int t : plan.terminals)
+      if (dist[t] > D_) rootRejects_ = true;
+  }
+  const std::size_t S = S_;
+  for (auto* v : {&d_, &baseD_, &childD_})
+    v->assign(S * S, 0);
+  for (auto* v : {&colU_, &colV_, &near_, &a_, &b_})
+    v->assign(S, 0);
+  key_.assign(S * S + 8, 0);
+}
+
+int ProfileRules::fixedWidth(int level) const {
+  const int f = static_cast<int>(plan_.frontier[level].size());
+  return 4 + f * (f - 1) / 2;
+}
+
+Outcome ProfileRules::root(std::vector<std::uint64_t>& out) {
+  if (rootRejects_) return Outcome::kRejected;
+  out.assign(1, 0);  // no profile, no pair
+  return Outcome::kState;
+}
+
+Outcome ProfileRules::child(int level, const std::uint64_t* parent, bool works,
+                            std::vector<std::uint64_t>& out) {
+  switch (S_) {
+    case 16:
+      return childOf<16>(level, parent, works, out);
+    case 32:
+      return childOf<32>(level, parent, works, out);
+    case 48:
+      return childOf<48>(level, parent, works, out);
+    default:
+      return childOf<64>(level, parent, works, out);
+  }
+}
+
+template <int S>
+void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
+  const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
+  const int nR2 = state[0] | state[1] << 8, nPairs = state[2] | state[3] << 8;
+  const std::uint8_t* at = state + 4;
+  std::uint8_t* d = baseD_.data();
+  std::fill(d, d + S * S, inf);
+  for (int k = 0; k < S; ++k)
+    d[k * S + k] = 0;
+  for (int a = 0; a < f; ++a)
+    for (int b = a + 1; b < f; ++b, ++at)
+      d[a * S + b] = d[b * S + a] = *at;
+  const std::size_t touches = L.touched.size();
+  // Room for the touches: each turns every profile into a pair, then adds one.
+  const std::size_t r2Room = nR2 + touches;
+  const std::size_t pairRoom = nPairs + touches * r2Room;
+  baseR2_.assign(r2Room * S, inf);
+  basePairs_.assign(pairRoom * 2 * S, inf);
+  for (int r = 0; r < nR2; ++r, at += f)
+    std::memcpy(&baseR2_[std::size_t(r) * S], at, f);
+  for (int p = 0; p < nPairs; ++p, at += 2 * f) {
+    std::memcpy(&basePairs_[std::size_t(p) * 2 * S], at, f);
+    std::memcpy(&basePairs_[std::size_t(p) * 2 * S + S], at + f, f);
+  }
+  int r2 = nR2, pairs = nPairs;
+  for (int z : L.touched) {
+    for (int r = 0; r < r2; ++r, ++pairs) {
+      std::uint8_t* pair = &basePairs_[std::size_t(pairs) * 2 * S];
+      std::memcpy(pair, &baseR2_[std::size_t(r) * S], S);
+      pair[S + z] = 0;
+    }
+    baseR2_[std::size_t(r2++) * S + z] = 0;
+  }
+  baseR2Count_ = L.dropsR2 ? 0 : r2;
+  basePairCount_ = pairs;
+}
+
+template <int S>
+const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8_t* key,
+                                                     int keyBytes, const Level& L) {
+  const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
+  // A level's cache is dropped when the level changes or it grows past
+  // 64 MiB; entries are then made again as needed.
+  if (cacheLevel_ != level || cacheBytes_ > (std::size_t{64} << 20)) {
+    cacheLevel_ = level;
+    cacheIndex_.reset(keyBytes);
+    cache_.clear();
+    cacheData_.clear();
+  }
+  bool fresh = false;
+  const std::int32_t index = cacheIndex_.insert(reinterpret_cast<const std::uint64_t*>(key), fresh);
+  if (!fresh) return cache_[index];
+  CacheEntry e;
+  const int n1 = L.n1, st = L.stride1, f1 = L.f1;
+  closure_.assign(L.undecided.begin(), L.undecided.end());
+  std::uint8_t* w = closure_.data();
+  const std::uint8_t* cd = childD_.data();
+  for (int a = 0; a < f1; ++a)
+    for (int b = 0; b < f1; ++b)
+      w[a * st + b] = std::min(w[a * st + b], cd[a * S + b]);
+  for (int k = 0; k < n1; ++k) {
+    const std::uint8_t* rk = w + k * st;
+    for (int i = 0; i < n1; ++i) {
+      std::uint8_t* ri = w + i * st;
+      const std::uint8_t t = ri[k];
+      if (t > D_) continue;
+      for (int j = 0; j < st; ++j) {
+        const std::uint8_t via = static_cast<std::uint8_t>(t + rk[j]);
+        ri[j] = via < ri[j] ? via : ri[j];
+      }
+    }
+  }
+  e.ok = true;
+  for (int a = f1; a < n1 && e.ok; ++a)
+    for (int b = a + 1; b < n1; ++b)
+      if (w[a * st + b] > D_) {
+        e.ok = false;
+        break;
+      }
+  if (e.ok) {
+    e.offset = static_cast<std::uint32_t>(cacheData_.size());
+    const int t1 = L.t1;
+    cacheData_.resize(cacheData_.size() + std::size_t(f1 + 1 + t1) * S, inf);
+    std::uint8_t* mf = cacheData_.data() + e.offset;
+    for (int x = 0; x < f1; ++x)
+      for (int y = 0; y < f1; ++y)
+        mf[x * S + y] = std::min(w[x * st + y], inf);
+    std::uint8_t* nearT = mf + f1 * S;
+    std::uint8_t* cols = nearT + S;
+    for (int z = 0; z < t1; ++z)
+      for (int x = 0; x < f1; ++x) {
+        const std::uint8_t v = std::min(w[x * st + f1 + z], inf);
+        cols[z * S + x] = v;
+        nearT[x] = std::min(nearT[x], v);
+      }
+    // Only the hardest columns count: reaching a column pointwise above
+    // another reaches that one too.
+    std::vector<std::uint8_t> colRecords(cols, cols + std::size_t(t1) * S);
+    e.cols = static_cast<std::uint32_t>(
+        canonical(colRecords, t1, S, scratch_,
+                  [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
+    std::copy(colRecords.begin(), colRecords.begin() + std::size_t(e.cols) * S, cols);
+    cacheData_.resize(e.offset + std::size_t(f1 + 1 + e.cols) * S);
+  }
+  cache_.push_back(e);
+  cacheBytes_ =
+      cacheIndex_.bytes() + cacheData_.capacity() + cache_.capacity() * sizeof(CacheEntry);
+  return cache_.back();
+}
+
+template <int S>
+Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works,
+                              std::vector<std::uint64_t>& out) {
+  const Level& L = levels_[level];
+  const std::uint8_t inf = static_cast<std::uint8_t>(inf_), D = static_cast<std::uint8_t>(D_);
+  if (parent != decoded_ || level != decodedLevel_) {
+    decode<S>(L, reinterpret_cast<const std::uint8_t*>(parent), L.f);
+    decoded_ = parent;
+    decodedLevel_ = level;
+  }
+  int nR2 = baseR2Count_, nPairs = basePairCount_;
+  r2_.assign(baseR2_.begin(), baseR2_.begin() + std::size_t(nR2) * S);
+  pairs_.assign(basePairs_.begin(), basePairs_.begin() + std::size_t(nPairs) * 2 * S);
+  std::uint8_t* d = d_.data();
+  std::copy(baseD_.begin(), baseD_.end(), d);
+
+  if (works) {
+    const int u = L.u, v = L.v;
+    std::uint8_t* cu = colU_.data();
+    std::uint8_t* cv = colV_.data();
+    std::memcpy(cu, d + u * S, S);
+    std::memcpy(cv, d + v * S, S);
+    auto update = [&](std::uint8_t* p) {
+      const int pu = p[u], pv = p[v];
+      if (pu < inf) relax<S>(p, pu + 1, cv, inf);
+      if (pv < inf) relax<S>(p, pv + 1, cu, inf);
+    };
+    for (int a = 0; a < L.work; ++a)
+      update(d + a * S);
+    for (int r = 0; r < nR2; ++r)
+      update(&r2_[std::size_t(r) * S]);
+    int kept = 0;
+    for (int p = 0; p < nPairs; ++p) {
+      std::uint8_t* pair = &pairs_[std::size_t(p) * 2 * S];
+      update(pair);
+      update(pair + S);
+      if (pair[u] + pair[S + u] <= D_) continue;  // now within D
+      if (kept != p) std::memcpy(&pairs_[std::size_t(kept) * 2 * S], pair, 2 * S);
+      ++kept;
+    }
+    nPairs = kept;
+  }
+  if (L.t1 == 0 && nPairs == 0) return Outcome::kAccepted;
+
+  // Onto the child's frontier.
+  const int f1 = L.f1;
+  std::uint8_t* cd = childD_.data();
+  std::fill(cd, cd + S * S, inf);
+  for (int a = 0; a < f1; ++a)
+    for (int b = 0; b < f1; ++b)
+      cd[a * S + b] = d[L.keep[a] * S + L.keep[b]];
+  auto project = [&](std::uint8_t* p) {
+    std::uint8_t tmp[S];
+    for (int j = 0; j < S; ++j)
+      tmp[j] = j < f1 ? p[L.keep[j]] : inf;
+    std::memcpy(p, tmp, S);
+  };
+  for (int r = 0; r < nR2; ++r)
+    project(&r2_[std::size_t(r) * S]);
+  for (int p = 0; p < 2 * nPairs; ++p)
+    project(&pairs_[std::size_t(p) * S]);
+
+  const int keyBytes = f1 * (f1 - 1) / 2;
+  std::fill(key_.begin(), key_.begin() + (keyBytes + 7) / 8 * 8 + 8, 0);
+  for (int a = 0, k = 0; a < f1; ++a)
+    for (int b = a + 1; b < f1; ++b)
+      key_[k++] = cd[a * S + b];
+  const CacheEntry entry = lookup<S>(level, key_.data(), keyBytes, L);
+  if (!entry.ok) return Outcome::kRejected;
+  const std::uint8_t* mf = cacheData_.data() + entry.offset;
+  const std::uint8_t* nearT = mf + f1 * S;
+  const std::uint8_t* cols = nearT + S;
+  std::uint8_t* near = near_.data();
+  std::memcpy(near, nearT, S);
+  std::uint8_t* reach = a_.data();
+  // reach = min over x of p[x] + M(x, .)
+  auto reachOf = [&](const std::uint8_t* p, std::uint8_t* r) {
+    std::fill(r, r + S, inf);
+    for (int x = 0; x < f1; ++x)
+      if (p[x] <= D) relax<S>(r, p[x], mf + x * S, inf);
+  };
+
+  for (int r = 0; r < nR2; ++r) {
+    std::uint8_t* p = &r2_[std::size_t(r) * S];
+    capBy<S>(p, nearT, D, inf);
+    for (std::uint32_t c = 0; c < entry.cols; ++c)
+      if (!anyWithin<S>(p, cols + c * S, D)) return Outcome::kRejected;
+    reachOf(p, reach);
+    lowerInto<S>(near, reach);
+  }
+  std::uint8_t* other = b_.data();
+  for (int q = 0; q < nPairs; ++q) {
+    std::uint8_t* p = &pairs_[std::size_t(q) * 2 * S];
+    std::uint8_t* pq = p + S;
+    reachOf(p, reach);
+    reachOf(pq, other);
+    if (!anyWithin<S>(reach, pq, D)) return Outcome::kRejected;
+    capBy<S>(pq, reach, D, inf);
+    capBy<S>(p, other, D, inf);
+    lowerInto<S>(near, reach);
+    lowerInto<S>(near, other);
+    if (std::memcmp(p, pq, S) > 0)
+      for (int k = 0; k < S; ++k)
+        std::swap(p[k], pq[k]);
+  }
+  nR2 = canonical(r2_, nR2, S, scratch_,
+                  [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); });
+  nPairs =
+      canonical(pairs_, nPairs, 2 * S, scratch_, [](const std::uint8_t* a, const std::uint8_t* b) {
+        return (lessEqual<S>(a, b) && lessEqual<S>(a + S, b + S)) ||
+               (lessEqual<S>(a, b + S) && lessEqual<S>(a + S, b));
+      });
+  if (nR2 > 0xFFFF || nPairs > 0xFFFF) throw std::bad_alloc();
+
+  // Write the child; d entries no requirement can use read D + 1.
+  const std::size_t bytes = 4 + keyBytes + std::size_t(nR2) * f1 + std::size_t(nPairs) * 2 * f1;
+  out.assign((bytes + 7) / 8, 0);
+  auto* o = reinterpret_cast<std::uint8_t*>(out.data());
+  o[0] = static_cast<std::uint8_t>(nR2), o[1] = static_cast<std::uint8_t>(nR2 >> 8);
+  o[2] = static_cast<std::uint8_t>(nPairs), o[3] = static_cast<std::uint8_t>(nPairs >> 8);
+  o += 4;
+  for (int a = 0; a < f1; ++a)
+    for (int b = a + 1; b < f1; ++b) {
+      const int x = cd[a * S + b];
+      *o++ = x + near[a] + near[b] > D_ ? inf : static_cast<std::uint8_t>(x);
+    }
+  for (int r = 0; r < nR2; ++r, o += f1)
+    std::memcpy(o, &r2_[std::size_t(r) * S], f1);
+  for (int q = 0; q < nPairs; ++q, o += 2 * f1) {
+    std::memcpy(o, &pairs_[std::size_t(q) * 2 * S], f1);
+    std::memcpy(o + f1, &pairs_[std::size_t(q) * 2 * S + S], f1);
+  }
+  return Outcome::kState;
+}
+
+}  // namespace frontier
