@@ -2,7 +2,7 @@
 //
 //   frontier_bench --list                      instance names, one a line
 //   frontier_bench NAME [double|exact|curve|poly] [--levels] [--memory MiB]
-//                  [--kind distance|profile|connectivity] [--time S]
+//                  [--kind distance|profile|connectivity] [--time S] [--one-order]
 //
 // curve: one Diagram, then R(p) at p = 0.00, 0.01, .., 1.00 (the value shown
 // is R(0.9)); poly: the reliability polynomial (the value shown is R(0.9)).
@@ -192,6 +192,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[a];
     if (arg == "--levels")
       levels = true;
+    else if (arg == "--one-order")
+      options.race = false;
     else if (arg == "--kind" && a + 1 < argc) {
       const std::string k = argv[++a];
       options.kind = k == "distance"       ? frontier::StateKind::kDistance

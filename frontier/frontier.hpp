@@ -95,6 +95,7 @@ struct Options {
   std::function<void(const Progress&)> progress;
   std::function<bool()> cancelled;  // polled with the clock
   StateKind kind = StateKind::kAuto;
+  bool race = true;  // false: sweep the plan's first edge order only (one thread)
 };
 
 struct Stats {

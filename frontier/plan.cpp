@@ -319,9 +319,20 @@ EdgeList profileOrder(const Plan& plan, const EdgeList& kept, EdgeList* second) 
   }
   std::stable_sort(scored.begin(), scored.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Orders from neighbouring starts often differ only in where they begin
+  // and then run alike, with nearly the same states: the second opinion
+  // must differ from the first in most positions.
+  auto twins = [](const EdgeList& a, const EdgeList& b) {
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const bool equal = (a[i] == b[i]) || (a[i].first == b[i].second && a[i].second == b[i].first);
+      same += equal ? 1 : 0;
+    }
+    return 2 * same >= a.size();
+  };
   if (second != nullptr)
     for (std::size_t k = 1; k < scored.size(); ++k)
-      if (scored[k].second != scored[0].second) {
+      if (!twins(scored[k].second, scored[0].second)) {
         *second = scored[k].second;
         break;
       }

@@ -128,6 +128,18 @@ inline void lowerInto(std::uint8_t* t, const std::uint8_t* x) {
     store(t + k, lower(load(t + k), load(x + k)));
 }
 
+// A total order on records (whole 8-byte words, as integers): any fixed
+// order makes the sorted sets canonical; this one needs no byte loop.
+inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
+  for (int k = 0; k < bytes; k += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + k, 8);
+    std::memcpy(&y, b + k, 8);
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
 // Sorts `count` records of `bytes` bytes, drops duplicates and every
 // record that another dominates. Returns the count left.
 template <class Dominated>
@@ -142,8 +154,8 @@ int canonical(std::vector<std::uint8_t>& records, int count, int bytes, Canonica
   for (int i = 1; i < count; ++i) {
     const int x = order[i];
     int j = i;
-    for (; j > 0 && std::memcmp(base + std::size_t(x) * bytes,
-                                base + std::size_t(order[j - 1]) * bytes, bytes) < 0;
+    for (; j > 0 &&
+           before(base + std::size_t(x) * bytes, base + std::size_t(order[j - 1]) * bytes, bytes);
          --j)
       order[j] = order[j - 1];
     order[j] = x;
@@ -204,6 +216,15 @@ ProfileRules::ProfileRules(const Plan& plan) : plan_(plan) {
     L.f1 = static_cast<int>(F1.size());
     for (int x : F1)
       L.keep.push_back(position[x]);
+    for (int k = L.work - 1; k >= 0; --k)
+      if (std::find(L.keep.begin(), L.keep.end(), k) == L.keep.end()) L.leaving.push_back(k);
+    for (int j = 0; j < 16; ++j) {
+      const Bytes16 byte = Bytes16(0xFF) << (8 * j);
+      if (j < L.f1)
+        L.keepMask |= byte;
+      else
+        L.padding |= Bytes16(static_cast<std::uint8_t>(inf_)) << (8 * j);
+    }
     std::vector<int> nodes = F1;
     for (int t : plan.terminals)
       if (plan.first[t] > i) nodes.push_back(t);
@@ -369,6 +390,9 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
         canonical(colRecords, t1, S, scratch_,
                   [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
     std::copy(colRecords.begin(), colRecords.begin() + std::size_t(e.cols) * S, cols);
+    for (int a = 0; a < f1 && !e.anyFar; ++a)
+      for (int b = a + 1; b < f1; ++b)
+        if (cd[a * S + b] <= D_ && cd[a * S + b] + nearT[a] + nearT[b] > D_) e.anyFar = true;
     cacheData_.resize(e.offset + std::size_t(f1 + 1 + e.cols) * S);
   }
   cache_.push_back(e);
@@ -429,10 +453,23 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     for (int b = 0; b < f1; ++b)
       cd[a * S + b] = d[L.keep[a] * S + L.keep[b]];
   auto project = [&](std::uint8_t* p) {
-    std::uint8_t tmp[S];
-    for (int j = 0; j < S; ++j)
-      tmp[j] = j < f1 ? p[L.keep[j]] : inf;
-    std::memcpy(p, tmp, S);
+    if constexpr (S == 16) {
+      // The kept positions are the work positions in order, less the
+      // edge's ends that leave: remove their bytes by shifts.
+      Bytes16 x;
+      std::memcpy(&x, p, 16);
+      for (int k : L.leaving) {  // highest first
+        const Bytes16 low = (Bytes16(1) << (8 * k)) - 1;
+        x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
+      }
+      x = (x & L.keepMask) | L.padding;
+      std::memcpy(p, &x, 16);
+    } else {
+      std::uint8_t tmp[S];
+      for (int j = 0; j < S; ++j)
+        tmp[j] = j < f1 ? p[L.keep[j]] : inf;
+      std::memcpy(p, tmp, S);
+    }
   };
   for (int r = 0; r < nR2; ++r)
     project(&r2_[std::size_t(r) * S]);
@@ -464,8 +501,10 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     capBy<S>(p, nearT, D, inf);
     for (std::uint32_t c = 0; c < entry.cols; ++c)
       if (!anyWithin<S>(p, cols + c * S, D)) return Outcome::kRejected;
-    reachOf(p, reach);
-    lowerInto<S>(near, reach);
+    if (entry.anyFar) {  // otherwise no d entry can be capped, whatever near says
+      reachOf(p, reach);
+      lowerInto<S>(near, reach);
+    }
   }
   std::uint8_t* other = b_.data();
   for (int q = 0; q < nPairs; ++q) {
@@ -478,7 +517,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     capBy<S>(p, other, D, inf);
     lowerInto<S>(near, reach);
     lowerInto<S>(near, other);
-    if (std::memcmp(p, pq, S) > 0)
+    if (before(pq, p, S))
       for (int k = 0; k < S; ++k)
         std::swap(p[k], pq[k]);
   }

@@ -75,6 +75,8 @@
 
 namespace frontier {
 
+__extension__ typedef unsigned __int128 Bytes16;
+
 struct CanonicalScratch {
   std::vector<int> order;
   std::vector<std::uint8_t> sorted;
@@ -99,16 +101,20 @@ class ProfileRules {
     int f = 0;     // parent frontier size
     int work = 0;  // work positions: F_i, then the edge's new ends
     int u = 0, v = 0;
-    std::vector<int> touched;             // work positions of terminals first met here
-    bool dropsR2 = false;                 // no terminal is untouched after this edge
-    int f1 = 0;                           // child frontier size
-    std::vector<int> keep;                // child frontier position -> work position
+    std::vector<int> touched;  // work positions of terminals first met here
+    bool dropsR2 = false;      // no terminal is untouched after this edge
+    int f1 = 0;                // child frontier size
+    std::vector<int> keep;     // child frontier position -> work position
+    std::vector<int> leaving;  // the work positions not kept, highest first
+    // 16-lane projection: keep the first f1 bytes, D + 1 above them.
+    Bytes16 keepMask = 0, padding = 0;
     int t1 = 0;                           // terminals untouched after this edge
     int n1 = 0, stride1 = 16;             // M nodes (child frontier, then T) and row stride
     std::vector<std::uint8_t> undecided;  // n1 x stride1, over edges after this one
   };
   struct CacheEntry {
     bool ok = false;           // the untouched terminals are pairwise within D in M
+    bool anyFar = false;       // some d entry lies beyond D from T's nearest ends
     std::uint32_t offset = 0;  // into cacheData_: MF rows (f1 x S), nearT (S), cols
     std::uint32_t cols = 0;    // maximal columns M(F, z), z in T
   };

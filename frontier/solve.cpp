@@ -88,7 +88,7 @@ Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& sta
 
 // The plan, and a second edge order to race against it when there is one.
 Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plans,
-                 std::string& message) {
+                 std::string& message, bool race = true) {
   plans.assign(2, Plan{});
   Status s = makePlan(problem, kind, plans[0], message, &plans[1]);
   // The profile state's frontier is bounded tighter than the distance
@@ -97,7 +97,7 @@ Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plan
     plans.assign(2, Plan{});
     s = makePlan(problem, StateKind::kDistance, plans[0], message, &plans[1]);
   }
-  if (s != Status::kComplete || plans[1].edges.empty()) plans.resize(1);
+  if (s != Status::kComplete || plans[1].edges.empty() || !race) plans.resize(1);
   return s;
 }
 
@@ -343,7 +343,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
                          const std::vector<double>& q, const Options& options) {
   DoubleResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options.kind, plans, r.message);
+  r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
   if (p.size() != problem.edges.size() || q.size() != problem.edges.size()) {
     r.message = "one probability per edge is needed";
@@ -390,7 +390,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
                        const Options& options) {
   ExactResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options.kind, plans, r.message);
+  r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
   if (p.size() != problem.edges.size()) {
     r.message = "one probability per edge is needed";
@@ -431,7 +431,7 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
   Options opts = options;
   opts.decide.reset();
   std::vector<Plan> plans;
-  dg.status_ = makePlans(problem, opts.kind, plans, dg.message_);
+  dg.status_ = makePlans(problem, opts.kind, plans, dg.message_, opts.race);
   if (dg.status_ != Status::kComplete) return dg;
   std::vector<std::unique_ptr<RecordSink>> sinks;
   std::size_t winner = 0;
@@ -633,7 +633,7 @@ Polynomial reliabilityPolynomial(const Problem& problem, const Options& options)
   Options opts = options;
   opts.decide.reset();
   std::vector<Plan> plans;
-  poly.status = makePlans(problem, opts.kind, plans, poly.message);
+  poly.status = makePlans(problem, opts.kind, plans, poly.message, opts.race);
   if (poly.status != Status::kComplete) return poly;
   try {
     std::vector<std::unique_ptr<RecordSink>> sinks;

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -121,81 +122,98 @@ class LevelTable {
   std::vector<std::uint32_t> slots_;
 };
 
-// The same for states of varying length (the profile kind): states end to
-// end in the arena, state i in words offsets[i] .. offsets[i + 1] - 1.
+// The same for states of varying length (the profile kind). States lie end
+// to end in chunks of 2^20 words (8 MiB), never across two, so a level
+// grows without moving what it holds; `place` packs a state's first word
+// (40 bits) and its length in words (24 bits). A slot holds the state
+// number + 1 and 32 bits of its hash, so probes rarely touch a state.
 class VarLevelTable {
  public:
+  static constexpr std::size_t kChunkWords = std::size_t{1} << 20;
+  // Keeps the chunks: the next level reuses their pages.
   void reset() {
     count_ = 0;
-    arena_.clear();
-    offsets_.assign(1, 0);
+    used_ = 0;
+    place_.clear();
     slots_.assign(64, 0);
   }
   std::size_t size() const { return count_; }
-  const std::uint64_t* state(std::size_t i) const { return arena_.data() + offsets_[i]; }
+  const std::uint64_t* state(std::size_t i) const { return at(place_[i] >> 24); }
   std::size_t bytes() const {
-    return arena_.capacity() * 8 + offsets_.capacity() * 8 + slots_.capacity() * 4;
+    return chunks_.size() * kChunkWords * 8 + place_.capacity() * 8 + slots_.capacity() * 8;
   }
   std::size_t bytesAfterInsert(std::size_t words) const {
-    std::size_t arena = arena_.capacity(), offsets = offsets_.capacity();
-    if (arena_.size() + words > arena) arena = std::max(2 * arena, arena_.size() + words + 64);
-    if (count_ + 2 > offsets) offsets = std::max<std::size_t>(2 * offsets, 64);
+    std::size_t chunks = chunks_.size();
+    if (used_ + words > chunks * kChunkWords) chunks = used_ / kChunkWords + 2;
+    std::size_t places = place_.capacity();
+    if (count_ + 1 > places) places = std::max<std::size_t>(2 * places, 64);
     std::size_t slots = slots_.size();
     if (2 * (count_ + 1) > slots) slots *= 2;
-    return arena * 8 + offsets * 8 + slots * 4;
+    return chunks * kChunkWords * 8 + places * 8 + slots * 8;
   }
   std::int32_t insert(const std::uint64_t* key, std::size_t words, bool& fresh) {
+    if (words == 0 || words >= kChunkWords) throw std::bad_alloc();
     const std::uint64_t h = hashWords(key, words) ^ words;
+    const std::uint64_t tag = h >> 32 << 32;
     std::size_t mask = slots_.size() - 1;
     for (std::size_t at = h & mask;; at = (at + 1) & mask) {
-      const std::uint32_t slot = slots_[at];
+      const std::uint64_t slot = slots_[at];
       if (slot == 0) {
         fresh = true;
-        if (arena_.size() + words > arena_.capacity())
-          arena_.reserve(std::max(2 * arena_.capacity(), arena_.size() + words + 64));
-        arena_.insert(arena_.end(), key, key + words);
-        offsets_.push_back(arena_.size());
-        slots_[at] = static_cast<std::uint32_t>(++count_);
+        if (used_ / kChunkWords != (used_ + words - 1) / kChunkWords)
+          used_ = (used_ / kChunkWords + 1) * kChunkWords;  // the rest of a chunk stays empty
+        if (used_ + words > chunks_.size() * kChunkWords)
+          chunks_.emplace_back(new std::uint64_t[kChunkWords]);
+        std::memcpy(this->at(used_), key, words * 8);
+        place_.push_back(used_ << 24 | words);
+        used_ += words;
+        slots_[at] = tag | static_cast<std::uint32_t>(++count_);
         if (2 * count_ > slots_.size()) grow();
         return static_cast<std::int32_t>(count_ - 1);
       }
-      const std::size_t i = slot - 1;
-      if (offsets_[i + 1] - offsets_[i] == words && std::memcmp(state(i), key, words * 8) == 0) {
+      if ((slot >> 32 << 32) != tag) continue;
+      const std::size_t i = static_cast<std::uint32_t>(slot) - 1;
+      if ((place_[i] & 0xFFFFFF) == words && std::memcmp(state(i), key, words * 8) == 0) {
         fresh = false;
         return static_cast<std::int32_t>(i);
       }
     }
   }
   void release() {
-    std::vector<std::uint64_t>().swap(arena_);
-    std::vector<std::uint64_t>().swap(offsets_);
-    std::vector<std::uint32_t>().swap(slots_);
-    count_ = 0;
+    std::vector<std::unique_ptr<std::uint64_t[]>>().swap(chunks_);
+    std::vector<std::uint64_t>().swap(place_);
+    std::vector<std::uint64_t>().swap(slots_);
+    count_ = used_ = 0;
   }
   void swap(VarLevelTable& other) {
     std::swap(count_, other.count_);
-    arena_.swap(other.arena_);
-    offsets_.swap(other.offsets_);
+    std::swap(used_, other.used_);
+    chunks_.swap(other.chunks_);
+    place_.swap(other.place_);
     slots_.swap(other.slots_);
   }
 
  private:
+  std::uint64_t* at(std::size_t word) const {
+    return chunks_[word / kChunkWords].get() + word % kChunkWords;
+  }
   void grow() {
-    std::vector<std::uint32_t> old(slots_.size() * 2, 0);
+    std::vector<std::uint64_t> old(slots_.size() * 2, 0);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
-    for (std::uint32_t slot : old) {
+    for (std::uint64_t slot : old) {
       if (slot == 0) continue;
-      const std::size_t i = slot - 1, words = offsets_[i + 1] - offsets_[i];
+      const std::size_t i = static_cast<std::uint32_t>(slot) - 1, words = place_[i] & 0xFFFFFF;
       std::size_t at = (hashWords(state(i), words) ^ words) & mask;
       while (slots_[at] != 0)
         at = (at + 1) & mask;
       slots_[at] = slot;
     }
   }
-  std::size_t count_ = 0;
-  std::vector<std::uint64_t> arena_, offsets_;
-  std::vector<std::uint32_t> slots_;
+  std::size_t count_ = 0, used_ = 0;  // states; words placed (with chunk tails skipped)
+  std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
+  std::vector<std::uint64_t> place_;
+  std::vector<std::uint64_t> slots_;
 };
 
 // Whether a kind's states vary in length (see ProfileRules).

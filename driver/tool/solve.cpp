@@ -225,7 +225,9 @@ frontier::Status runFrontier(const Loaded& in, const Request& r, Outcome& out,
     progress.clear();
     message = x.message;
     copyStats(x.stats, out);
-    if (!stoppedWithBounds(x.status)) return x.status;
+    // A memory stop still proved bounds (the masses settled so far): auto
+    // keeps them when it hands over.
+    if (!stoppedWithBounds(x.status) && x.status != frontier::Status::kMemoryLimit) return x.status;
     out.exact = true;
     out.complete = x.status == frontier::Status::kComplete;
     out.status = frontier::statusName(x.status);
@@ -252,7 +254,7 @@ frontier::Status runFrontier(const Loaded& in, const Request& r, Outcome& out,
   progress.clear();
   message = d.message;
   copyStats(d.stats, out);
-  if (!stoppedWithBounds(d.status)) return d.status;
+  if (!stoppedWithBounds(d.status) && d.status != frontier::Status::kMemoryLimit) return d.status;
   out.complete = d.status == frontier::Status::kComplete;
   out.status = frontier::statusName(d.status);
   out.lower = fixed20(d.lower);
@@ -598,7 +600,7 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
                               s == frontier::Status::kUnsupported ||
                               (s == frontier::Status::kTimeLimit && fr.timeLimit < r.timeLimit);
     if (mayHandOver && stoppedShort) {
-      if (stoppedWithBounds(s)) frontierBounds = out;
+      if (stoppedWithBounds(s) || s == frontier::Status::kMemoryLimit) frontierBounds = out;
       why = "the frontier stopped (" +
             (message.empty() ? std::string(frontier::statusName(s)) : message) +
             (s == frontier::Status::kTimeLimit ? ", after 70% of the time limit" : "") +

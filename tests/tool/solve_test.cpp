@@ -201,6 +201,15 @@ TEST(Solve, AutoFallsBackWhenTheFrontierOutgrowsItsMemory) {
   EXPECT_NEAR(std::stod(j["reliability"].get<std::string>()),
               std::stod(full["reliability"].get<std::string>()), j["error_bound"].get<double>());
 
+  // Out of time, the frontier hands over too, and the search's answer keeps
+  // the frontier's bounds where they are tighter.
+  const auto timed = solveJson(dir, {kDodecahedron, "--time-limit", "0.000001"});
+  EXPECT_EQ(timed["method"], "search") << timed.dump();
+  EXPECT_NE(timed["reason"].get<std::string>().find("70% of the time limit"), std::string::npos)
+      << timed.dump();
+  EXPECT_LE(std::stod(timed["lower"].get<std::string>()),
+            std::stod(timed["upper"].get<std::string>()));
+
   const Ran r = solve(dir, {kDodecahedron, "--method", "frontier", "--memory-limit", "0.001"});
   EXPECT_EQ(r.status, 4);
   EXPECT_NE(r.err.find("--memory-limit"), std::string::npos) << r.err;
