@@ -268,6 +268,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.statesCreated),
                 static_cast<unsigned long long>(stats.widestLevel), stats.stateBytes, value.c_str(),
                 frontier::kindName(stats.kind));
+    if (levels && !stats.order.empty()) std::printf("order\t%s\n", stats.order.c_str());
     if (levels)
       for (std::size_t i = 0; i < stats.levelStates.size(); ++i)
         std::printf("level %zu\t%llu\n", i, static_cast<unsigned long long>(stats.levelStates[i]));

@@ -26,19 +26,23 @@
 // the other engine); kTooFewTerminals (K < 2 after removing duplicates),
 // kInvalidInput (node out of range, probability outside [0, 1], counts that
 // do not match) and kUnsupported (D above 253 and below n - 1, or more than
-// 120 portals at once) compute nothing. Nothing throws out of these calls.
+// 120 portals at once; for a forced profile state D above 126 or more than
+// 62 frontier nodes, where auto takes distances) compute nothing. Nothing throws out of these
+// calls.
 //
 // The method: edges are ordered so that few nodes are open at once (the
 // frontier); after each prefix of decisions a state holds what the rest
 // needs to know. Without a hop limit the state is the partition of the
 // frontier with terminal marks (connectivity.cpp); with one it is the capped
 // distances between portals, the frontier nodes and the terminals already
-// passed, and the terminal pairs already within D (distance.cpp). Branches
-// with equal states merge (sweep.hpp). With three to seven terminals at a
-// hop limit the plan may offer two edge orders; both are swept at once, on
-// two threads, and the one with fewer states gives the answer, so the
-// result never depends on timing (race.hpp). Options::memoryBytes is then
-// shared between them.
+// passed, and the terminal pairs already within D (distance.cpp); with five
+// terminals or more at a hop limit it is the profiles of the terminals
+// passed, their capped distances to the frontier, only those no other one
+// dominates (profile.hpp). Branches with equal states merge (sweep.hpp).
+// With three terminals or more at a hop limit the plan may offer two edge
+// orders; both are swept at once, on two threads, and the one with fewer
+// states gives the answer, so the result never depends on timing
+// (race.hpp). Options::memoryBytes is then shared between them.
 #pragma once
 
 #include <gmpxx.h>
@@ -108,6 +112,7 @@ struct Stats {
   std::size_t peakBytes = 0;               // most table bytes held at once
   int stateBytes = 0;                      // widest state encoding, bytes
   int orders = 1;                          // edge orders swept (2: raced, see race.hpp)
+  std::string order;                       // the winning order's rule, if it has a name
   double seconds = 0;
 };
 

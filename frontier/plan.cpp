@@ -302,7 +302,8 @@ double profileCost(const Plan& plan, const EdgeList& order) {
 // Greedy minimum-frontier orders from up to 64 start nodes (spread over
 // the nodes), the cheapest by profileCost first; `second` gets the cheapest
 // that differs from it.
-EdgeList profileOrder(const Plan& plan, const EdgeList& kept, EdgeList* second) {
+EdgeList profileOrder(const Plan& plan, const EdgeList& kept, EdgeList* second, int& start,
+                      int& secondStart) {
   const int n = plan.nodes;
   std::vector<int> starts;
   std::vector<char> used(n, 0);
@@ -312,13 +313,19 @@ EdgeList profileOrder(const Plan& plan, const EdgeList& kept, EdgeList* second) 
   std::sort(starts.begin(), starts.end());
   const std::size_t budget = std::max<std::size_t>(1, 40000000 / (kept.size() * kept.size()));
   const std::size_t count = std::min<std::size_t>({starts.size(), 64, budget});
-  std::vector<std::pair<double, EdgeList>> scored;
+  struct Scored {
+    double cost;
+    EdgeList order;
+    int start;
+  };
+  std::vector<Scored> scored;
   for (std::size_t k = 0; k < count; ++k) {
-    EdgeList order = greedyOrder(n, kept, starts[k * starts.size() / count]);
-    scored.push_back({profileCost(plan, order), std::move(order)});
+    const int from = starts[k * starts.size() / count];
+    EdgeList order = greedyOrder(n, kept, from);
+    scored.push_back({profileCost(plan, order), std::move(order), from});
   }
   std::stable_sort(scored.begin(), scored.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+                   [](const Scored& a, const Scored& b) { return a.cost < b.cost; });
   // Orders from neighbouring starts often differ only in where they begin
   // and then run alike, with nearly the same states: the second opinion
   // must differ from the first in most positions.
@@ -332,11 +339,13 @@ EdgeList profileOrder(const Plan& plan, const EdgeList& kept, EdgeList* second) 
   };
   if (second != nullptr)
     for (std::size_t k = 1; k < scored.size(); ++k)
-      if (!twins(scored[k].second, scored[0].second)) {
-        *second = scored[k].second;
+      if (!twins(scored[k].order, scored[0].order)) {
+        *second = scored[k].order;
+        secondStart = scored[k].start;
         break;
       }
-  return scored[0].second;
+  start = scored[0].start;
+  return scored[0].order;
 }
 
 // Fills the plan's order-dependent fields from `order` (a permutation of
@@ -457,10 +466,14 @@ Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string&
 
   if (plan.kind == StateKind::kProfile && !kept.empty()) {
     EdgeList second;
-    EdgeList best = profileOrder(plan, kept, alternative != nullptr ? &second : nullptr);
+    int start = -1, secondStart = -1;
+    EdgeList best =
+        profileOrder(plan, kept, alternative != nullptr ? &second : nullptr, start, secondStart);
     Status s = layOut(best, kept, keptSource, plan, message);
+    plan.order = "greedy from node " + std::to_string(start);
     if (s == Status::kComplete && !second.empty()) {
       *alternative = plan;
+      alternative->order = "greedy from node " + std::to_string(secondStart);
       s = layOut(second, kept, keptSource, *alternative, message);
       if (s != Status::kComplete) *alternative = Plan{}, s = Status::kComplete;
     }

@@ -25,6 +25,7 @@ struct Plan {
   // order they entered (i = 0 .. edges.size()).
   std::vector<std::vector<int>> frontier;
   int maxPortals = 0;     // most frontier nodes plus passed terminals at a level
+  std::string order;      // how the edge order was made, when a rule names it
   bool hopeless = false;  // some terminal has no useful edge: R = 0
 
   int levels() const { return static_cast<int>(edges.size()); }

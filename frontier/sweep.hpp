@@ -240,6 +240,7 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
   const auto start = Clock::now();
   auto lastProgress = start;
   stats.kind = plan.kind;
+  stats.order = plan.order;
   stats.edgesUsed = plan.levels();
   stats.maxFrontier = plan.maxPortals;
   stats.levelStates.clear();

@@ -164,6 +164,7 @@ struct Outcome {
   std::uint64_t widest = 0;
   int edgesUsed = 0;
   std::string state;  // the frontier's state kind
+  std::string order;  // how the frontier's edge order was made, if named
   std::vector<std::string> polynomial;
   double seconds = 0;
 };
@@ -186,6 +187,7 @@ void copyStats(const frontier::Stats& s, Outcome& out) {
   out.widest = s.widestLevel;
   out.edgesUsed = s.edgesUsed;
   out.state = frontier::kindName(s.kind);
+  out.order = s.order;
 }
 
 // Runs the frontier engine. Returns its status; fills `out` when the status
@@ -449,6 +451,7 @@ std::string jsonReport(const Outcome& o, const std::optional<double>& threshold,
   j["seconds"] = o.seconds;
   j["states"] = o.states;
   if (o.method == "frontier") j["state"] = o.state;
+  if (o.method == "frontier" && !o.order.empty()) j["order"] = o.order;
   if (fraction && o.exactValue) j["fraction"] = o.exactValue->get_str();
   if (!o.polynomial.empty()) j["polynomial"] = o.polynomial;
   return j.dump(2) + "\n";

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -91,6 +92,17 @@ inline std::vector<mpz_class> bruteCounts(const frontier::Problem& pr) {
   for (std::uint32_t mask = 0; mask < (1u << m); ++mask)
     if (meets(pr, mask)) counts[__builtin_popcount(mask)] += 1;
   return counts;
+}
+
+// The problem in one line, for failure messages.
+inline std::string describe(const frontier::Problem& pr) {
+  std::string s = "n=" + std::to_string(pr.nodes) + " D=" + std::to_string(pr.maxHops) + " T=";
+  for (int t : pr.terminals)
+    s += std::to_string(t) + ",";
+  s += " E=";
+  for (auto [u, v] : pr.edges)
+    s += std::to_string(u) + "-" + std::to_string(v) + " ";
+  return s;
 }
 
 // A random graph: n nodes, m edges (simple unless `multi`), K terminals.

@@ -12,6 +12,7 @@ namespace {
 using frontier::Problem;
 using frontier::Status;
 using frontier_test::bruteReliability;
+using frontier_test::describe;
 using frontier_test::randomProblem;
 
 const int kDenominators[] = {2, 3, 4, 5, 7, 10, 100};
@@ -31,16 +32,6 @@ Probabilities randomProbabilities(std::mt19937& rng, std::size_t m) {
     p.rational.emplace_back(num, den);
   }
   return p;
-}
-
-std::string describe(const Problem& pr) {
-  std::string s = "n=" + std::to_string(pr.nodes) + " D=" + std::to_string(pr.maxHops) + " T=";
-  for (int t : pr.terminals)
-    s += std::to_string(t) + ",";
-  s += " E=";
-  for (auto [u, v] : pr.edges)
-    s += std::to_string(u) + "-" + std::to_string(v) + " ";
-  return s;
 }
 
 // Exact values, per-edge probabilities, K from 2 to n, D from -1 to n,

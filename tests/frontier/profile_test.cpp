@@ -14,22 +14,13 @@ using frontier::Problem;
 using frontier::StateKind;
 using frontier::Status;
 using frontier_test::bruteReliability;
+using frontier_test::describe;
 using frontier_test::randomProblem;
 
 frontier::Options kindOption(StateKind kind) {
   frontier::Options o;
   o.kind = kind;
   return o;
-}
-
-std::string describe(const Problem& pr) {
-  std::string s = "n=" + std::to_string(pr.nodes) + " D=" + std::to_string(pr.maxHops) + " T=";
-  for (int t : pr.terminals)
-    s += std::to_string(t) + ",";
-  s += " E=";
-  for (auto [u, v] : pr.edges)
-    s += std::to_string(u) + "-" + std::to_string(v) + " ";
-  return s;
 }
 
 // The largest hop distance between two terminals over all edges, or -1 if
@@ -90,11 +81,9 @@ TEST(FrontierProfile, AgreesWithBruteForceOnRandomGraphs) {
 // and random graphs of 14 to 18 nodes.
 TEST(FrontierProfile, AgreesWithTheDistanceState) {
   std::vector<Problem> problems;
-  for (int D : {5, 6}) {
-    problems.push_back(frontier_test::dodecahedron({}, D));
-    for (int v = 0; v < 20; ++v)
-      problems.back().terminals.push_back(v);
-  }
+  problems.push_back(frontier_test::dodecahedron({}, 5));
+  for (int v = 0; v < 20; ++v)
+    problems.back().terminals.push_back(v);
   problems.push_back(frontier_test::dodecahedron({0, 3, 6, 9, 12, 15, 17, 19}, 6));
   std::mt19937 rng(5);
   for (int round = 0; round < 8; ++round) {
