@@ -258,7 +258,7 @@ ProfileRules::ProfileRules(const Plan& plan) : plan_(plan) {
   const std::size_t S = S_;
   for (auto* v : {&d_, &baseD_, &childD_})
     v->assign(S * S, 0);
-  for (auto* v : {&colU_, &colV_, &near_, &a_, &b_})
+  for (auto* v : {&colU_, &colV_, &a_, &b_})
     v->assign(S, 0);
   key_.assign(S * S + 8, 0);
 }
@@ -370,18 +370,23 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
   if (e.ok) {
     e.offset = static_cast<std::uint32_t>(cacheData_.size());
     const int t1 = L.t1;
-    cacheData_.resize(cacheData_.size() + std::size_t(f1 + 1 + t1) * S, inf);
+    cacheData_.resize(cacheData_.size() + std::size_t(f1 + 3 + t1) * S, inf);
     std::uint8_t* mf = cacheData_.data() + e.offset;
     for (int x = 0; x < f1; ++x)
       for (int y = 0; y < f1; ++y)
         mf[x * S + y] = std::min(w[x * st + y], inf);
-    std::uint8_t* nearT = mf + f1 * S;
-    std::uint8_t* cols = nearT + S;
+    std::uint8_t* nearT = mf + f1 * S;  // the nearest untouched terminal's distance
+    std::uint8_t* near2 = nearT + S;    // the second nearest's
+    std::uint8_t* who = near2 + S;      // which is the nearest
+    std::uint8_t* cols = who + S;
     for (int z = 0; z < t1; ++z)
       for (int x = 0; x < f1; ++x) {
         const std::uint8_t v = std::min(w[x * st + f1 + z], inf);
         cols[z * S + x] = v;
-        nearT[x] = std::min(nearT[x], v);
+        if (v < nearT[x])
+          near2[x] = nearT[x], nearT[x] = v, who[x] = static_cast<std::uint8_t>(z);
+        else if (v < near2[x])
+          near2[x] = v;
       }
     // Only the hardest columns count: reaching a column pointwise above
     // another reaches that one too.
@@ -390,15 +395,52 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
         canonical(colRecords, t1, S, scratch_,
                   [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
     std::copy(colRecords.begin(), colRecords.begin() + std::size_t(e.cols) * S, cols);
-    for (int a = 0; a < f1 && !e.anyFar; ++a)
-      for (int b = a + 1; b < f1; ++b)
-        if (cd[a * S + b] <= D_ && cd[a * S + b] + nearT[a] + nearT[b] > D_) e.anyFar = true;
-    cacheData_.resize(e.offset + std::size_t(f1 + 1 + e.cols) * S);
+    cacheData_.resize(e.offset + std::size_t(f1 + 3 + e.cols) * S);
   }
   cache_.push_back(e);
   cacheBytes_ =
       cacheIndex_.bytes() + cacheData_.capacity() + cache_.capacity() * sizeof(CacheEntry);
   return cache_.back();
+}
+
+// d(a, b) reads D + 1 unless some requirement has a best-case route
+// through it within D: two untouched terminals (distinct ones: the nearest
+// and second nearest of each end tell), a profile of R2 and an untouched
+// terminal, or the two sides of a pair. `out` holds the child's d bytes.
+template <int S, class ReachOf>
+void ProfileRules::capShortcuts(std::uint8_t* out, int f1, int nR2, int nPairs,
+                                const std::uint8_t* nearT, const std::uint8_t* near2,
+                                const std::uint8_t* who, const ReachOf& reachOf) {
+  const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
+  auto untouched = [&](int a, int b) {
+    if (who[a] != who[b] || nearT[a] >= inf) return nearT[a] + nearT[b];
+    return std::min(nearT[a] + near2[b], near2[a] + nearT[b]);
+  };
+  bool open = false;  // some entry within D not yet shown useful
+  std::uint8_t* e = out;
+  for (int a = 0; a < f1; ++a)
+    for (int b = a + 1; b < f1; ++b, ++e)
+      open = open || (*e <= D_ && *e + untouched(a, b) > D_);
+  if (!open) return;
+  std::uint8_t* nearR2 = b_.data();
+  std::fill(nearR2, nearR2 + S, inf);
+  for (int r = 0; r < nR2; ++r) {
+    reachOf(&r2_[std::size_t(r) * S], a_.data());
+    lowerInto<S>(nearR2, a_.data());
+  }
+  e = out;
+  for (int a = 0; a < f1; ++a)
+    for (int b = a + 1; b < f1; ++b, ++e) {
+      const int x = *e;
+      if (x > D_ || x + untouched(a, b) <= D_) continue;
+      bool useful = x + nearR2[a] + nearT[b] <= D_ || x + nearT[a] + nearR2[b] <= D_;
+      for (int q = 0; q < nPairs && !useful; ++q) {
+        const std::uint8_t* rp = &pairReach_[std::size_t(q) * 2 * S];
+        const std::uint8_t* rq = rp + S;
+        useful = x + rp[a] + rq[b] <= D_ || x + rq[a] + rp[b] <= D_;
+      }
+      if (!useful) *e = inf;
+    }
 }
 
 template <int S>
@@ -485,10 +527,9 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   if (!entry.ok) return Outcome::kRejected;
   const std::uint8_t* mf = cacheData_.data() + entry.offset;
   const std::uint8_t* nearT = mf + f1 * S;
-  const std::uint8_t* cols = nearT + S;
-  std::uint8_t* near = near_.data();
-  std::memcpy(near, nearT, S);
-  std::uint8_t* reach = a_.data();
+  const std::uint8_t* near2 = nearT + S;
+  const std::uint8_t* who = near2 + S;
+  const std::uint8_t* cols = who + S;
   // reach = min over x of p[x] + M(x, .)
   auto reachOf = [&](const std::uint8_t* p, std::uint8_t* r) {
     std::fill(r, r + S, inf);
@@ -501,26 +542,23 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     capBy<S>(p, nearT, D, inf);
     for (std::uint32_t c = 0; c < entry.cols; ++c)
       if (!anyWithin<S>(p, cols + c * S, D)) return Outcome::kRejected;
-    if (entry.anyFar) {  // otherwise no d entry can be capped, whatever near says
-      reachOf(p, reach);
-      lowerInto<S>(near, reach);
-    }
   }
-  std::uint8_t* other = b_.data();
+  pairReach_.resize(std::size_t(nPairs) * 2 * S);
   for (int q = 0; q < nPairs; ++q) {
     std::uint8_t* p = &pairs_[std::size_t(q) * 2 * S];
     std::uint8_t* pq = p + S;
-    reachOf(p, reach);
-    reachOf(pq, other);
-    if (!anyWithin<S>(reach, pq, D)) return Outcome::kRejected;
-    capBy<S>(pq, reach, D, inf);
-    capBy<S>(p, other, D, inf);
-    lowerInto<S>(near, reach);
-    lowerInto<S>(near, other);
+    std::uint8_t* reachP = &pairReach_[std::size_t(q) * 2 * S];
+    std::uint8_t* reachQ = reachP + S;
+    reachOf(p, reachP);
+    reachOf(pq, reachQ);
+    if (!anyWithin<S>(reachP, pq, D)) return Outcome::kRejected;
+    capBy<S>(pq, reachP, D, inf);
+    capBy<S>(p, reachQ, D, inf);
     if (before(pq, p, S))
       for (int k = 0; k < S; ++k)
         std::swap(p[k], pq[k]);
   }
+  const int pairsBefore = nPairs;  // pairReach_ rows: every pair, dominated ones too
   nR2 = canonical(r2_, nR2, S, scratch_,
                   [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); });
   nPairs =
@@ -538,10 +576,9 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   o[2] = static_cast<std::uint8_t>(nPairs), o[3] = static_cast<std::uint8_t>(nPairs >> 8);
   o += 4;
   for (int a = 0; a < f1; ++a)
-    for (int b = a + 1; b < f1; ++b) {
-      const int x = cd[a * S + b];
-      *o++ = x + near[a] + near[b] > D_ ? inf : static_cast<std::uint8_t>(x);
-    }
+    for (int b = a + 1; b < f1; ++b)
+      *o++ = cd[a * S + b];
+  capShortcuts<S>(o - keyBytes, f1, nR2, pairsBefore, nearT, near2, who, reachOf);
   for (int r = 0; r < nR2; ++r, o += f1)
     std::memcpy(o, &r2_[std::size_t(r) * S], f1);
   for (int q = 0; q < nPairs; ++q, o += 2 * f1) {

@@ -113,14 +113,17 @@ class ProfileRules {
     std::vector<std::uint8_t> undecided;  // n1 x stride1, over edges after this one
   };
   struct CacheEntry {
-    bool ok = false;           // the untouched terminals are pairwise within D in M
-    bool anyFar = false;       // some d entry lies beyond D from T's nearest ends
-    std::uint32_t offset = 0;  // into cacheData_: MF rows (f1 x S), nearT (S), cols
-    std::uint32_t cols = 0;    // maximal columns M(F, z), z in T
+    bool ok = false;  // the untouched terminals are pairwise within D in M
+    std::uint32_t offset =
+        0;                   // into cacheData_: MF rows (f1 x S), nearT, near2, who (S each), cols
+    std::uint32_t cols = 0;  // maximal columns M(F, z), z in T
   };
   template <int S>
   Outcome childOf(int level, const std::uint64_t* parent, bool works,
                   std::vector<std::uint64_t>& out);
+  template <int S, class ReachOf>
+  void capShortcuts(std::uint8_t* out, int f1, int nR2, int nPairs, const std::uint8_t* nearT,
+                    const std::uint8_t* near2, const std::uint8_t* who, const ReachOf& reachOf);
   template <int S>
   void decode(const Level& L, const std::uint8_t* state, int f);
   template <int S>
@@ -136,8 +139,9 @@ class ProfileRules {
   std::vector<std::uint8_t> baseD_, baseR2_, basePairs_;
   int baseR2Count_ = 0, basePairCount_ = 0;
   // One branch's working copies.
-  std::vector<std::uint8_t> d_, r2_, pairs_, childD_, key_, colU_, colV_, near_, a_, b_;
+  std::vector<std::uint8_t> d_, r2_, pairs_, childD_, key_, colU_, colV_, a_, b_;
   CanonicalScratch scratch_;
+  std::vector<std::uint8_t> pairReach_;  // per pair, each side's reach (capShortcuts)
   // The cache of M by child d, for level cacheLevel_.
   int cacheLevel_ = -1;
   LevelTable cacheIndex_;
