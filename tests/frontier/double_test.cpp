@@ -120,7 +120,7 @@ TEST(FrontierDiagram, EvaluatesLikeSolves) {
   for (int round = 0; round < 40; ++round) {
     const int n = 4 + static_cast<int>(rng() % 8);
     const int m = 3 + static_cast<int>(rng() % std::min(n * (n - 1) / 2 - 2, 20));
-    const int K = 2 + static_cast<int>(rng() % 3);
+    const int K = 2 + static_cast<int>(rng() % (n - 1));
     const int D = static_cast<int>(rng() % (n + 1)) - 1;
     const Problem pr = randomProblem(rng, n, m, K, D);
     const auto dg = frontier::Diagram::build(pr);
