@@ -151,9 +151,16 @@ class VarLevelTable {
     if (2 * (count_ + 1) > slots) slots *= 2;
     return chunks * kChunkWords * 8 + places * 8 + slots * 8;
   }
+  static std::uint64_t hashOf(const std::uint64_t* key, std::size_t words) {
+    return hashWords(key, words) ^ words;
+  }
+  // Asks for the slot a key of hash h probes first, ahead of its insert.
+  void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & (slots_.size() - 1)]); }
   std::int32_t insert(const std::uint64_t* key, std::size_t words, bool& fresh) {
+    return insert(key, words, hashOf(key, words), fresh);
+  }
+  std::int32_t insert(const std::uint64_t* key, std::size_t words, std::uint64_t h, bool& fresh) {
     if (words == 0 || words >= kChunkWords) throw std::bad_alloc();
-    const std::uint64_t h = hashWords(key, words) ^ words;
     const std::uint64_t tag = h >> 32 << 32;
     std::size_t mask = slots_.size() - 1;
     for (std::size_t at = h & mask;; at = (at + 1) & mask) {
@@ -256,6 +263,10 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
   using Table = std::conditional_t<variable, VarLevelTable, LevelTable>;
   Table cur, next;
   std::vector<std::uint64_t> buffer;
+  std::vector<std::uint64_t> batchWords;  // variable width: a batch's children, end to end
+  std::vector<std::size_t> batchStart;    // where child c starts in batchWords
+  std::uint64_t batchHash[128];
+  Outcome batchOutcome[128];
   // Bytes the rules hold beside the levels (a cache), if any.
   auto rulesBytes = [&]() -> std::size_t {
     if constexpr (variable)
@@ -326,7 +337,54 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
       }
       sink.beginLevel(level, cur.size());
       const std::size_t fixed = cur.bytes() + sink.heldBytes() + cur.size() * sink.bytesPerState();
-      for (std::size_t s = 0; s < cur.size(); ++s) {
+      // Variable-width states: the children of a batch of parents are made
+      // first and their slots fetched ahead, then inserted in the same
+      // order as one by one (the table's numbering and the sink's sums do
+      // not change); the probes' cache misses then overlap.
+      if constexpr (variable) {
+        constexpr std::size_t kBatch = 64;
+        for (std::size_t first = 0; first < cur.size(); first += kBatch) {
+          if (first % 256 == 256 - kBatch)
+            if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
+              return finish(st);
+          const std::size_t last = std::min(cur.size(), first + kBatch);
+          batchWords.clear();
+          batchStart.clear();
+          for (std::size_t s = first; s < last; ++s)
+            for (int works = 0; works < 2; ++works) {
+              const Outcome o = rules.child(level, cur.state(s), works != 0, buffer);
+              batchOutcome[2 * (s - first) + works] = o;
+              batchStart.push_back(batchWords.size());
+              if (o != Outcome::kState) continue;
+              batchWords.insert(batchWords.end(), buffer.begin(), buffer.end());
+            }
+          batchStart.push_back(batchWords.size());
+          for (std::size_t c = 0; c + 1 < batchStart.size(); ++c) {
+            const std::size_t words = batchStart[c + 1] - batchStart[c];
+            batchHash[c] = words == 0 ? 0 : Table::hashOf(batchWords.data() + batchStart[c], words);
+            if (words != 0) next.prefetch(batchHash[c]);
+          }
+          for (std::size_t s = first; s < last; ++s)
+            for (int works = 0; works < 2; ++works) {
+              const std::size_t c = 2 * (s - first) + works;
+              const Outcome o = batchOutcome[c];
+              std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
+              if (o == Outcome::kState) {
+                const std::size_t words = batchStart[c + 1] - batchStart[c];
+                const std::size_t need = fixed + rulesBytes() +
+                                         (next.size() + 1) * sink.bytesPerState() +
+                                         next.bytesAfterInsert(words) + batchWords.capacity() * 8;
+                if (need > options.memoryBytes || next.size() >= 0x7FFFFFF0u)
+                  return finish(Status::kMemoryLimit);
+                stats.peakBytes = std::max(stats.peakBytes, need);
+                stats.stateBytes = std::max(stats.stateBytes, static_cast<int>(words * 8));
+                code = next.insert(batchWords.data() + batchStart[c], words, batchHash[c], fresh);
+              }
+              sink.add(s, works != 0, code);
+            }
+        }
+      }
+      for (std::size_t s = 0; s < (variable ? 0 : cur.size()); ++s) {
         if ((s & 255) == 255)
           if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
             return finish(st);
