@@ -498,14 +498,26 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     if constexpr (S == 16) {
       // The kept positions are the work positions in order, less the
       // edge's ends that leave: remove their bytes by shifts.
-      Bytes16 x;
-      std::memcpy(&x, p, 16);
-      for (int k : L.leaving) {  // highest first
-        const Bytes16 low = (Bytes16(1) << (8 * k)) - 1;
-        x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
+      if (L.work <= 8) {  // all in the low word: 64-bit shifts are cheaper
+        std::uint64_t x;
+        std::memcpy(&x, p, 8);
+        for (int k : L.leaving) {  // highest first
+          const std::uint64_t low = (std::uint64_t{1} << (8 * k)) - 1;
+          x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
+        }
+        x = (x & static_cast<std::uint64_t>(L.keepMask)) | static_cast<std::uint64_t>(L.padding);
+        std::memcpy(p, &x, 8);
+        std::memset(p + 8, inf, 8);
+      } else {
+        Bytes16 x;
+        std::memcpy(&x, p, 16);
+        for (int k : L.leaving) {
+          const Bytes16 low = (Bytes16(1) << (8 * k)) - 1;
+          x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
+        }
+        x = (x & L.keepMask) | L.padding;
+        std::memcpy(p, &x, 16);
       }
-      x = (x & L.keepMask) | L.padding;
-      std::memcpy(p, &x, 16);
     } else {
       std::uint8_t tmp[S];
       for (int j = 0; j < S; ++j)
