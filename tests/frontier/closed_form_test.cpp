@@ -86,11 +86,21 @@ TEST(FrontierClosedForm, FiveByFiveGridKnownValue) {
   EXPECT_LT(r.reliabilityError, 1e-13);
 }
 
+// Every node of a k x k grid a terminal: the profile state's problems.
+Problem everyNode(Problem pr) {
+  pr.terminals.clear();
+  for (int v = 0; v < pr.nodes; ++v)
+    pr.terminals.push_back(v);
+  return pr;
+}
+
 // Stops: whatever ends the sweep, the bounds bracket the exact value; also
-// when two edge orders race (the dodecahedron with four terminals).
+// when two edge orders race (the dodecahedron with four terminals) and with
+// profiles (every node of a grid a terminal).
 TEST(FrontierStops, BoundsBracketTheExactValue) {
   for (const Problem& pr :
-       {frontier_test::grid(5, 10), frontier_test::dodecahedron({0, 7, 12, 18}, 6)}) {
+       {frontier_test::grid(5, 10), frontier_test::dodecahedron({0, 7, 12, 18}, 6),
+        everyNode(frontier_test::grid(4, 7))}) {
     const std::vector<double> p(pr.edges.size(), 0.9);
     const mpq_class R = exact(pr, mpq_class(9, 10));
 
@@ -142,18 +152,19 @@ TEST(FrontierStops, BoundsBracketTheExactValue) {
 }
 
 TEST(FrontierStops, MemoryBoundStopsCleanly) {
-  const Problem pr = frontier_test::grid(6, 14);
-  Options tight;
-  tight.memoryBytes = 64 * 1024;
-  const std::vector<double> p(pr.edges.size(), 0.9);
-  const auto d = frontier::solveDouble(pr, p, tight);
-  EXPECT_EQ(d.status, Status::kMemoryLimit);
-  EXPECT_LE(d.lower, d.upper);
-  const auto e =
-      frontier::solveExact(pr, std::vector<mpq_class>(p.size(), mpq_class(9, 10)), tight);
-  EXPECT_EQ(e.status, Status::kMemoryLimit);
-  EXPECT_EQ(frontier::Diagram::build(pr, tight).status(), Status::kMemoryLimit);
-  EXPECT_EQ(frontier::reliabilityPolynomial(pr, tight).status, Status::kMemoryLimit);
+  for (const Problem& pr : {frontier_test::grid(6, 14), everyNode(frontier_test::grid(5, 9))}) {
+    Options tight;
+    tight.memoryBytes = 64 * 1024;
+    const std::vector<double> p(pr.edges.size(), 0.9);
+    const auto d = frontier::solveDouble(pr, p, tight);
+    EXPECT_EQ(d.status, Status::kMemoryLimit);
+    EXPECT_LE(d.lower, d.upper);
+    const auto e =
+        frontier::solveExact(pr, std::vector<mpq_class>(p.size(), mpq_class(9, 10)), tight);
+    EXPECT_EQ(e.status, Status::kMemoryLimit);
+    EXPECT_EQ(frontier::Diagram::build(pr, tight).status(), Status::kMemoryLimit);
+    EXPECT_EQ(frontier::reliabilityPolynomial(pr, tight).status, Status::kMemoryLimit);
+  }
 }
 
 // The shape screen reports what the sweep then meets.
