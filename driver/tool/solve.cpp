@@ -610,6 +610,10 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
             "); handed over to the path search";
       method = "search";
       out = Outcome{};
+    } else if (a.method == "auto" && s == frontier::Status::kMemoryLimit) {
+      // Nothing to hand over to (per-edge probabilities, exact, a
+      // polynomial): the bounds proved before the memory ran out.
+      why += "; the frontier stopped at --memory-limit with the bounds proved so far";
     } else if (!stoppedWithBounds(s)) {
       return fail(kExitOutOfMemory, "the frontier engine stopped: " + message +
                                         (s == frontier::Status::kMemoryLimit

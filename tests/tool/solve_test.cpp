@@ -210,6 +210,13 @@ TEST(Solve, AutoFallsBackWhenTheFrontierOutgrowsItsMemory) {
   EXPECT_LE(std::stod(timed["lower"].get<std::string>()),
             std::stod(timed["upper"].get<std::string>()));
 
+  // With nothing to hand over to (exact arithmetic), auto still answers
+  // with the bounds proved before the memory ran out.
+  const auto exact = solveJson(dir, {kDodecahedron, "--exact", "--memory-limit", "0.001"});
+  EXPECT_EQ(exact["status"], "memory limit") << exact.dump();
+  EXPECT_LE(std::stod(exact["lower"].get<std::string>()),
+            std::stod(exact["upper"].get<std::string>()));
+
   const Ran r = solve(dir, {kDodecahedron, "--method", "frontier", "--memory-limit", "0.001"});
   EXPECT_EQ(r.status, 4);
   EXPECT_NE(r.err.find("--memory-limit"), std::string::npos) << r.err;
