@@ -628,8 +628,16 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
       deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                              std::chrono::duration<double>(r.timeLimit));
     std::string bad = runSearch(in, r.decide, deadline, out, a.method == "auto");
-    if (!bad.empty() && !frontierBounds)
+    if (!bad.empty() && !frontierBounds && !mayHandOver)
       return fail(kExitOutOfMemory, "the path search stopped: " + bad);
+    if (!bad.empty() && !frontierBounds) {
+      // Neither engine could run at all: say so, with the only bounds known.
+      frontierBounds = Outcome{};
+      frontierBounds->method = "frontier";
+      frontierBounds->status = "memory limit";
+      frontierBounds->lower = fixed20(0.0);
+      frontierBounds->upper = fixed20(1.0);
+    }
     if (!bad.empty()) {
       // The search could not start: the frontier's bounds are the answer.
       out = *frontierBounds;
