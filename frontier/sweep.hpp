@@ -267,13 +267,6 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
   std::vector<std::size_t> batchStart;    // where child c starts in batchWords
   std::uint64_t batchHash[128];
   Outcome batchOutcome[128];
-  // Bytes the rules hold beside the levels (a cache), if any.
-  auto rulesBytes = [&]() -> std::size_t {
-    if constexpr (variable)
-      return rules.heldBytes();
-    else
-      return 0;
-  };
   try {
     const int m = plan.levels();
     Outcome rootOutcome;
@@ -371,7 +364,7 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
               std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
               if (o == Outcome::kState) {
                 const std::size_t words = batchStart[c + 1] - batchStart[c];
-                const std::size_t need = fixed + rulesBytes() +
+                const std::size_t need = fixed + rules.heldBytes() +
                                          (next.size() + 1) * sink.bytesPerState() +
                                          next.bytesAfterInsert(words) + batchWords.capacity() * 8;
                 if (need > options.memoryBytes || next.size() >= 0x7FFFFFF0u)
@@ -383,38 +376,26 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
               sink.add(s, works != 0, code);
             }
         }
-      }
-      for (std::size_t s = 0; s < (variable ? 0 : cur.size()); ++s) {
-        if ((s & 255) == 255)
-          if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
-            return finish(st);
-        for (int works = 0; works < 2; ++works) {
-          Outcome o;
-          if constexpr (variable) {
-            o = rules.child(level, cur.state(s), works != 0, buffer);
-          } else {
+      } else {
+        for (std::size_t s = 0; s < cur.size(); ++s) {
+          if ((s & 255) == 255)
+            if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
+              return finish(st);
+          const auto* parent = reinterpret_cast<const std::uint8_t*>(cur.state(s));
+          for (int works = 0; works < 2; ++works) {
             buffer.back() = 0;
-            o = rules.child(level, reinterpret_cast<const std::uint8_t*>(cur.state(s)), works != 0,
-                            out);
-          }
-          std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
-          if (o == Outcome::kState) {
-            std::size_t need = fixed + rulesBytes() + (next.size() + 1) * sink.bytesPerState();
-            if constexpr (variable)
-              need += next.bytesAfterInsert(buffer.size());
-            else
-              need += next.bytesAfterInsert();
-            if (need > options.memoryBytes || next.size() >= 0x7FFFFFF0u)
-              return finish(Status::kMemoryLimit);
-            stats.peakBytes = std::max(stats.peakBytes, need);
-            if constexpr (variable) {
-              stats.stateBytes = std::max(stats.stateBytes, static_cast<int>(buffer.size() * 8));
-              code = next.insert(buffer.data(), buffer.size(), fresh);
-            } else {
+            const Outcome o = rules.child(level, parent, works != 0, out);
+            std::int32_t code = o == Outcome::kAccepted ? kAccept : kReject;
+            if (o == Outcome::kState) {
+              const std::size_t need =
+                  fixed + next.bytesAfterInsert() + (next.size() + 1) * sink.bytesPerState();
+              if (need > options.memoryBytes || next.size() >= 0x7FFFFFF0u)
+                return finish(Status::kMemoryLimit);
+              stats.peakBytes = std::max(stats.peakBytes, need);
               code = next.insert(buffer.data(), fresh);
             }
+            sink.add(s, works != 0, code);
           }
-          sink.add(s, works != 0, code);
         }
       }
       sink.endLevel(level, next.size());
