@@ -281,16 +281,7 @@ Outcome DistanceRules::child(int level, const std::uint8_t* parent, bool works, 
     for (int k = 0; k < N && !reuseClosure; ++k) {
       if (k == L.passedBegin) k = L.passedEnd;
       if (k >= N) break;
-      const std::uint8_t* rk = w + k * S;
-      for (int i = 0; i < N; ++i) {
-        std::uint8_t* ri = w + i * S;
-        const std::uint8_t t = ri[k];
-        if (t > D) continue;
-        for (int j = 0; j < S; ++j) {
-          const std::uint8_t via = static_cast<std::uint8_t>(t + rk[j]);
-          ri[j] = via < ri[j] ? via : ri[j];
-        }
-      }
+      pivotBytes(w, N, S, k, D);
     }
     closed_ = !works;
     // reach(x, a): the shortest best-case walk from x that arrives at a by

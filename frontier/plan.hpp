@@ -3,6 +3,7 @@
 // never on a state.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,23 @@ struct ProfileLimits {
   static constexpr int kMaxWork = 64;
   static constexpr int kMaxHops = 126;
 };
+
+// One Floyd-Warshall pivot on byte distances (rows `stride` apart, n rows):
+// w(i, j) = min(w(i, j), w(i, k) + w(k, j)) for rows whose leg to k is
+// within D. Entries stay at most D + 1 <= 127, so a sum fits a byte and
+// the inner loop runs over whole vector lanes.
+inline void pivotBytes(std::uint8_t* w, int n, int stride, int k, int D) {
+  const std::uint8_t* rk = w + k * stride;
+  for (int i = 0; i < n; ++i) {
+    std::uint8_t* ri = w + i * stride;
+    const std::uint8_t t = ri[k];
+    if (t > D) continue;
+    for (int j = 0; j < stride; ++j) {
+      const std::uint8_t via = static_cast<std::uint8_t>(t + rk[j]);
+      ri[j] = via < ri[j] ? via : ri[j];
+    }
+  }
+}
 
 // Hop distances from `from` over the adjacency lists `adj`, capped at `inf`.
 void cappedDistances(const std::vector<std::vector<int>>& adj, int from, int inf,

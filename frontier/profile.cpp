@@ -348,18 +348,8 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
   for (int a = 0; a < f1; ++a)
     for (int b = 0; b < f1; ++b)
       w[a * st + b] = std::min(w[a * st + b], cd[a * S + b]);
-  for (int k = 0; k < n1; ++k) {
-    const std::uint8_t* rk = w + k * st;
-    for (int i = 0; i < n1; ++i) {
-      std::uint8_t* ri = w + i * st;
-      const std::uint8_t t = ri[k];
-      if (t > D_) continue;
-      for (int j = 0; j < st; ++j) {
-        const std::uint8_t via = static_cast<std::uint8_t>(t + rk[j]);
-        ri[j] = via < ri[j] ? via : ri[j];
-      }
-    }
-  }
+  for (int k = 0; k < n1; ++k)
+    pivotBytes(w, n1, st, k, D_);
   e.ok = true;
   for (int a = f1; a < n1 && e.ok; ++a)
     for (int b = a + 1; b < n1; ++b)
