@@ -293,9 +293,10 @@ void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
   const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
   const int nR2 = state[0] | state[1] << 8, nPairs = state[2] | state[3] << 8;
   const std::uint8_t* at = state + 4;
+  // Only the rows of the work positions are ever read.
   std::uint8_t* d = baseD_.data();
-  std::fill(d, d + S * S, inf);
-  for (int k = 0; k < S; ++k)
+  std::fill(d, d + L.work * S, inf);
+  for (int k = 0; k < L.work; ++k)
     d[k * S + k] = 0;
   for (int a = 0; a < f; ++a)
     for (int b = a + 1; b < f; ++b, ++at)
@@ -447,7 +448,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   r2_.assign(baseR2_.begin(), baseR2_.begin() + std::size_t(nR2) * S);
   pairs_.assign(basePairs_.begin(), basePairs_.begin() + std::size_t(nPairs) * 2 * S);
   std::uint8_t* d = d_.data();
-  std::copy(baseD_.begin(), baseD_.end(), d);
+  std::copy(baseD_.begin(), baseD_.begin() + std::size_t(L.work) * S, d);
 
   if (works) {
     const int u = L.u, v = L.v;
@@ -479,8 +480,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
 
   // Onto the child's frontier.
   const int f1 = L.f1;
-  std::uint8_t* cd = childD_.data();
-  std::fill(cd, cd + S * S, inf);
+  std::uint8_t* cd = childD_.data();  // rows and columns past f1 are never read
   for (int a = 0; a < f1; ++a)
     for (int b = 0; b < f1; ++b)
       cd[a * S + b] = d[L.keep[a] * S + L.keep[b]];

@@ -130,12 +130,17 @@ class LevelTable {
 class VarLevelTable {
  public:
   static constexpr std::size_t kChunkWords = std::size_t{1} << 20;
-  // Keeps the chunks: the next level reuses their pages.
-  void reset() {
+  // Keeps the chunks: the next level reuses their pages. `expected` states
+  // size the slots from the start (the level before is a good guess), so
+  // that the table seldom grows.
+  void reset(std::size_t expected = 0) {
     count_ = 0;
     used_ = 0;
     place_.clear();
-    slots_.assign(64, 0);
+    std::size_t slots = 64;
+    while (slots < 2 * expected && slots < (std::size_t{1} << 31))
+      slots *= 2;
+    slots_.assign(slots, 0);
   }
   std::size_t size() const { return count_; }
   const std::uint64_t* state(std::size_t i) const { return at(place_[i] >> 24); }
@@ -155,15 +160,19 @@ class VarLevelTable {
     return hashWords(key, words) ^ words;
   }
   // Asks for the slot a key of hash h probes first, ahead of its insert.
-  void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & (slots_.size() - 1)]); }
+  void prefetch(std::uint64_t h) const {
+    __builtin_prefetch(&slots_[(h >> 32) & (slots_.size() - 1)]);
+  }
   std::int32_t insert(const std::uint64_t* key, std::size_t words, bool& fresh) {
     return insert(key, words, hashOf(key, words), fresh);
   }
   std::int32_t insert(const std::uint64_t* key, std::size_t words, std::uint64_t h, bool& fresh) {
     if (words == 0 || words >= kChunkWords) throw std::bad_alloc();
+    // A slot holds the hash's high half and the state's number; the high
+    // half also picks the slot, so growing never hashes a state again.
     const std::uint64_t tag = h >> 32 << 32;
     std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = h & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = (h >> 32) & mask;; at = (at + 1) & mask) {
       const std::uint64_t slot = slots_[at];
       if (slot == 0) {
         fresh = true;
@@ -210,8 +219,7 @@ class VarLevelTable {
     const std::size_t mask = slots_.size() - 1;
     for (std::uint64_t slot : old) {
       if (slot == 0) continue;
-      const std::size_t i = static_cast<std::uint32_t>(slot) - 1, words = place_[i] & 0xFFFFFF;
-      std::size_t at = (hashWords(state(i), words) ^ words) & mask;
+      std::size_t at = (slot >> 32) & mask;
       while (slots_[at] != 0)
         at = (at + 1) & mask;
       slots_[at] = slot;
@@ -320,7 +328,7 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
       if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
       std::uint8_t* out = nullptr;
       if constexpr (variable) {
-        next.reset();
+        next.reset(std::min<std::size_t>(cur.size(), options.memoryBytes / 128));
       } else {
         const int width = rules.width(level + 1);
         stats.stateBytes = std::max(stats.stateBytes, width);
