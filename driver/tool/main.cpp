@@ -22,17 +22,16 @@
 #include <string>
 #include <vector>
 
+#include "api/numbers.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
 #include "driver/tool/checks.hpp"
 #include "driver/tool/edge_list.hpp"
-#include "driver/tool/numbers.hpp"
 #include "driver/tool/plot.hpp"
 #include "driver/tool/progress.hpp"
 #include "driver/tool/solve.hpp"
 #include "driver/tool/sweep.hpp"
 #include "driver/tool/text.hpp"
-#include "frontier/frontier.hpp"
 
 namespace {
 
@@ -251,18 +250,6 @@ struct SweepArgs {
   std::string method = "search";
 };
 
-// The frontier engine's diagram for one hop limit: built once, then read
-// at every p. Empty when the engine cannot take the problem (the reason in
-// `why`).
-std::optional<frontier::Diagram> buildDiagram(const Problem& problem, int D, std::string& why) {
-  frontier::Options options;
-  options.memoryBytes = defaultFrontierMemory();
-  frontier::Diagram diagram = frontier::Diagram::build(frontierProblemOf(problem, D), options);
-  if (diagram.status() == frontier::Status::kComplete) return diagram;
-  why = diagram.message();
-  return std::nullopt;
-}
-
 int runSweep(const SweepArgs& a) {
   if (a.p.empty() && a.diameter.empty())
     return fail(kExitUsage, "nothing to sweep: give --p FROM:TO:STEP, --diameter FROM:TO, or both");
@@ -333,41 +320,37 @@ int runSweep(const SweepArgs& a) {
   std::size_t done = 0;
   for (int D : ds) {
     if (overP) plot.series.push_back({"D = " + std::to_string(D), {}, {}});
-    std::optional<frontier::Diagram> diagram;
-    double buildSeconds = 0;
+    std::optional<dcr::Curve> diagram;
     if (frontierRows) {
-      const auto start = std::chrono::steady_clock::now();
-      std::string why;
-      diagram = buildDiagram(problem, D, why);
-      buildSeconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (!diagram && a.method == "frontier") {
+      // One decision diagram per D, read at every p; the build counts once,
+      // in the first row of its D.
+      dcr::Options options;
+      diagram = dcr::curve(networkOf(problem, D), ps, options);
+      if (!diagram->ok() && a.method == "frontier") {
         progress.clear();
         return fail(kExitOutOfMemory, "D = " + std::to_string(D) +
-                                          ": the frontier engine stopped: " + why +
+                                          ": the frontier engine stopped: " + diagram->message +
                                           " (try --method auto or search)");
       }
-      if (!diagram)
-        warn(a.file, "D = " + std::to_string(D) + ": " + why + "; solved with dcr's search");
+      if (!diagram->ok()) {
+        warn(a.file,
+             "D = " + std::to_string(D) + ": " + diagram->message + "; solved with dcr's search");
+        diagram.reset();
+      }
     }
-    for (double p : ps) {
+    for (std::size_t i = 0; i < ps.size(); ++i) {
+      const double p = ps[i];
       progress.show("sweep: " + std::to_string(++done) + "/" + std::to_string(total) +
                     "  p = " + shortestText(p) + "  D = " + std::to_string(D));
       if (diagram) {
-        const auto start = std::chrono::steady_clock::now();
-        // The row names the double p solved; 1 - p is taken exactly, then rounded.
-        const frontier::Diagram::Value v = diagram->evaluate(p, nearestDouble(1 - mpq_class(p)));
-        const double seconds =
-            buildSeconds +
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        buildSeconds = 0;  // the build counts once, in the first row of its D
-        if (!writeOutput(
-                "-", frontierCsvRow(p, D, "frontier", fixed20(v.reliability), v.error, seconds))) {
+        const dcr::CurvePoint& v = diagram->points[i];
+        if (!writeOutput("-", frontierCsvRow(p, D, "frontier", fixed20(v.value), v.errorBound,
+                                             i == 0 ? diagram->seconds : 0.0))) {
           progress.clear();
           return fail(kExitOutputFailed, "cannot write to standard output");
         }
         plot.series.back().x.push_back(overP ? p : D);
-        plot.series.back().y.push_back(a.logUnreliability ? 1.0 - v.reliability : v.reliability);
+        plot.series.back().y.push_back(a.logUnreliability ? 1.0 - v.value : v.value);
         continue;
       }
       problem.R = p;
@@ -406,8 +389,8 @@ int runSweep(const SweepArgs& a) {
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Companion to dcr: writes its problem files from edge lists, shows them, and "
-      "sweeps them over p or D.",
+      "Companion to dcr: solves networks for their true reliability, writes dcr's problem "
+      "files from edge lists, shows them, and sweeps them over p or D.",
       "dcr-tool"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("dcr-tool ") + DCR_VERSION,

@@ -12,27 +12,21 @@
 #include <optional>
 #include <sstream>
 
+#include "api/numbers.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
 #include "driver/tool/edge_list.hpp"
-#include "driver/tool/numbers.hpp"
 #include "driver/tool/progress.hpp"
 #include "driver/tool/text.hpp"
-#include "frontier/frontier.hpp"
-#include "graph/my_graph.hpp"
-#include "reliability/factor_skeleton.hpp"
 
 namespace {
 
 // ---- the problem as solve sees it ---------------------------------------
 
 struct Loaded {
-  frontier::Problem graph;
-  std::vector<std::string> pText;  // per edge, the probability as written
+  dcr::Network network;
   std::optional<double> threshold;
   std::string name;  // for messages
-  Problem dcr;       // the same problem in dcr's form, for the path search
-  bool dcrValid = false;
 };
 
 // Edge list lines may carry a third number, the edge's probability. It is
@@ -93,10 +87,11 @@ int loadEdges(const SolveArgs& a, Loaded& in, const Fail& fail) {
   std::vector<int> flags;
   if (std::string bad = parseTerminals(a.terminals, base, list.nodes, flags); !bad.empty())
     return fail(kExitUsage, "--terminals " + a.terminals + ": " + bad);
-  in.graph.nodes = list.nodes;
-  in.graph.maxHops = D;
+  dcr::Network& net = in.network;
+  net.nodes = list.nodes;
+  net.maxHops = D;
   for (int v = 0; v < list.nodes; ++v)
-    if (flags[v] == 1) in.graph.terminals.push_back(v);
+    if (flags[v] == 1) net.terminals.push_back(v);
   const auto isProbability = [](const std::string& text) {
     mpq_class value;
     return parseDecimal(text, value) && value <= 1;
@@ -112,23 +107,17 @@ int loadEdges(const SolveArgs& a, Loaded& in, const Fail& fail) {
                                      "' must be a decimal from 0 to 1, such as 0.9");
   }
   for (const Edge& e : list.edges) {
-    in.graph.edges.emplace_back(e.u, e.v);
     const auto it = byLine.find(e.line);
-    if (it != byLine.end()) {
-      in.pText.push_back(it->second);
-    } else if (!a.p.empty()) {
-      in.pText.push_back(a.p);
-    } else {
+    const std::string* text = it != byLine.end() ? &it->second : !a.p.empty() ? &a.p : nullptr;
+    if (text == nullptr)
       return fail(kExitUsage, a.edges + ": line " + std::to_string(e.line) +
                                   ": the edge has no probability; give one as a third number or "
                                   "give --p for every edge without one");
-    }
+    dcr::Link link{e.u, e.v, 0};
+    parseDecimal(*text, link.p);
+    net.links.push_back(link);
   }
   in.name = a.edges;
-  // dcr's form, for the path search: only when one probability serves all.
-  double p = 0;
-  if (!in.pText.empty()) p = std::strtod(in.pText[0].c_str(), nullptr);
-  if (makeProblem(list, flags, D, p, 0.0, in.dcr).empty()) in.dcrValid = true;
   return kExitOk;
 }
 
@@ -136,282 +125,59 @@ int loadFile(const SolveArgs& a, Loaded& in, const Fail& fail) {
   std::string text;
   if (!readInput(a.file, text))
     return fail(kExitInputUnreadable, "cannot read the problem file '" + a.file + "'");
-  const ReadOutcome read = readProblem(text, in.dcr);
+  Problem problem;
+  const ReadOutcome read = readProblem(text, problem);
   if (!read.ok) return fail(kExitBadInput, a.file + ": " + read.error);
-  in.dcrValid = true;
   in.name = a.file;
-  in.graph = frontierProblemOf(in.dcr, in.dcr.D);
-  // The file holds a double; its shortest decimal is the number written
-  // whenever the writer used no more digits than a double keeps.
-  in.pText.assign(in.graph.edges.size(), shortestText(in.dcr.R));
-  in.threshold = in.dcr.R0;
+  in.network = networkOf(problem, problem.D);
+  in.threshold = problem.R0;
   return kExitOk;
-}
-
-// ---- results -------------------------------------------------------------
-
-struct Outcome {
-  std::string method;  // "frontier" or "search"
-  std::string why;     // how auto chose, or "asked for"
-  bool complete = false;
-  bool exact = false;
-  std::string status;                                    // "complete", "decided", "time limit", ...
-  std::string reliability, unreliability, lower, upper;  // printed
-  double errorBound = 0;                                 // on reliability (and on unreliability)
-  double lowerValue = 0, upperValue = 1;                 // for the verdict
-  std::optional<mpq_class> exactValue;
-  std::uint64_t states = 0;
-  std::uint64_t widest = 0;
-  int edgesUsed = 0;
-  std::string state;  // the frontier's state kind
-  std::string order;  // how the frontier's edge order was made, if named
-  std::vector<std::string> polynomial;
-  double seconds = 0;
-};
-
-bool stoppedWithBounds(frontier::Status s) {
-  return s == frontier::Status::kComplete || s == frontier::Status::kDecided ||
-         s == frontier::Status::kTimeLimit || s == frontier::Status::kCancelled;
-}
-
-struct Request {
-  bool exact = false;
-  bool polynomial = false;
-  double timeLimit = -1;
-  std::optional<double> decide;
-  std::size_t memoryBytes = 0;
-};
-
-void copyStats(const frontier::Stats& s, Outcome& out) {
-  out.states = s.statesCreated;
-  out.widest = s.widestLevel;
-  out.edgesUsed = s.edgesUsed;
-  out.state = frontier::kindName(s.kind);
-  out.order = s.order;
-}
-
-// Runs the frontier engine. Returns its status; fills `out` when the status
-// carries a value or bounds.
-frontier::Status runFrontier(const Loaded& in, const Request& r, Outcome& out,
-                             std::string& message) {
-  ProgressLine progress;
-  frontier::Options options;
-  options.timeLimit = r.timeLimit;
-  options.decide = r.decide;
-  options.memoryBytes = r.memoryBytes;
-  if (progress.enabled()) {
-    options.progress = [&](const frontier::Progress& p) {
-      char line[200];
-      std::snprintf(line, sizeof line, "solve: edge %d/%d  states %llu  R in [%.12f, %.12f]",
-                    p.edge, p.edges, static_cast<unsigned long long>(p.states), p.lower, p.upper);
-      progress.show(line);
-    };
-  }
-  out.method = "frontier";
-
-  if (r.polynomial) {
-    const frontier::Polynomial poly = frontier::reliabilityPolynomial(in.graph, options);
-    if (poly.status != frontier::Status::kComplete) {
-      message = poly.message;
-      return poly.status;
-    }
-    for (const mpz_class& c : poly.counts)
-      out.polynomial.push_back(c.get_str());
-  }
-
-  if (r.exact) {
-    std::vector<mpq_class> p(in.pText.size());
-    for (std::size_t e = 0; e < p.size(); ++e)
-      parseDecimal(in.pText[e], p[e]);
-    const frontier::ExactResult x = frontier::solveExact(in.graph, p, options);
-    progress.clear();
-    message = x.message;
-    copyStats(x.stats, out);
-    // A memory stop still proved bounds (the masses settled so far): auto
-    // keeps them when it hands over.
-    if (!stoppedWithBounds(x.status) && x.status != frontier::Status::kMemoryLimit) return x.status;
-    out.exact = true;
-    out.complete = x.status == frontier::Status::kComplete;
-    out.status = frontier::statusName(x.status);
-    out.lower = fixedDecimals(x.lower, 20);
-    out.upper = fixedDecimals(x.upper, 20);
-    out.lowerValue = x.lower.get_d();
-    out.upperValue = x.upper.get_d();
-    if (out.complete) {
-      out.exactValue = x.reliability;
-      out.reliability = fixedDecimals(x.reliability, 20);
-      out.unreliability = scientific(x.unreliability, 20);
-    }
-    return x.status;
-  }
-
-  std::vector<double> p(in.pText.size()), q(in.pText.size());
-  for (std::size_t e = 0; e < p.size(); ++e) {
-    mpq_class exact;
-    parseDecimal(in.pText[e], exact);
-    p[e] = nearestDouble(exact);
-    q[e] = nearestDouble(1 - exact);
-  }
-  const frontier::DoubleResult d = frontier::solveDouble(in.graph, p, q, options);
-  progress.clear();
-  message = d.message;
-  copyStats(d.stats, out);
-  if (!stoppedWithBounds(d.status) && d.status != frontier::Status::kMemoryLimit) return d.status;
-  out.complete = d.status == frontier::Status::kComplete;
-  out.status = frontier::statusName(d.status);
-  out.lower = fixed20(d.lower);
-  out.upper = fixed20(d.upper);
-  out.lowerValue = d.lower;
-  out.upperValue = d.upper;
-  if (out.complete) {
-    out.reliability = fixed20(d.reliability);
-    out.unreliability = scientific17(d.unreliability);
-    out.errorBound = std::max(d.reliabilityError, d.unreliabilityError);
-  }
-  return d.status;
-}
-
-// A bound on the rounding error of the path search, from its sizes. Each
-// leaf is a product of at most `numLinks` factors: p^g (the conversion of
-// p and g - 1 products: 2g - 1 roundings), or 1 - p^g, whose relative error
-// the subtraction magnifies by p^g / (1 - p^g), plus one more; each factor
-// costs one more rounding in the product. The leaves, at most steps + 1,
-// are summed (or subtracted from 1) one after another. With k roundings in
-// all, both sums are within k u / (1 - k u) of the true ones (u = 2^-53),
-// to first order in u for the magnified terms.
-double searchErrorBound(const myGraph& g, double p) {
-  const double u = std::ldexp(1.0, -53);
-  double worst = 1;  // roundings per factor
-  for (int r = 0; r < g.numLinks; ++r) {
-    if (g.linkRecord(r)[0] == -1) continue;
-    const double x = g.linkProb[r];
-    const double group =
-        p > 0 && p < 1 && x > 0 ? std::max(1.0, std::round(std::log(x) / std::log(p))) : 1.0;
-    const double works = 2 * group - 1;
-    const double fails = x < 1 ? works * x / (1 - x) + 1 : std::numeric_limits<double>::infinity();
-    worst = std::max({worst, works, fails});
-  }
-  const double k = (worst + 1) * g.numLinks + static_cast<double>(g.searchSteps) + 1;
-  const double ku = k * u * 1.01;  // the 1% covers the second-order terms
-  if (!(ku < 0.5)) return 1.0;
-  return std::min(1.0, ku / (1 - ku));
-}
-
-// Runs dcr's engine on a problem with one probability for every edge.
-// Returns "" or why it could not.
-// Watches dcr's search: the progress line, and the time limit.
-struct SearchWatch {
-  using clock = std::chrono::steady_clock;
-  std::optional<clock::time_point> deadline;
-  ProgressLine* line = nullptr;
-  clock::time_point lastShown{};
-
-  static bool poll(void* self, double sum, double bound, long long steps) {
-    SearchWatch& w = *static_cast<SearchWatch*>(self);
-    const clock::time_point now = clock::now();
-    if (w.line && w.line->enabled() && now - w.lastShown > std::chrono::milliseconds(200)) {
-      char text[160];
-      std::snprintf(text, sizeof text, "solve: search step %lld  R in [%.12f, %.12f]", steps, sum,
-                    bound);
-      w.line->show(text);
-      w.lastShown = now;
-    }
-    return w.deadline && now >= *w.deadline;
-  }
-};
-
-std::string runSearch(const Loaded& in, const std::optional<double>& cutOff,
-                      const std::optional<std::chrono::steady_clock::time_point>& deadline,
-                      Outcome& out, bool boundPaths) {
-  out.method = "search";
-  const auto start = std::chrono::steady_clock::now();
-  const double p = in.pText.empty() ? 0.0 : std::strtod(in.pText[0].c_str(), nullptr);
-  try {
-    myGraph g(in.dcr.KAO.data(), in.dcr.FO.data(), in.dcr.TERMINALS.data(), in.dcr.N, in.dcr.M,
-              in.dcr.D, p, cutOff.value_or(-std::numeric_limits<double>::infinity()));
-    // Under auto the paths get at most 1 GiB: past that the enumeration
-    // stops (a search over that many paths would not end anyway) instead
-    // of filling the memory first, and auto answers with what it has.
-    if (boundPaths) g.memoryLimit = std::min(g.memoryLimit, std::size_t{1} << 30);
-    ProgressLine line;
-    SearchWatch watcher{deadline, &line};
-    const search::watch watch{&SearchWatch::poll, &watcher};
-    g.searchWatch = &watch;
-    const double result = g.computeReliability();
-    line.clear();
-    out.states = static_cast<std::uint64_t>(g.searchSteps);
-    // The search's own bounds, widened by its rounding error so that they
-    // hold for the true value (its sums drift on long searches).
-    const double bound = searchErrorBound(g, p);
-    out.lowerValue = std::max(0.0, g.reliability - bound);
-    out.upperValue = std::min(1.0, g.upperBound + bound);
-    out.lower = fixed20(out.lowerValue);
-    out.upper = fixed20(out.upperValue);
-    out.errorBound = bound;
-    if (g.searchStopped) {
-      out.status = "time limit";
-      out.complete = false;
-    } else if (result == -1.0) {
-      out.status = "decided";
-      out.complete = false;
-    } else {
-      out.status = "complete";
-      out.complete = true;
-      out.reliability = fixed20(g.reliability);
-      out.unreliability = scientific17(1.0 - g.reliability);
-    }
-  } catch (const pathStoreFull& full) {
-    return "the paths do not fit in memory (" + std::to_string(full.pathsStored) +
-           " paths stored); a tighter hop limit D needs fewer paths";
-  } catch (const std::bad_alloc&) {
-    return "out of memory";
-  }
-  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return "";
-}
-
-bool sameProbabilityEverywhere(const Loaded& in) {
-  if (in.pText.empty()) return true;
-  mpq_class first, other;
-  parseDecimal(in.pText[0], first);
-  for (const std::string& t : in.pText) {
-    parseDecimal(t, other);
-    if (other != first) return false;
-  }
-  return true;
 }
 
 // ---- output ----------------------------------------------------------------
 
-std::optional<std::string> verdictOf(const Outcome& o, const std::optional<double>& threshold) {
-  if (!threshold) return std::nullopt;
-  if (o.exactValue) return *o.exactValue >= mpq_class(*threshold) ? "above" : "below";
-  if (o.lowerValue >= *threshold) return "above";
-  if (o.upperValue < *threshold) return "below";
-  return std::nullopt;  // the bounds straddle the threshold
+// The numbers of a result as printed: 20 decimals, exact ones rounded to
+// nearest from the fraction.
+struct Printed {
+  std::string reliability, unreliability, lower, upper;
+};
+
+Printed printedOf(const dcr::Result& r) {
+  Printed p;
+  if (r.complete) {
+    p.reliability = r.exactValue ? fixedDecimals(*r.exactValue, 20) : fixed20(r.value);
+    p.unreliability = r.exactUnreliability ? scientific(*r.exactUnreliability, 20)
+                                           : scientific17(r.unreliability);
+  }
+  p.lower = r.exactLower ? fixedDecimals(*r.exactLower, 20) : fixed20(r.lower);
+  p.upper = r.exactUpper ? fixedDecimals(*r.exactUpper, 20) : fixed20(r.upper);
+  return p;
 }
 
-std::string textReport(const Outcome& o, const std::optional<double>& threshold, bool fraction) {
+std::string textReport(const dcr::Result& o, const std::optional<double>& threshold,
+                       bool fraction) {
+  const Printed p = printedOf(o);
+  const bool search = o.method == dcr::Method::kSearch;
   std::string out;
   auto row = [&out](const std::string& label, const std::string& value) {
     out += label;
     out.append(label.size() < 16 ? 16 - label.size() : 1, ' ');
     out += value + '\n';
   };
-  row("method", o.method + " (" + o.why + ")");
+  row("method", std::string(dcr::methodName(o.method)) + " (" + o.reason + ")");
   if (o.complete) {
     char bound[64];
     std::snprintf(bound, sizeof bound, "  (error at most %.3g)", o.errorBound);
-    row("reliability", o.reliability + (o.exact ? "  (exact, rounded to nearest)" : bound));
-    row("unreliability", o.unreliability);
+    row("reliability", p.reliability + (o.exact ? "  (exact, rounded to nearest)" : bound));
+    row("unreliability", p.unreliability);
     if (fraction && o.exactValue) row("fraction", o.exactValue->get_str());
   } else {
     row("stopped", o.status);
   }
-  row("lower bound", o.lower);
-  row("upper bound", o.upper);
+  row("lower bound", p.lower);
+  row("upper bound", p.upper);
   if (threshold) {
-    const auto v = verdictOf(o, threshold);
+    const auto v = o.verdict(threshold);
     row("threshold", shortestText(*threshold) + ": " +
                          (v ? (*v == "above" ? "above (R >= threshold)" : "below (R < threshold)")
                             : "undecided (the bounds straddle it)"));
@@ -420,58 +186,68 @@ std::string textReport(const Outcome& o, const std::optional<double>& threshold,
     row("polynomial", "N_k, k = 0 .. " + std::to_string(o.polynomial.size() - 1) +
                           ": R(p) = sum N_k p^k (1-p)^(m-k)");
     for (std::size_t k = 0; k < o.polynomial.size(); ++k)
-      row("  N_" + std::to_string(k), o.polynomial[k]);
+      row("  N_" + std::to_string(k), o.polynomial[k].get_str());
   }
-  row(o.method == "search" ? "search steps" : "states",
-      std::to_string(o.states) +
-          (o.method == "frontier"
-               ? " (widest level " + std::to_string(o.widest) + ", " + o.state + " state)"
-               : ""));
+  row(search ? "search steps" : "states",
+      std::to_string(o.work) +
+          (search ? ""
+                  : " (widest level " + std::to_string(o.widest) + ", " + o.state + " state)"));
   char secs[32];
   std::snprintf(secs, sizeof secs, "%.3f", o.seconds);
   row("seconds", secs);
   return out;
 }
 
-std::string jsonReport(const Outcome& o, const std::optional<double>& threshold, bool fraction) {
+std::string jsonReport(const dcr::Result& o, const std::optional<double>& threshold,
+                       bool fraction) {
   using nlohmann::json;
+  const Printed p = printedOf(o);
+  const bool frontier = o.method == dcr::Method::kFrontier;
   json j;
-  j["reliability"] = o.complete ? json(o.reliability) : json(nullptr);
-  j["unreliability"] = o.complete ? json(o.unreliability) : json(nullptr);
+  j["reliability"] = o.complete ? json(p.reliability) : json(nullptr);
+  j["unreliability"] = o.complete ? json(p.unreliability) : json(nullptr);
   j["exact"] = o.exact;
   j["error_bound"] = o.exact ? 0.0 : o.errorBound;
-  j["method"] = o.method;
-  j["reason"] = o.why;
+  j["method"] = dcr::methodName(o.method);
+  j["reason"] = o.reason;
   j["status"] = o.status;
-  j["lower"] = o.lower;
-  j["upper"] = o.upper;
+  j["lower"] = p.lower;
+  j["upper"] = p.upper;
   j["threshold"] = threshold ? json(*threshold) : json(nullptr);
-  const auto v = verdictOf(o, threshold);
+  const auto v = o.verdict(threshold);
   j["verdict"] = v ? json(*v) : json(nullptr);
   j["seconds"] = o.seconds;
-  j["states"] = o.states;
-  if (o.method == "frontier") j["state"] = o.state;
-  if (o.method == "frontier" && !o.order.empty()) j["order"] = o.order;
+  j["states"] = o.work;
+  if (frontier) j["state"] = o.state;
+  if (frontier && !o.order.empty()) j["order"] = o.order;
   if (fraction && o.exactValue) j["fraction"] = o.exactValue->get_str();
-  if (!o.polynomial.empty()) j["polynomial"] = o.polynomial;
+  if (!o.polynomial.empty()) {
+    std::vector<std::string> counts;
+    for (const mpz_class& c : o.polynomial)
+      counts.push_back(c.get_str());
+    j["polynomial"] = counts;
+  }
   return j.dump(2) + "\n";
 }
 
 }  // namespace
 
-frontier::Problem frontierProblemOf(const Problem& problem, int D) {
-  frontier::Problem graph;
-  graph.nodes = problem.N;
-  graph.maxHops = D;
+dcr::Network networkOf(const Problem& problem, int D) {
+  dcr::Network n;
+  n.nodes = problem.N;
+  n.maxHops = D;
   for (int v = 0; v < problem.N; ++v)
-    if (problem.TERMINALS[v] == 1) graph.terminals.push_back(v);
+    if (problem.TERMINALS[v] == 1) n.terminals.push_back(v);
+  // The file holds a double; its shortest decimal is the number written
+  // whenever the writer used no more digits than a double keeps.
+  mpq_class p;
+  parseDecimal(shortestText(problem.R), p);
   for (const Edge& e : edgesOf(problem).edges)
-    graph.edges.emplace_back(e.u, e.v);
-  return graph;
-}
-
-std::size_t defaultFrontierMemory() {
-  return memoryAvailable() / 2;
+    n.links.push_back({e.u, e.v, p});
+  // The search takes the file's own adjacency, as dcr does.
+  n.searchOffsets = problem.KAO;
+  n.searchNeighbours = problem.FO;
+  return n;
 }
 
 void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
@@ -517,7 +293,6 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
 }
 
 int runSolve(const SolveArgs& a, const Fail& fail) {
-  const auto start = std::chrono::steady_clock::now();
   if (a.file.empty() == a.edges.empty())
     return fail(kExitUsage, "give either a problem FILE or --edges FILE");
   if (!a.file.empty() &&
@@ -525,136 +300,69 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
     return fail(kExitUsage, "--terminals, --diameter, --p and --nodes go with --edges only");
   if (a.fraction && !a.exact) return fail(kExitUsage, "--fraction needs --exact");
 
-  Request r;
-  r.exact = a.exact;
-  r.polynomial = a.polynomial;
-  std::optional<double> threshold;
+  dcr::Options o;
+  o.method = a.method == "search"     ? dcr::Method::kSearch
+             : a.method == "frontier" ? dcr::Method::kFrontier
+                                      : dcr::Method::kAuto;
+  o.exact = a.exact;
+  o.polynomial = a.polynomial;
   if (!a.threshold.empty()) {
     double t = 0;
     if (!parseDouble(a.threshold, t))
       return fail(kExitUsage,
                   "--threshold " + a.threshold + ": the threshold must be a finite number");
-    threshold = t;
+    o.threshold = t;
   }
   if (!a.timeLimit.empty()) {
-    if (!parseDouble(a.timeLimit, r.timeLimit) || r.timeLimit < 0)
+    if (!parseDouble(a.timeLimit, o.timeLimit) || o.timeLimit < 0)
       return fail(kExitUsage, "--time-limit " + a.timeLimit + ": give seconds, 0 or more");
   }
-  r.memoryBytes = defaultFrontierMemory();
   if (!a.memoryLimit.empty()) {
     double mib = 0;
     if (!parseDouble(a.memoryLimit, mib) || !(mib > 0) || mib > 1e9)
       return fail(kExitUsage, "--memory-limit " + a.memoryLimit + ": give MiB, more than 0");
-    r.memoryBytes = std::max<std::size_t>(1, static_cast<std::size_t>(mib * 1048576.0));
+    o.memoryBytes = std::max<std::size_t>(1, static_cast<std::size_t>(mib * 1048576.0));
   }
 
   Loaded in;
   const int loaded = a.file.empty() ? loadEdges(a, in, fail) : loadFile(a, in, fail);
   if (loaded != kExitOk) return loaded;
-  if (!threshold) threshold = in.threshold;
+  if (!o.threshold) o.threshold = in.threshold;
   if (a.decide) {
-    if (!threshold) return fail(kExitUsage, "--decide needs a threshold (--threshold R)");
-    r.decide = *threshold;
-  }
-  if (in.graph.terminals.size() < 2)
-    return fail(kExitBadInput, in.name + ": the problem has " +
-                                   std::to_string(in.graph.terminals.size()) +
-                                   " terminals; the reliability needs at least two");
-
-  const bool uniform = sameProbabilityEverywhere(in);
-  const int n = in.graph.nodes, D = in.graph.maxHops;
-  const bool noLimit = D < 0 || D >= n - 1;
-  const std::size_t K = in.graph.terminals.size();
-
-  std::string method = a.method, why = "asked for";
-  if (method == "search") {
-    if (!uniform) return fail(kExitUsage, "--method search needs one probability for every edge");
-    if (a.exact || a.polynomial)
-      return fail(kExitUsage, "--exact and --polynomial need the frontier method");
-  } else if (method == "auto") {
-    if (a.exact || a.polynomial || !uniform) {
-      method = "frontier";
-      why = a.exact        ? "exact arithmetic: only the frontier engine has it"
-            : a.polynomial ? "a polynomial: only the frontier engine counts it"
-                           : "per-edge probabilities: only the frontier engine takes them";
-    } else {
-      method = "frontier";
-      why = noLimit ? "no hop limit binds"
-                    : std::to_string(K) + " terminals, hop limit " + std::to_string(D);
-    }
+    if (!o.threshold) return fail(kExitUsage, "--decide needs a threshold (--threshold R)");
+    o.decide = true;
   }
 
-  Outcome out;
-  std::string message;
-  // auto may hand over to the path search when the frontier stops; with a
-  // time limit the frontier then gets the larger share and the search the
-  // rest, and the answer keeps the best bounds either proved.
-  const bool mayHandOver = a.method == "auto" && method == "frontier" && uniform && !a.exact &&
-                           !a.polynomial && in.dcrValid;
-  std::optional<Outcome> frontierBounds;
-  if (method == "frontier") {
-    Request fr = r;
-    if (mayHandOver && r.timeLimit > 0) fr.timeLimit = 0.7 * r.timeLimit;
-    const frontier::Status s = runFrontier(in, fr, out, message);
-    if (s == frontier::Status::kTooFewTerminals)
-      return fail(kExitBadInput, in.name + ": " + message);
-    if (s == frontier::Status::kInvalidInput) return fail(kExitBadInput, in.name + ": " + message);
-    const bool stoppedShort = s == frontier::Status::kMemoryLimit ||
-                              s == frontier::Status::kUnsupported ||
-                              (s == frontier::Status::kTimeLimit && fr.timeLimit < r.timeLimit);
-    if (mayHandOver && stoppedShort) {
-      if (stoppedWithBounds(s) || s == frontier::Status::kMemoryLimit) frontierBounds = out;
-      why = "the frontier stopped (" +
-            (message.empty() ? std::string(frontier::statusName(s)) : message) +
-            (s == frontier::Status::kTimeLimit ? ", after 70% of the time limit" : "") +
-            "); handed over to the path search";
-      method = "search";
-      out = Outcome{};
-    } else if (a.method == "auto" && s == frontier::Status::kMemoryLimit) {
-      // Nothing to hand over to (per-edge probabilities, exact, a
-      // polynomial): the bounds proved before the memory ran out.
-      why += "; the frontier stopped at --memory-limit with the bounds proved so far";
-    } else if (!stoppedWithBounds(s)) {
-      return fail(kExitOutOfMemory, "the frontier engine stopped: " + message +
-                                        (s == frontier::Status::kMemoryLimit
-                                             ? " (raise --memory-limit, or try --method search)"
-                                             : ""));
-    }
+  ProgressLine progress;
+  if (progress.enabled())
+    o.progress = [&progress](const dcr::Progress& p) {
+      char line[200];
+      if (std::string(p.engine) == "search")
+        std::snprintf(line, sizeof line, "solve: search step %llu  R in [%.12f, %.12f]",
+                      static_cast<unsigned long long>(p.work), p.lower, p.upper);
+      else
+        std::snprintf(line, sizeof line, "solve: edge %d/%d  states %llu  R in [%.12f, %.12f]",
+                      p.edge, p.edges, static_cast<unsigned long long>(p.work), p.lower, p.upper);
+      progress.show(line);
+    };
+  const dcr::Result out = dcr::solve(in.network, o);
+  progress.clear();
+  switch (out.error) {
+    case dcr::ErrorKind::kNone:
+      break;
+    case dcr::ErrorKind::kInvalidNetwork:
+      return fail(kExitBadInput, in.name + ": " + out.message);
+    case dcr::ErrorKind::kInvalidOptions:
+      return fail(kExitUsage, "--method " + a.method + ": " + out.message);
+    case dcr::ErrorKind::kEngineStopped:
+      return fail(kExitOutOfMemory,
+                  out.message + (out.status == "memory limit"
+                                     ? " (raise --memory-limit, or try --method search)"
+                                     : ""));
   }
-  if (method == "search") {
-    if (!in.dcrValid) return fail(kExitBadInput, in.name + ": too many edges for the path search");
-    std::optional<std::chrono::steady_clock::time_point> deadline;
-    if (r.timeLimit >= 0)
-      deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                             std::chrono::duration<double>(r.timeLimit));
-    std::string bad = runSearch(in, r.decide, deadline, out, a.method == "auto");
-    if (!bad.empty() && !frontierBounds && !mayHandOver)
-      return fail(kExitOutOfMemory, "the path search stopped: " + bad);
-    if (!bad.empty() && !frontierBounds) {
-      // Neither engine could run at all: say so, with the only bounds known.
-      frontierBounds = Outcome{};
-      frontierBounds->method = "frontier";
-      frontierBounds->status = "memory limit";
-      frontierBounds->lower = fixed20(0.0);
-      frontierBounds->upper = fixed20(1.0);
-    }
-    if (!bad.empty()) {
-      // The search could not start: the frontier's bounds are the answer.
-      out = *frontierBounds;
-      why += ", which stopped too (" + bad + "): the frontier's bounds stand";
-    } else if (frontierBounds && !out.complete) {
-      // Both stopped: the tighter of the proved bounds.
-      if (frontierBounds->lowerValue > out.lowerValue)
-        out.lowerValue = frontierBounds->lowerValue, out.lower = frontierBounds->lower;
-      if (frontierBounds->upperValue < out.upperValue)
-        out.upperValue = frontierBounds->upperValue, out.upper = frontierBounds->upper;
-    }
-  }
-  out.why = why;
-  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  const std::string report = a.format == "json" ? jsonReport(out, threshold, a.fraction)
-                                                : textReport(out, threshold, a.fraction);
+  const std::string report = a.format == "json" ? jsonReport(out, o.threshold, a.fraction)
+                                                : textReport(out, o.threshold, a.fraction);
   if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||
       std::fflush(stdout) != 0)
     return fail(kExitOutputFailed, "cannot write to standard output");

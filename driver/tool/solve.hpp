@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "api/dcr.hpp"
 #include "driver/problem_file.hpp"
-#include "frontier/frontier.hpp"
 
 namespace CLI {
 class App;
@@ -33,13 +33,9 @@ struct SolveArgs {
   std::string format = "text";
 };
 
-// A checked problem file's network as the frontier engine takes it, with
-// hop limit D.
-frontier::Problem frontierProblemOf(const Problem& problem, int D);
-
-// What the frontier's levels may take unless told otherwise: half of the
-// machine's memory, or of the process's address-space or data limit.
-std::size_t defaultFrontierMemory();
+// A checked problem file's network for the front door, with hop limit D
+// (the search keeps the file's neighbour order).
+dcr::Network networkOf(const Problem& problem, int D);
 
 // Declares the subcommand's options on `app` (the "solve" subcommand).
 void addSolveOptions(CLI::App& app, SolveArgs& args);

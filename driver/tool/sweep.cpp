@@ -10,7 +10,7 @@
 
 #include "driver/answer.hpp"
 #include "driver/tool/edge_list.hpp"
-#include "graph/my_graph.hpp"
+#include "driver/tool/solve.hpp"
 
 namespace {
 
@@ -29,9 +29,6 @@ std::vector<std::string_view> splitColons(std::string_view text) {
 std::string tooMany() {
   return "the range has more than " + std::to_string(kMaxSweepValues) + " values";
 }
-
-const char kOutOfMemory[] =
-    "the paths do not fit in memory; a tighter hop limit D needs fewer paths";
 
 }  // namespace
 
@@ -115,44 +112,22 @@ std::string parseDRange(std::string_view text, std::vector<int>& values) {
 }
 
 Solution solve(const Problem& problem) {
+  const dcr::SearchRun run = dcr::searchRun(networkOf(problem, problem.D), problem.R, problem.R0);
   Solution s;
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    myGraph graph(problem.KAO.data(), problem.FO.data(), problem.TERMINALS.data(), problem.N,
-                  problem.M, problem.D, problem.R, problem.R0);
-    s.answer = answerText(graph.computeReliability());
-    s.ok = true;
-  } catch (const std::bad_alloc&) {
-    s.error = kOutOfMemory;
-  } catch (const std::exception& e) {
-    s.error = e.what();
-  }
-  s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  s.ok = run.error == dcr::ErrorKind::kNone;
+  if (s.ok)
+    s.answer = answerText(run.value);
+  else
+    s.error = run.message;
+  s.seconds = run.seconds;
   return s;
 }
 
 std::string countStructure(const Problem& problem, Structure& out) {
-  out = Structure{};
-  try {
-    myGraph graph(problem.KAO.data(), problem.FO.data(), problem.TERMINALS.data(), problem.N,
-                  problem.M, problem.D, problem.R, problem.R0);
-    graph.findAllPaths();
-    out.pairs = graph.terminalPairs.size();
-    for (const auto& pair : graph.terminalPairs)
-      out.paths += pair.paths.size();
-    graph.buildPathState();
-    graph.buildLinkInfo();
-    out.linksOnPaths = graph.numLinks;
-    // Sorting does not change how many links remain.
-    graph.prepareLinks(true, false);
-    for (int r = 0; r < graph.numLinks; ++r)
-      if (graph.linkRecord(r)[0] != -1) ++out.linksAfterMerging;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
+  dcr::PathCounts c;
+  const std::string bad = dcr::countPaths(networkOf(problem, problem.D), c);
+  out = Structure{c.pairs, c.paths, c.linksOnPaths, c.linksAfterMerging};
+  return bad;
 }
 
 std::string csvHeader() {

@@ -1,5 +1,5 @@
 // Probabilities as written and exact values as printed.
-#include "driver/tool/numbers.hpp"
+#include "api/numbers.hpp"
 
 #include <gtest/gtest.h>
 

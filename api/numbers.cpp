@@ -1,4 +1,4 @@
-#include "driver/tool/numbers.hpp"
+#include "api/numbers.hpp"
 
 #include <cctype>
 #include <cmath>
