@@ -6,8 +6,9 @@
 
 #include "api/dcr.hpp"
 #include "frontier/frontier.hpp"
-#include "graph/my_graph.hpp"
+#include "graph/adjacency.hpp"
 #include "reliability/factor_skeleton.hpp"
+#include "reliability/my_graph.hpp"
 
 namespace dcr {
 
@@ -186,19 +187,12 @@ void searchAdjacency(const Network& n, std::vector<int>& offsets, std::vector<in
     neighbours = n.searchNeighbours;
     return;
   }
-  offsets.assign(static_cast<std::size_t>(n.nodes) + 1, 0);
+  std::vector<std::pair<int, int>> edges;
   for (const Link& l : n.links)
-    ++offsets[l.u + 1], ++offsets[l.v + 1];
-  for (int i = 0; i < n.nodes; ++i)
-    offsets[i + 1] += offsets[i];
-  neighbours.assign(2 * n.links.size(), 0);
-  std::vector<int> fill(offsets.begin(), offsets.end() - 1);
-  for (const Link& l : n.links) {
-    neighbours[fill[l.u]++] = l.v + 1;
-    neighbours[fill[l.v]++] = l.u + 1;
-  }
-  for (int i = 0; i < n.nodes; ++i)
-    std::sort(neighbours.begin() + offsets[i], neighbours.begin() + offsets[i + 1]);
+    edges.emplace_back(l.u, l.v);
+  adjacencyLists lists = adjacencyOf(n.nodes, edges);
+  offsets = std::move(lists.offsets);
+  neighbours = std::move(lists.neighbours);
 }
 
 // Runs dcr's engine (one p for every link). Returns "" or why it could not.

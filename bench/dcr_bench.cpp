@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/reference/reference_engine.hpp"
 #include "tests/support/problems.hpp"
 

@@ -12,7 +12,7 @@
 #include "driver/answer.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 
 namespace {
 

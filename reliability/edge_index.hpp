@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 
 // Edge number of a directed node pair, by open addressing on the packed
 // pair.

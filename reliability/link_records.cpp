@@ -1,8 +1,8 @@
-// Path-state tables and link records (layouts in graph/my_graph.hpp).
+// Path-state tables and link records (layouts in reliability/my_graph.hpp).
 #include <algorithm>
 #include <cstdint>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/edge_index.hpp"
 
 void myGraph::buildPathState() {

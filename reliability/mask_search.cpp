@@ -40,7 +40,7 @@
 #include <new>
 
 #include "graph/large_pages.hpp"
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/checks.hpp"
 #include "reliability/lane_store.hpp"
 #include "reliability/one_pair_search.hpp"

@@ -29,7 +29,7 @@
 #include <memory>
 #include <vector>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/edge_index.hpp"
 #include "reliability/mask_search.hpp"
 

@@ -5,7 +5,7 @@
 #include <tuple>
 #include <utility>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 
 void myGraph::prepareLinks(bool merge, bool sort) {
   enterStage(stage::linkInfoBuilt, stage::linksPrepared);

@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/checks.hpp"
 #include "reliability/factor_skeleton.hpp"
 #include "reliability/mask_search.hpp"

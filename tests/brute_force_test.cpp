@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/support/test_graphs.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "driver/answer.hpp"
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/mask_search.hpp"
 #include "tests/reference/reference_engine.hpp"
 #include "tests/support/test_graphs.hpp"

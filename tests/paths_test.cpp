@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/support/test_graphs.hpp"
 
 namespace {

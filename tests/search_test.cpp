@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver/answer.hpp"
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/factor_skeleton.hpp"
 #include "tests/support/problems.hpp"
 #include "tests/support/test_graphs.hpp"

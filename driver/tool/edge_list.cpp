@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "graph/adjacency.hpp"
+
 namespace {
 
 bool isBlank(char c) {
@@ -171,27 +173,17 @@ std::string parseTerminals(std::string_view text, int base, int nodes, std::vect
 
 std::string makeProblem(const EdgeList& list, const std::vector<int>& flags, int D, double p,
                         double threshold, Problem& out) {
-  const std::size_t n = static_cast<std::size_t>(list.nodes);
   if (list.edges.size() > static_cast<std::size_t>(INT_MAX / 2))
     return "too many edges: dcr counts the neighbour list (two entries an edge) in an int";
   out = Problem{};
   out.N = list.nodes;
   out.M = static_cast<int>(list.edges.size());
-  out.KAO.assign(n + 1, 0);
-  for (const Edge& e : list.edges) {
-    ++out.KAO[e.u + 1];
-    ++out.KAO[e.v + 1];
-  }
-  for (std::size_t i = 0; i < n; ++i)
-    out.KAO[i + 1] += out.KAO[i];
-  out.FO.assign(2 * list.edges.size(), 0);
-  std::vector<int> fill(out.KAO.begin(), out.KAO.end() - 1);
-  for (const Edge& e : list.edges) {
-    out.FO[fill[e.u]++] = e.v + 1;
-    out.FO[fill[e.v]++] = e.u + 1;
-  }
-  for (std::size_t i = 0; i < n; ++i)
-    std::sort(out.FO.begin() + out.KAO[i], out.FO.begin() + out.KAO[i + 1]);
+  std::vector<std::pair<int, int>> ends;
+  for (const Edge& e : list.edges)
+    ends.emplace_back(e.u, e.v);
+  adjacencyLists lists = adjacencyOf(list.nodes, ends);
+  out.KAO = std::move(lists.offsets);
+  out.FO = std::move(lists.neighbours);
   out.TERMINALS = flags;
   out.D = D;
   out.R = p;

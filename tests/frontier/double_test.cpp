@@ -7,7 +7,7 @@
 #include <string>
 
 #include "frontier/frontier.hpp"
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/frontier/brute_force.hpp"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "driver/answer.hpp"
 #include "driver/problem_file.hpp"
-#include "graph/my_graph.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/reference/reference_engine.hpp"
 
 namespace {

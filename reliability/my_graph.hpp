@@ -62,6 +62,7 @@
 
 #include "graph/grow_buffer.hpp"
 #include "graph/large_pages.hpp"
+#include "graph/memory.hpp"
 
 namespace search {
 struct watch;   // reliability/factor_skeleton.hpp
@@ -71,10 +72,6 @@ namespace masks {
 struct problem;  // reliability/mask_search.hpp
 }
 
-// What this process can have: the machine's physical memory, or less when
-// an address-space or data limit is set (ulimit -v, -d). Engines stop short
-// of it with a clear message instead of meeting the out-of-memory killer.
-std::size_t memoryAvailable();
 
 // Positions in a path-state row (layout above). A row is read through these
 // and nothing else: `entry(j)` is path j's entry, relative to the row.
