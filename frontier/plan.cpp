@@ -39,18 +39,8 @@ std::vector<int> bfs(int nodes, const EdgeList& edges, const std::vector<char>& 
       adj[edges[e].first].push_back(edges[e].second);
       adj[edges[e].second].push_back(edges[e].first);
     }
-  std::vector<int> dist(nodes, INT_MAX);
-  std::deque<int> queue{from};
-  dist[from] = 0;
-  while (!queue.empty()) {
-    const int v = queue.front();
-    queue.pop_front();
-    for (int w : adj[v])
-      if (dist[w] == INT_MAX) {
-        dist[w] = dist[v] + 1;
-        queue.push_back(w);
-      }
-  }
+  std::vector<int> dist(nodes);
+  cappedDistances(adj, from, INT_MAX, dist);
   return dist;
 }
 
