@@ -319,3 +319,20 @@ TEST(Solve, AutoPicksTheStateByTerminals) {
   EXPECT_NEAR(std::stod(few["reliability"].get<std::string>()),
               std::pow(0.9, 12) + 3 * std::pow(0.9, 8) * (1 - std::pow(0.9, 4)), 1e-12);
 }
+
+// The value and the bounds come from different sums; the printed value must
+// still lie between the printed bounds (here, unclamped, it lay above the
+// upper bound in its last digits).
+TEST(Solve, TheValueLiesInsideItsOwnBounds) {
+  TempDir dir;
+  writeFile(dir / "abilene.edges",
+            "0 1\n0 2\n1 10\n2 9\n3 4\n3 6\n4 5\n4 6\n5 8\n6 7\n7 8\n7 10\n8 9\n9 10\n");
+  for (const char* terminals : {"0,3", "0,3,5,9", "all"}) {
+    const auto j = solveJson(dir, {"--edges", (dir / "abilene.edges").string(), "--terminals",
+                                   terminals, "-D", "7", "--p", "0.9"});
+    const std::string value = j["reliability"], lower = j["lower"], upper = j["upper"];
+    // Same width, so text order is numeric order.
+    EXPECT_LE(lower, value) << terminals;
+    EXPECT_LE(value, upper) << terminals;
+  }
+}
