@@ -1,11 +1,13 @@
 // frontier_bench: times the frontier engine on one named instance.
 //
 //   frontier_bench --list                      instance names, one a line
-//   frontier_bench NAME [double|exact|curve|poly] [--levels] [--memory MiB]
+//   frontier_bench NAME [double|exact|curve|poly|importance] [--levels] [--memory MiB]
 //                  [--kind distance|profile|connectivity] [--time S] [--one-order]
 //
 // curve: one Diagram, then R(p) at p = 0.00, 0.01, .., 1.00 (the value shown
-// is R(0.9)); poly: the reliability polynomial (the value shown is R(0.9)).
+// is R(0.9)); poly: the reliability polynomial (the value shown is R(0.9));
+// importance: every edge's Birnbaum importance at p = 0.9 (the value shown
+// is R and the largest importance).
 //
 // Prints one tab-separated line: name, mode, status, wall seconds, CPU
 // seconds, peak RSS (MiB), states created, widest level, widest state
@@ -239,6 +241,17 @@ int main(int argc, char** argv) {
       std::snprintf(
           buf, sizeof buf, "%.15f",
           status == frontier::Status::kComplete ? poly.evaluate(mpq_class(9, 10)).get_d() : 0.0);
+      value = buf;
+    } else if (mode == "importance") {
+      const auto r = frontier::importanceDouble(pr, std::vector<double>(pr.edges.size(), 0.9),
+                                                std::vector<double>(pr.edges.size(), 0.1), options);
+      stats = r.stats;
+      status = r.status;
+      const double top =
+          r.birnbaum.empty() ? 0.0 : *std::max_element(r.birnbaum.begin(), r.birnbaum.end());
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "%.15f+-%.1e (largest I %.15f+-%.1e)", r.reliability,
+                    r.reliabilityError, top, r.birnbaumError);
       value = buf;
     } else if (mode == "exact") {
       const auto r = frontier::solveExact(

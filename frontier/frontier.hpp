@@ -19,6 +19,13 @@
 //                   meet the hop condition: R(p) = sum N_k p^k (1-p)^(m-k),
 //                   m = edges as given.
 //   Diagram         levels built once, then R(p) for many uniform p.
+//   importanceDouble, importanceExact
+//                   the Birnbaum importance I_e = dR/dp_e = R(p_e = 1) -
+//                   R(p_e = 0) of every edge and its improvement potential
+//                   (1 - p_e) I_e, from one sweep and two passes over its
+//                   levels (double: one rigorous bound for all edges).
+//                   Self-loops and edges on no path that could matter have
+//                   exactly 0; parallel edges each have their own.
 //
 // Every call returns a Status. Only kComplete carries the value; kDecided,
 // kTimeLimit and kCancelled carry proved bounds lower <= R <= upper;
@@ -28,7 +35,8 @@
 // do not match) and kUnsupported (D above 253 and below n - 1, or more than
 // 120 portals at once; for a forced profile state D above 126 or more than
 // 62 frontier nodes, where auto takes distances) compute nothing. Nothing throws out of these
-// calls.
+// calls. The importance calls carry no bounds: stopped early, they
+// return no values at all.
 //
 // The method: edges are ordered so that few nodes are open at once (the
 // frontier); after each prefix of decisions a state holds what the rest
@@ -141,6 +149,33 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
                          const Options& options = {});
 ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
                        const Options& options = {});
+
+// Per input edge e (vectors as long as Problem::edges): the Birnbaum
+// importance I_e and the improvement potential (1 - p_e) I_e, what a
+// perfect edge e would add to R. Filled only when kComplete.
+struct ImportanceResult {
+  Status status = Status::kInvalidInput;
+  double reliability = 0, reliabilityError = 0;  // |R - reliability| <= error
+  std::vector<double> birnbaum, potential;
+  double birnbaumError = 0;   // |I_e - birnbaum[e]| <= birnbaumError for every e
+  double potentialError = 0;  // likewise for potential
+  Stats stats;
+  std::string message;
+};
+
+struct ExactImportanceResult {
+  Status status = Status::kInvalidInput;
+  mpq_class reliability;
+  std::vector<mpq_class> birnbaum, potential;
+  Stats stats;
+  std::string message;
+};
+
+// p and q as solveDouble takes them. Options::decide is ignored.
+ImportanceResult importanceDouble(const Problem& problem, const std::vector<double>& p,
+                                  const std::vector<double>& q, const Options& options = {});
+ExactImportanceResult importanceExact(const Problem& problem, const std::vector<mpq_class>& p,
+                                      const Options& options = {});
 
 // The plan alone, without a sweep (milliseconds): what kind of state would
 // run, on how many edges, with how many portals and bytes per state at the

@@ -1,19 +1,14 @@
 // solveDouble, solveExact, the Diagram and the reliability polynomial: the
 // sinks that carry masses along the sweep's branches.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 
-#include "frontier/connectivity.hpp"
-#include "frontier/distance.hpp"
 #include "frontier/frontier.hpp"
-#include "frontier/plan.hpp"
-#include "frontier/profile.hpp"
-#include "frontier/sweep.hpp"
+#include "frontier/record.hpp"
 
 namespace frontier {
 
@@ -54,75 +49,6 @@ const char* kindName(StateKind kind) {
 }
 
 namespace {
-
-// Outward steps for nonnegative doubles: a round-to-nearest result moved one
-// step down (up) is below (above) the exact value, including across a power
-// of two and in the subnormal range.
-inline double down(double x) {
-  if (!(x > 0)) return 0.0;
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) - 1);
-}
-inline double up(double x) {
-  if (std::isinf(x)) return x;
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) + 1);
-}
-
-template <class Sink>
-Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& stats,
-                const LostTest& lost = {}) {
-  try {
-    if (plan.kind == StateKind::kDistance) {
-      DistanceRules rules(plan);
-      return sweep(plan, rules, sink, options, stats, lost);
-    }
-    if (plan.kind == StateKind::kProfile) {
-      ProfileRules rules(plan);
-      return sweep(plan, rules, sink, options, stats, lost);
-    }
-    ConnectivityRules rules(plan);
-    return sweep(plan, rules, sink, options, stats, lost);
-  } catch (const std::bad_alloc&) {
-    return Status::kMemoryLimit;
-  }
-}
-
-// The plan, and a second edge order to race against it when there is one.
-Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plans,
-                 std::string& message, bool race = true) {
-  plans.assign(2, Plan{});
-  Status s = makePlan(problem, kind, plans[0], message, &plans[1]);
-  // The profile state's frontier is bounded tighter than the distance
-  // state's: beyond it, auto takes distances.
-  if (s == Status::kUnsupported && kind == StateKind::kAuto && problem.maxHops >= 0) {
-    plans.assign(2, Plan{});
-    s = makePlan(problem, StateKind::kDistance, plans[0], message, &plans[1]);
-  }
-  if (s != Status::kComplete || plans[1].edges.empty() || !race) plans.resize(1);
-  return s;
-}
-
-// Races the plans (see race.hpp): lane i builds sinks[i] with make(plan i)
-// and sweeps it. The winner's sink is left in sinks[winner].
-template <class Sink, class Make>
-Status racePlans(const std::vector<Plan>& plans, const Make& make,
-                 std::vector<std::unique_ptr<Sink>>& sinks, const Options& options, Stats& stats,
-                 std::size_t& winner) {
-  sinks.clear();
-  sinks.resize(plans.size());
-  const Lane lane = [&](std::size_t i, const Options& o, Stats& st, const LostTest& lost) {
-    try {
-      sinks[i].reset();
-      if (!lost)  // lane i alone (see race.hpp): the others' levels go first
-        for (auto& other : sinks)
-          other.reset();
-      sinks[i] = make(plans[i]);
-    } catch (const std::bad_alloc&) {
-      return Status::kMemoryLimit;
-    }
-    return runSweep(plans[i], *sinks[i], o, st, lost);
-  };
-  return race(plans.size(), lane, options, stats, winner);
-}
 
 // Lower and upper masses per state, every operation rounded outward, and
 // beside them the plain round-to-nearest mass: the printed value is that
@@ -308,35 +234,6 @@ class ExactSink {
   int level_ = 0;
 };
 
-// Records every transition; the masses come later (Diagram::evaluate and
-// the polynomial).
-class RecordSink {
- public:
-  RecordSink() = default;
-  void root(std::int32_t code) { rootCode = code; }
-  void beginLevel(int, std::size_t parents) {
-    children.emplace_back(2 * parents, kReject);
-    held_ += 8 * parents;
-  }
-  void add(std::size_t parent, bool works, std::int32_t code) {
-    children.back()[2 * parent + (works ? 1 : 0)] = code;
-  }
-  void endLevel(int, std::size_t) {}
-  std::size_t bytesPerState() const { return 0; }
-  std::size_t heldBytes() const { return held_; }
-  void bounds(double& lower, double& upper) const { lower = 0, upper = 1; }
-  bool decided(double) const { return false; }
-  std::int32_t rootCode = kReject;
-  std::vector<std::vector<std::int32_t>> children;  // children[level][2 * s + works]
-
- private:
-  std::size_t held_ = 0;
-};
-
-bool probability(double x) {
-  return x >= 0 && x <= 1;
-}
-
 }  // namespace
 
 DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
@@ -488,13 +385,6 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
 
 Diagram::Value Diagram::evaluate(double p, double q) const {
   return evaluate({{p, q}})[0];
-}
-
-// gamma(k) = k u / (1 - k u), u = 2^-53, rounded up: the relative error of
-// a result k roundings away from exact nonnegative inputs.
-static double gamma(std::uint64_t k) {
-  const double g = static_cast<double>(k) * 0x1p-53;  // exact for k < 2^53
-  return up(g / down(1.0 - g));
 }
 
 std::vector<Diagram::Value> Diagram::evaluate(

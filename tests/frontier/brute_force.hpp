@@ -5,6 +5,7 @@
 
 #include <gmpxx.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -92,6 +93,31 @@ inline std::vector<mpz_class> bruteCounts(const frontier::Problem& pr) {
   for (std::uint32_t mask = 0; mask < (1u << m); ++mask)
     if (meets(pr, mask)) counts[__builtin_popcount(mask)] += 1;
   return counts;
+}
+
+// Whether x - err <= exact <= x + err, computed exactly.
+inline bool brackets(double x, double err, const mpq_class& exact) {
+  return mpq_class(x) - mpq_class(err) <= exact && exact <= mpq_class(x) + mpq_class(err);
+}
+
+// A decimal probability "0.d1d2.." as its exact fraction and its two
+// correctly rounded doubles p and 1 - p.
+struct Decimal {
+  mpq_class exact;
+  double p, q;
+};
+inline Decimal decimal(long num, long den) {
+  Decimal d{mpq_class(num, den), 0, 0};
+  d.exact.canonicalize();
+  d.p = d.exact.get_d();  // mpq_get_d truncates; correct it to nearest below
+  mpq_class q = 1 - d.exact;
+  d.q = q.get_d();
+  for (double* x : {&d.p, &d.q}) {
+    const mpq_class& want = x == &d.p ? d.exact : q;
+    const double next = std::nextafter(*x, 2.0);
+    if (mpq_class(next) - want < want - mpq_class(*x)) *x = next;
+  }
+  return d;
 }
 
 // The problem in one line, for failure messages.

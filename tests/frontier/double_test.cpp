@@ -14,32 +14,10 @@ namespace {
 
 using frontier::Problem;
 using frontier::Status;
+using frontier_test::brackets;
+using frontier_test::Decimal;
+using frontier_test::decimal;
 using frontier_test::randomProblem;
-
-// Whether x - err <= exact <= x + err, computed exactly.
-bool brackets(double x, double err, const mpq_class& exact) {
-  return mpq_class(x) - mpq_class(err) <= exact && exact <= mpq_class(x) + mpq_class(err);
-}
-
-// A decimal probability "0.d1d2.." as its exact fraction and its two
-// correctly rounded doubles p and 1 - p.
-struct Decimal {
-  mpq_class exact;
-  double p, q;
-};
-Decimal decimal(long num, long den) {
-  Decimal d{mpq_class(num, den), 0, 0};
-  d.exact.canonicalize();
-  d.p = d.exact.get_d();  // mpq_get_d truncates; correct it to nearest below
-  mpq_class q = 1 - d.exact;
-  d.q = q.get_d();
-  for (double* x : {&d.p, &d.q}) {
-    const mpq_class& want = x == &d.p ? d.exact : q;
-    const double next = std::nextafter(*x, 2.0);
-    if (mpq_class(next) - want < want - mpq_class(*x)) *x = next;
-  }
-  return d;
-}
 
 // Bounds of the double solve bracket the exact fraction, also for p near 1
 // where the unreliability is tiny and must keep its relative accuracy.
