@@ -115,8 +115,9 @@ struct Result {
   std::optional<mpq_class> exactValue, exactUnreliability;  // exact and complete
   std::optional<mpq_class> exactLower, exactUpper;          // exact mode
 
-  std::vector<mpz_class> polynomial;       // N_0 .. N_m with Options::polynomial
-  std::vector<LinkImportance> importance;  // most important first, with Options::importance
+  std::vector<mpz_class> polynomial;               // N_0 .. N_m with Options::polynomial
+  std::vector<LinkImportance> importance;          // most important first, with Options::importance
+  double importanceError = 0, potentialError = 0;  // bounds on every link's, in double mode
 
   std::uint64_t work = 0;    // frontier states, or search steps
   std::uint64_t widest = 0;  // frontier: most states in one level

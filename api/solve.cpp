@@ -86,6 +86,32 @@ frontier::Status runFrontier(const Network& n, const Options& o, double timeLimi
     }
     out.polynomial = poly.counts;
   }
+  if (o.exact && o.importance) {
+    std::vector<mpq_class> p;
+    for (const Link& l : n.links)
+      p.push_back(l.p);
+    const frontier::ExactImportanceResult x = frontier::importanceExact(g, p, options);
+    message = x.message;
+    copyStats(x.stats, out);
+    out.status = frontier::statusName(x.status);  // stopped: no bounds beyond [0, 1]
+    if (x.status != frontier::Status::kComplete) return x.status;
+    out.exact = out.complete = true;
+    out.status = frontier::statusName(x.status);
+    out.exactValue = out.exactLower = out.exactUpper = x.reliability;
+    out.exactUnreliability = 1 - x.reliability;
+    out.value = out.lower = out.upper = nearestDouble(x.reliability);
+    out.unreliability = nearestDouble(*out.exactUnreliability);
+    for (std::size_t e = 0; e < n.links.size(); ++e) {
+      LinkImportance li;
+      li.link = static_cast<int>(e);
+      li.exactBirnbaum = x.birnbaum[e];
+      li.exactPotential = x.potential[e];
+      li.birnbaum = nearestDouble(x.birnbaum[e]);
+      li.potential = nearestDouble(x.potential[e]);
+      out.importance.push_back(li);
+    }
+    return x.status;
+  }
   if (o.exact) {
     std::vector<mpq_class> p;
     for (const Link& l : n.links)
@@ -113,6 +139,25 @@ frontier::Status runFrontier(const Network& n, const Options& o, double timeLimi
   for (const Link& l : n.links) {
     p.push_back(nearestDouble(l.p));
     q.push_back(nearestDouble(1 - l.p));
+  }
+  if (o.importance) {
+    const frontier::ImportanceResult x = frontier::importanceDouble(g, p, q, options);
+    message = x.message;
+    copyStats(x.stats, out);
+    out.status = frontier::statusName(x.status);  // stopped: no bounds beyond [0, 1]
+    if (x.status != frontier::Status::kComplete) return x.status;
+    out.complete = true;
+    out.status = frontier::statusName(x.status);
+    out.value = x.reliability;
+    out.unreliability = 1.0 - x.reliability;
+    out.errorBound = x.reliabilityError;
+    out.lower = std::max(0.0, x.reliability - x.reliabilityError);
+    out.upper = std::min(1.0, x.reliability + x.reliabilityError);
+    out.importanceError = x.birnbaumError;
+    out.potentialError = x.potentialError;
+    for (std::size_t e = 0; e < n.links.size(); ++e)
+      out.importance.push_back({static_cast<int>(e), x.birnbaum[e], x.potential[e], {}, {}});
+    return x.status;
   }
   const frontier::DoubleResult d = frontier::solveDouble(g, p, q, options);
   message = d.message;
@@ -429,6 +474,13 @@ Result solve(const Network& n, const Options& o) {
     }
   }
   clampToBounds(out);
+  // Most important first; ties keep the links' order.
+  std::stable_sort(out.importance.begin(), out.importance.end(),
+                   [](const LinkImportance& a, const LinkImportance& b) {
+                     if (a.exactBirnbaum && b.exactBirnbaum)
+                       return *a.exactBirnbaum > *b.exactBirnbaum;
+                     return a.birnbaum > b.birnbaum;
+                   });
   out.reason = why;
   out.seconds = seconds(start);
   return out;

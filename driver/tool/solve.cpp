@@ -154,8 +154,8 @@ Printed printedOf(const dcr::Result& r) {
   return p;
 }
 
-std::string textReport(const dcr::Result& o, const std::optional<double>& threshold,
-                       bool fraction) {
+std::string textReport(const dcr::Network& network, const dcr::Result& o,
+                       const std::optional<double>& threshold, bool fraction) {
   const Printed p = printedOf(o);
   const bool search = o.method == dcr::Method::kSearch;
   std::string out;
@@ -188,6 +188,21 @@ std::string textReport(const dcr::Result& o, const std::optional<double>& thresh
     for (std::size_t k = 0; k < o.polynomial.size(); ++k)
       row("  N_" + std::to_string(k), o.polynomial[k].get_str());
   }
+  if (!o.importance.empty()) {
+    char bound[64] = "";
+    if (!o.exact) std::snprintf(bound, sizeof bound, " (error at most %.3g)", o.importanceError);
+    row("importance",
+        std::string("link, dR/dp_e, (1 - p_e) dR/dp_e; most important first") + bound);
+    for (const dcr::LinkImportance& li : o.importance) {
+      const dcr::Link& l = network.links[li.link];
+      char values[96];
+      std::snprintf(values, sizeof values, "%.15f  %.15f", li.birnbaum, li.potential);
+      const std::string text = li.exactBirnbaum ? fixedDecimals(*li.exactBirnbaum, 20) + "  " +
+                                                      fixedDecimals(*li.exactPotential, 20)
+                                                : values;
+      row("  " + network.name(l.u) + " - " + network.name(l.v), text);
+    }
+  }
   row(search ? "search steps" : "states",
       std::to_string(o.work) +
           (search ? ""
@@ -198,8 +213,8 @@ std::string textReport(const dcr::Result& o, const std::optional<double>& thresh
   return out;
 }
 
-std::string jsonReport(const dcr::Result& o, const std::optional<double>& threshold,
-                       bool fraction) {
+std::string jsonReport(const dcr::Network& network, const dcr::Result& o,
+                       const std::optional<double>& threshold, bool fraction) {
   using nlohmann::json;
   const Printed p = printedOf(o);
   const bool frontier = o.method == dcr::Method::kFrontier;
@@ -226,6 +241,23 @@ std::string jsonReport(const dcr::Result& o, const std::optional<double>& thresh
     for (const mpz_class& c : o.polynomial)
       counts.push_back(c.get_str());
     j["polynomial"] = counts;
+  }
+  if (!o.importance.empty()) {
+    json links = json::array();
+    for (const dcr::LinkImportance& li : o.importance) {
+      const dcr::Link& l = network.links[li.link];
+      json x;
+      x["link"] = li.link;
+      x["u"] = network.name(l.u);
+      x["v"] = network.name(l.v);
+      x["birnbaum"] = li.birnbaum;
+      x["potential"] = li.potential;
+      if (li.exactBirnbaum) x["birnbaum_fraction"] = li.exactBirnbaum->get_str();
+      if (li.exactPotential) x["potential_fraction"] = li.exactPotential->get_str();
+      links.push_back(x);
+    }
+    j["importance"] = links;
+    j["importance_error_bound"] = o.exact ? 0.0 : o.importanceError;
   }
   return j.dump(2) + "\n";
 }
@@ -277,6 +309,9 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
   cmd.add_flag("--fraction", a.fraction, "With --exact: also print the value as a fraction");
   cmd.add_flag("--polynomial", a.polynomial,
                "Also print N_0..N_m, the working edge sets of each size that meet the condition");
+  cmd.add_flag("--importance", a.importance,
+               "Also rank the links by Birnbaum importance dR/dp_e and improvement potential "
+               "(1 - p_e) dR/dp_e");
   cmd.add_option("--time-limit", a.timeLimit, "Stop after S seconds with the bounds proved so far")
       ->type_name("S");
   cmd.add_option("--memory-limit", a.memoryLimit,
@@ -306,6 +341,7 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
                                       : dcr::Method::kAuto;
   o.exact = a.exact;
   o.polynomial = a.polynomial;
+  o.importance = a.importance;
   if (!a.threshold.empty()) {
     double t = 0;
     if (!parseDouble(a.threshold, t))
@@ -361,8 +397,9 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
                                      : ""));
   }
 
-  const std::string report = a.format == "json" ? jsonReport(out, o.threshold, a.fraction)
-                                                : textReport(out, o.threshold, a.fraction);
+  const std::string report = a.format == "json"
+                                 ? jsonReport(in.network, out, o.threshold, a.fraction)
+                                 : textReport(in.network, out, o.threshold, a.fraction);
   if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||
       std::fflush(stdout) != 0)
     return fail(kExitOutputFailed, "cannot write to standard output");

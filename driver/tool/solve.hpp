@@ -28,6 +28,7 @@ struct SolveArgs {
   bool exact = false;
   bool fraction = false;
   bool polynomial = false;
+  bool importance = false;
   std::string timeLimit;
   std::string memoryLimit;  // MiB for the frontier's levels
   std::string format = "text";

@@ -416,8 +416,6 @@ def importance(
     )
     if not raw["complete"]:
         raise EngineStopped(f"the importance was not finished ({raw['status']})")
-    if keys and not raw["importance"]:
-        raise NotImplementedError("the engines do not compute link importance yet")
     out = {}
     for link, birnbaum, exact_birnbaum in raw["importance"]:
         out[keys[link]] = _fraction(exact_birnbaum) if exact else birnbaum

@@ -218,7 +218,6 @@ def test_polynomial_and_curve_agree_with_solves(G, terminals, D):
         assert pt.lower <= pt.value <= pt.upper
 
 
-@pytest.mark.xfail(raises=NotImplementedError, reason="link importance is not in the engines yet")
 @pytest.mark.parametrize("G", [
     nx.Graph([(0, 1, {"p": 0.9}), (1, 2, {"p": "0.8"}), (0, 2, {"p": Fraction(1, 2)}),
               (2, 3, {"p": 0.7}), (1, 3, {"p": 0.6})]),

@@ -336,3 +336,27 @@ TEST(Solve, TheValueLiesInsideItsOwnBounds) {
     EXPECT_LE(value, upper) << terminals;
   }
 }
+
+// A triangle, terminals 0 and 1, D = 2: R = 1 - (1 - p)(1 - p^2), so the
+// direct link has dR/dp = 1 - p^2 = 0.19 and each link of the detour
+// (1 - p) p = 0.09; ranked, labelled, exact on request.
+TEST(Solve, ImportanceRanksTheLinks) {
+  TempDir dir;
+  writeFile(dir / "triangle.edges", "1 2\n0 2\n0 1\n");
+  const std::string edges = (dir / "triangle.edges").string();
+  const auto j = solveJson(dir, {"--edges", edges, "--terminals", "0,1", "-D", "2", "--p", "0.9",
+                                 "--importance", "--exact"});
+  ASSERT_EQ(j["importance"].size(), 3u) << j.dump();
+  EXPECT_EQ(j["importance"][0]["link"], 2);
+  EXPECT_EQ(j["importance"][0]["birnbaum_fraction"], "19/100");
+  EXPECT_EQ(j["importance"][0]["potential_fraction"], "19/1000");
+  EXPECT_EQ(j["importance"][1]["birnbaum_fraction"], "9/100");
+  EXPECT_EQ(j["importance"][2]["birnbaum_fraction"], "9/100");
+  EXPECT_EQ(j["reliability"], "0.98100000000000000000");
+  const auto d = solveJson(
+      dir, {"--edges", edges, "--terminals", "0,1", "-D", "2", "--p", "0.9", "--importance"});
+  EXPECT_NEAR(d["importance"][0]["birnbaum"].get<double>(), 0.19,
+              d["importance_error_bound"].get<double>() + 1e-17);
+  EXPECT_EQ(d["importance"][0]["u"], "0");
+  EXPECT_EQ(d["importance"][0]["v"], "1");
+}
