@@ -25,6 +25,8 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::filesystem::path& dir() const { return dir_; }
+  const std::filesystem::path& path() const { return dir_; }
+  std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
  private:
   std::filesystem::path dir_;

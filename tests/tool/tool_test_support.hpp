@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.hpp"
+
 namespace tooltest {
 
 inline std::string readFile(const std::filesystem::path& path) {
@@ -26,25 +28,7 @@ inline void writeFile(const std::filesystem::path& path, const std::string& text
   out << text;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "dcr-tool-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = testsupport::TempFolder;
 
 inline std::string shellQuote(const std::string& s) {
   std::string out = "'";
