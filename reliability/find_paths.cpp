@@ -49,18 +49,27 @@ void myGraph::findAllPaths() {
   const std::size_t pairCount =
       numTerminals < 2 ? 0 : static_cast<std::size_t>(numTerminals) * (numTerminals - 1) / 2;
   terminalPairs.reserve(std::min(pairCount, memoryLimit / kPairFootprint + 1));
-  for (int i = 0; i < numTerminals - 1; ++i) {
-    for (int j = i + 1; j < numTerminals; ++j) {
-      const int s = terminals[i], t = terminals[j];
+  // Locals, so that the pair loop (millions of pairs with thousands of
+  // terminals) does not reload them after every record it adds.
+  const int D = diameter;
+  const std::size_t limit = memoryLimit;
+  const int* const terminal = terminals.data();
+  const int K = numTerminals;
+  for (int i = 0; i < K - 1; ++i) {
+    const int s = terminal[i];
+    for (int j = i + 1; j < K; ++j) {
+      const int t = terminal[j];
       bytes += kPairFootprint;
-      if (bytes > memoryLimit || terminalPairs.size() >= INT_MAX / 8)
+      if (bytes > limit || terminalPairs.size() >= INT_MAX / 8)
         throw pathStoreFull(static_cast<int>(terminalPairs.size()), s, t, numPaths);
       terminalPairs.emplace_back(std::pair<int, int>(s, t));
+      // Without a single hop allowed (D = 0) no pair has a path.
+      if (D == 0) continue;
       pathList& found = terminalPairs.back().paths;
-      forEachPath(nodeStart.data(), adjacency.data(), n, s, t, diameter, scratch,
+      forEachPath(nodeStart.data(), adjacency.data(), n, s, t, D, scratch,
                   [&](const int* path, std::size_t nodes, std::size_t kept) {
                     bytes += footprint(nodes);
-                    if (bytes > memoryLimit || numPaths == INT_MAX / 4)
+                    if (bytes > limit || numPaths == INT_MAX / 4)
                       throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t,
                                           numPaths);
                     found.append(path, nodes, kept);
