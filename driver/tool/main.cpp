@@ -27,6 +27,7 @@
 #include "driver/problem_file.hpp"
 #include "driver/tool/checks.hpp"
 #include "driver/tool/edge_list.hpp"
+#include "driver/tool/graph_file.hpp"
 #include "driver/tool/plot.hpp"
 #include "driver/tool/progress.hpp"
 #include "driver/tool/solve.hpp"
@@ -117,6 +118,7 @@ int loadProblem(const std::string& path, Problem& problem, std::string& text, st
 
 struct MakeInputArgs {
   std::string edges;
+  std::string graph;  // a GML or GraphML file instead
   std::string terminals;
   std::string diameter;
   std::string p;
@@ -145,21 +147,52 @@ int runMakeInput(const MakeInputArgs& a) {
     return fail(kExitUsage,
                 "--threshold " + a.threshold + ": the threshold must be a finite number");
 
-  std::string text;
-  if (!readInput(a.edges, text))
-    return fail(kExitInputUnreadable, "cannot read the edge list '" + a.edges + "'");
+  if (a.edges.empty() == a.graph.empty())
+    return fail(kExitUsage, "give either an edge list EDGES or --graph FILE");
   EdgeList list;
-  if (std::string bad = parseEdgeList(text, base, nodes, list); !bad.empty())
-    return fail(kExitBadInput, a.edges + ": " + bad);
   std::vector<int> flags;
-  if (std::string bad = parseTerminals(a.terminals, base, list.nodes, flags); !bad.empty())
-    return fail(kExitUsage, "--terminals " + a.terminals + ": " + bad);
+  const std::string& source = a.graph.empty() ? a.edges : a.graph;
+  if (!a.graph.empty()) {
+    if (!a.nodes.empty() || a.base != "0")
+      return fail(kExitUsage, "--nodes and --base go with an edge list only");
+    dcr::Network net;
+    const GraphFileOutcome read = loadGraphFile({a.graph, a.terminals, a.diameter, "", a.p}, net);
+    if (read.status != kExitOk) return fail(read.status, read.message);
+    // A problem file holds one link per node pair, all at one p: parallel
+    // cables would silently become one.
+    std::vector<std::pair<int, int>> seen;
+    for (const dcr::Link& l : net.links) {
+      if (l.u == l.v)
+        return fail(kExitBadInput, a.graph + ": " + net.name(l.u) +
+                                       " has a self-loop, which a problem file cannot hold");
+      seen.emplace_back(std::min(l.u, l.v), std::max(l.u, l.v));
+      list.edges.push_back({seen.back().first, seen.back().second, 0});
+    }
+    std::sort(seen.begin(), seen.end());
+    if (auto twice = std::adjacent_find(seen.begin(), seen.end()); twice != seen.end())
+      return fail(kExitBadInput,
+                  a.graph + ": " + net.name(twice->first) + " - " + net.name(twice->second) +
+                      " are joined by parallel links, which a problem file cannot hold (one "
+                      "link per pair, one p for all); dcr-tool solve --graph takes them");
+    list.nodes = net.nodes;
+    flags.assign(net.nodes, 0);
+    for (int t : net.terminals)
+      flags[t] = 1;
+  } else {
+    std::string text;
+    if (!readInput(a.edges, text))
+      return fail(kExitInputUnreadable, "cannot read the edge list '" + a.edges + "'");
+    if (std::string bad = parseEdgeList(text, base, nodes, list); !bad.empty())
+      return fail(kExitBadInput, a.edges + ": " + bad);
+    if (std::string bad = parseTerminals(a.terminals, base, list.nodes, flags); !bad.empty())
+      return fail(kExitUsage, "--terminals " + a.terminals + ": " + bad);
+  }
 
   Problem problem;
   if (std::string bad = makeProblem(list, flags, diameter, p, threshold, problem); !bad.empty())
-    return fail(kExitBadInput, a.edges + ": " + bad);
+    return fail(kExitBadInput, source + ": " + bad);
   for (const std::string& warning : problemWarnings(problem, base, true))
-    warn(a.edges, warning);
+    warn(source, warning);
   if (!writeOutput(a.output, problemText(problem)))
     return fail(kExitOutputFailed, "cannot write '" + (a.output.empty() ? "-" : a.output) + "'");
   return kExitOk;
@@ -412,7 +445,11 @@ int main(int argc, char** argv) {
       "Integers are decimal. Warnings on standard error (isolated nodes, a terminal without\n"
       "edges, fewer than two terminals) do not change the file or the exit status.");
   makeCmd->add_option("EDGES", make.edges, "Edge list file, or - for standard input")
-      ->required()
+      ->type_name("FILE");
+  makeCmd
+      ->add_option("--graph", make.graph,
+                   "A GML or GraphML network file instead; --terminals then names labels "
+                   "(#N: the N-th node from 0)")
       ->type_name("FILE");
   makeCmd
       ->add_option("--terminals", make.terminals,

@@ -16,6 +16,7 @@
 #include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
 #include "driver/tool/edge_list.hpp"
+#include "driver/tool/graph_file.hpp"
 #include "driver/tool/progress.hpp"
 #include "driver/tool/text.hpp"
 
@@ -121,6 +122,21 @@ int loadEdges(const SolveArgs& a, Loaded& in, const Fail& fail) {
   return kExitOk;
 }
 
+int loadGraph(const SolveArgs& a, Loaded& in, const Fail& fail) {
+  if (a.terminals.empty() || a.diameter.empty())
+    return fail(kExitUsage, "--graph needs --terminals and --diameter");
+  int D = 0;
+  if (!parseInt(a.diameter, D))
+    return fail(kExitUsage,
+                "--diameter " + a.diameter + ": the hop limit D must be a decimal integer");
+  const GraphFileOutcome read =
+      loadGraphFile({a.graph, a.terminals, a.diameter, a.pAttribute, a.p}, in.network);
+  if (read.status != kExitOk) return fail(read.status, read.message);
+  in.network.maxHops = D;
+  in.name = a.graph;
+  return kExitOk;
+}
+
 int loadFile(const SolveArgs& a, Loaded& in, const Fail& fail) {
   std::string text;
   if (!readInput(a.file, text))
@@ -190,9 +206,9 @@ std::string textReport(const dcr::Network& network, const dcr::Result& o,
   }
   if (!o.importance.empty()) {
     char bound[64] = "";
-    if (!o.exact) std::snprintf(bound, sizeof bound, " (error at most %.3g)", o.importanceError);
+    if (!o.exact) std::snprintf(bound, sizeof bound, "; error at most %.3g", o.importanceError);
     row("importance",
-        std::string("link, dR/dp_e, (1 - p_e) dR/dp_e; most important first") + bound);
+        std::string("dR/dp_e, (1 - p_e) dR/dp_e, link; most important first") + bound);
     for (const dcr::LinkImportance& li : o.importance) {
       const dcr::Link& l = network.links[li.link];
       char values[96];
@@ -200,7 +216,7 @@ std::string textReport(const dcr::Network& network, const dcr::Result& o,
       const std::string text = li.exactBirnbaum ? fixedDecimals(*li.exactBirnbaum, 20) + "  " +
                                                       fixedDecimals(*li.exactPotential, 20)
                                                 : values;
-      row("  " + network.name(l.u) + " - " + network.name(l.v), text);
+      out += "  " + text + "  " + network.name(l.u) + " - " + network.name(l.v) + "\n";
     }
   }
   row(search ? "search steps" : "states",
@@ -288,12 +304,22 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
   cmd.add_option("--edges", a.edges,
                  "Edge list instead of a problem file: \"u v\" or \"u v p\" a line")
       ->type_name("FILE");
-  cmd.add_option("--terminals", a.terminals, "With --edges: terminal nodes, e.g. 0,3,5, or all")
+  cmd.add_option("--graph", a.graph,
+                 "A GML or GraphML network file instead (the Topology Zoo's, networkx's)")
+      ->type_name("FILE");
+  cmd.add_option("--terminals", a.terminals,
+                 "With --edges: terminal nodes, e.g. 0,3,5, or all; with --graph: node labels, "
+                 "e.g. \"New York,Chicago\", #N for the N-th node (from 0), or all")
       ->type_name("LIST");
-  cmd.add_option("--diameter,-D", a.diameter, "With --edges: hop limit D; negative for none")
+  cmd.add_option("--diameter,-D", a.diameter,
+                 "With --edges or --graph: hop limit D; negative for none")
       ->type_name("D");
-  cmd.add_option("--p", a.p, "With --edges: probability of edges whose line gives none")
+  cmd.add_option("--p", a.p,
+                 "With --edges or --graph: probability of links that give none themselves")
       ->type_name("P");
+  cmd.add_option("--p-attribute", a.pAttribute,
+                 "With --graph: the link attribute that holds each link's probability")
+      ->type_name("NAME");
   cmd.add_option("--nodes", a.nodes, "With --edges: node count (default: largest number + 1)")
       ->type_name("N");
   cmd.add_option("--base", a.base, "With --edges: first node number (0 or 1)")
@@ -328,11 +354,16 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
 }
 
 int runSolve(const SolveArgs& a, const Fail& fail) {
-  if (a.file.empty() == a.edges.empty())
-    return fail(kExitUsage, "give either a problem FILE or --edges FILE");
+  if (int(!a.file.empty()) + int(!a.edges.empty()) + int(!a.graph.empty()) != 1)
+    return fail(kExitUsage, "give one of a problem FILE, --edges FILE or --graph FILE");
   if (!a.file.empty() &&
       (!a.terminals.empty() || !a.diameter.empty() || !a.p.empty() || !a.nodes.empty()))
-    return fail(kExitUsage, "--terminals, --diameter, --p and --nodes go with --edges only");
+    return fail(kExitUsage,
+                "--terminals, --diameter, --p and --nodes go with --edges or --graph only");
+  if (!a.pAttribute.empty() && a.graph.empty())
+    return fail(kExitUsage, "--p-attribute goes with --graph only");
+  if (!a.graph.empty() && (!a.nodes.empty() || a.base != "0"))
+    return fail(kExitUsage, "--nodes and --base go with --edges only");
   if (a.fraction && !a.exact) return fail(kExitUsage, "--fraction needs --exact");
 
   dcr::Options o;
@@ -361,7 +392,9 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
   }
 
   Loaded in;
-  const int loaded = a.file.empty() ? loadEdges(a, in, fail) : loadFile(a, in, fail);
+  const int loaded = !a.graph.empty()   ? loadGraph(a, in, fail)
+                     : !a.edges.empty() ? loadEdges(a, in, fail)
+                                        : loadFile(a, in, fail);
   if (loaded != kExitOk) return loaded;
   if (!o.threshold) o.threshold = in.threshold;
   if (a.decide) {

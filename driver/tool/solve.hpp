@@ -15,11 +15,13 @@ class App;
 }
 
 struct SolveArgs {
-  std::string file;       // a problem file in dcr's format ...
-  std::string edges;      // ... or an edge list "u v [p]"
-  std::string terminals;  // with --edges
-  std::string diameter;   // with --edges
-  std::string p;          // probability of edges that give none
+  std::string file;        // a problem file in dcr's format ...
+  std::string edges;       // ... or an edge list "u v [p]"
+  std::string graph;       // ... or a GML or GraphML network file
+  std::string pAttribute;  // with --graph: the link attribute holding p
+  std::string terminals;   // with --edges
+  std::string diameter;    // with --edges
+  std::string p;           // probability of edges that give none
   std::string nodes;
   std::string base = "0";
   std::string method = "auto";
