@@ -134,17 +134,24 @@ struct Result {
 
 Result solve(const Network& network, const Options& options = {});
 
-// R(p) for many p, every link at p, from one decision diagram (the links'
-// own p are ignored). Fails as a whole (error set) when the diagram cannot
-// be built under the options' limits.
+// R(p) for many p, every link at p (the links' own p are ignored). The
+// frontier builds one decision diagram and reads it at every p. Under
+// Method::kAuto, when the diagram cannot be built within the limits, dcr's
+// own search runs at each p instead (with Options::threshold as its
+// cut-off) and `note` says why; kSearch always runs it. A search point
+// gives dcr's value: `below` when it proved R < threshold, no error bound.
 struct CurvePoint {
   double p = 0;
+  Method method = Method::kFrontier;
   double value = 0, errorBound = 0, lower = 0, upper = 1;
+  bool below = false;  // the search proved R below the threshold; no value
+  double seconds = 0;  // the search's run, or the diagram's build for the first point
 };
 struct Curve {
   bool ok() const { return error == ErrorKind::kNone; }
   ErrorKind error = ErrorKind::kNone;
   std::string message;
+  std::string note;  // why the search stood in for the frontier, if it did
   std::vector<CurvePoint> points;
   std::uint64_t work = 0;
   double seconds = 0;
@@ -156,6 +163,7 @@ Curve curve(const Network& network, const std::vector<double>& ps, const Options
 // below the threshold), the number dcr prints. Fails (error set) when the
 // paths do not fit in memory.
 struct SearchRun {
+  bool ok() const { return error == ErrorKind::kNone; }
   ErrorKind error = ErrorKind::kNone;
   std::string message;
   double value = 0;

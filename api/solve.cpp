@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <new>
 
@@ -494,28 +495,62 @@ Curve curve(const Network& n, const std::vector<double>& ps, const Options& o) {
     c.message = bad;
     return c;
   }
-  const frontier::Diagram diagram =
-      frontier::Diagram::build(frontierProblem(n), frontierOptions(o, o.timeLimit));
-  if (diagram.status() != frontier::Status::kComplete) {
-    c.error = diagram.status() == frontier::Status::kInvalidInput ||
-                      diagram.status() == frontier::Status::kTooFewTerminals
-                  ? ErrorKind::kInvalidNetwork
-                  : ErrorKind::kEngineStopped;
-    c.message =
-        diagram.message().empty() ? frontier::statusName(diagram.status()) : diagram.message();
+  if (o.method != Method::kSearch) {
+    const frontier::Diagram diagram =
+        frontier::Diagram::build(frontierProblem(n), frontierOptions(o, o.timeLimit));
+    const frontier::Status s = diagram.status();
+    const std::string why = diagram.message().empty() ? frontier::statusName(s) : diagram.message();
+    if (s == frontier::Status::kComplete) {
+      c.work = diagram.stats().statesCreated;
+      for (double p : ps) {
+        CurvePoint point;
+        point.p = p;
+        if (p >= 0 && p <= 1) {
+          const frontier::Diagram::Value v = diagram.evaluate(p, nearestDouble(1 - mpq_class(p)));
+          point.value = std::clamp(v.reliability, v.lower, v.upper);
+          point.errorBound = v.error;
+          point.lower = v.lower;
+          point.upper = v.upper;
+        }
+        c.points.push_back(point);
+      }
+      if (!c.points.empty()) c.points[0].seconds = seconds(start);
+      c.seconds = seconds(start);
+      return c;
+    }
+    if (s == frontier::Status::kInvalidInput || s == frontier::Status::kTooFewTerminals ||
+        o.method == Method::kFrontier) {
+      c.error = s == frontier::Status::kInvalidInput || s == frontier::Status::kTooFewTerminals
+                    ? ErrorKind::kInvalidNetwork
+                    : ErrorKind::kEngineStopped;
+      c.message = why;
+      return c;
+    }
+    c.note = why;
+  }
+  if (!simple(n)) {
+    c.error = ErrorKind::kInvalidOptions;
+    c.message = "the search takes no parallel links or self-loops";
     return c;
   }
-  c.work = diagram.stats().statesCreated;
+  const double cutOff = o.threshold.value_or(-std::numeric_limits<double>::infinity());
   for (double p : ps) {
+    const SearchRun run = searchRun(n, p, cutOff);
+    if (!run.ok()) {
+      c.error = run.error;
+      char at[64];
+      std::snprintf(at, sizeof at, "p = %.17g: ", p);
+      c.message = at + run.message;
+      c.points.clear();
+      return c;
+    }
     CurvePoint point;
     point.p = p;
-    if (p >= 0 && p <= 1) {
-      const frontier::Diagram::Value v = diagram.evaluate(p, nearestDouble(1 - mpq_class(p)));
-      point.value = std::clamp(v.reliability, v.lower, v.upper);
-      point.errorBound = v.error;
-      point.lower = v.lower;
-      point.upper = v.upper;
-    }
+    point.method = Method::kSearch;
+    point.below = run.value == -1.0;
+    point.value = point.below ? 0 : run.value;
+    point.errorBound = -1;
+    point.seconds = run.seconds;
     c.points.push_back(point);
   }
   c.seconds = seconds(start);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "api/numbers.hpp"
+#include "driver/answer.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/problem_file.hpp"
 #include "driver/tool/checks.hpp"
@@ -353,37 +354,47 @@ int runSweep(const SweepArgs& a) {
   std::size_t done = 0;
   for (int D : ds) {
     if (overP) plot.series.push_back({"D = " + std::to_string(D), {}, {}});
-    std::optional<dcr::Curve> diagram;
+    std::optional<dcr::Curve> curve;
     if (frontierRows) {
-      // One decision diagram per D, read at every p; the build counts once,
-      // in the first row of its D.
+      // One decision diagram per D, read at every p (its build counts in the
+      // first row of its D); under auto, dcr's search at each p where the
+      // diagram does not fit.
       dcr::Options options;
-      diagram = dcr::curve(networkOf(problem, D), ps, options);
-      if (!diagram->ok() && a.method == "frontier") {
+      options.method = a.method == "frontier" ? dcr::Method::kFrontier : dcr::Method::kAuto;
+      options.threshold = problem.R0;
+      curve = dcr::curve(networkOf(problem, D), ps, options);
+      if (!curve->ok()) {
         progress.clear();
-        return fail(kExitOutOfMemory, "D = " + std::to_string(D) +
-                                          ": the frontier engine stopped: " + diagram->message +
-                                          " (try --method auto or search)");
+        return fail(kExitOutOfMemory,
+                    "D = " + std::to_string(D) + ": " +
+                        (a.method == "frontier" ? "the frontier engine stopped: " : "") +
+                        curve->message +
+                        (a.method == "frontier" ? " (try --method auto or search)" : ""));
       }
-      if (!diagram->ok()) {
+      if (!curve->note.empty())
         warn(a.file,
-             "D = " + std::to_string(D) + ": " + diagram->message + "; solved with dcr's search");
-        diagram.reset();
-      }
+             "D = " + std::to_string(D) + ": " + curve->note + "; solved with dcr's search");
     }
     for (std::size_t i = 0; i < ps.size(); ++i) {
       const double p = ps[i];
       progress.show("sweep: " + std::to_string(++done) + "/" + std::to_string(total) +
                     "  p = " + shortestText(p) + "  D = " + std::to_string(D));
-      if (diagram) {
-        const dcr::CurvePoint& v = diagram->points[i];
-        if (!writeOutput("-", frontierCsvRow(p, D, "frontier", fixed20(v.value), v.errorBound,
-                                             i == 0 ? diagram->seconds : 0.0))) {
+      if (curve) {
+        const dcr::CurvePoint& v = curve->points[i];
+        const bool search = v.method == dcr::Method::kSearch;
+        const std::string digits =
+            search ? reliabilityDigits(answerText(v.below ? -1.0 : v.value)) : fixed20(v.value);
+        if (!writeOutput("-", frontierCsvRow(p, D, search ? "search" : "frontier", digits,
+                                             search ? -1 : v.errorBound, v.seconds))) {
           progress.clear();
           return fail(kExitOutputFailed, "cannot write to standard output");
         }
         plot.series.back().x.push_back(overP ? p : D);
-        plot.series.back().y.push_back(a.logUnreliability ? 1.0 - v.value : v.value);
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        plot.series.back().y.push_back(v.below ? nan
+                                       : a.logUnreliability
+                                           ? (search ? unreliability(digits) : 1.0 - v.value)
+                                           : v.value);
         continue;
       }
       problem.R = p;
