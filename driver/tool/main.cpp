@@ -31,8 +31,8 @@
 #include "driver/tool/graph_file.hpp"
 #include "driver/tool/plot.hpp"
 #include "driver/tool/progress.hpp"
-#include "driver/tool/solve.hpp"
-#include "driver/tool/sweep.hpp"
+#include "driver/tool/solve_command.hpp"
+#include "driver/tool/sweep_command.hpp"
 #include "driver/tool/text.hpp"
 
 namespace {

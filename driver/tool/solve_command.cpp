@@ -1,4 +1,4 @@
-#include "driver/tool/solve.hpp"
+#include "driver/tool/solve_command.hpp"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

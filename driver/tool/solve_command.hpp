@@ -1,6 +1,6 @@
-// `dcr-tool solve`: the true reliability of a problem, from the frontier
-// engine (exact or with a rigorous error bound, per-edge probabilities,
-// polynomials) or from dcr's path search, chosen per problem.
+// `dcr-tool solve`: its options, how the network is read (a problem file,
+// an edge list or a network file) and how the front door's answer is
+// printed; the engines and the choice between them are the front door's.
 #pragma once
 
 #include <cstddef>

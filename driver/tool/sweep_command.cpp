@@ -1,4 +1,4 @@
-#include "driver/tool/sweep.hpp"
+#include "driver/tool/sweep_command.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +10,7 @@
 
 #include "driver/answer.hpp"
 #include "driver/tool/edge_list.hpp"
-#include "driver/tool/solve.hpp"
+#include "driver/tool/solve_command.hpp"
 
 namespace {
 
