@@ -1,5 +1,5 @@
 // Sweep ranges, the engine calls of `show` and `sweep`, and the gnuplot files.
-#include "driver/tool/sweep.hpp"
+#include "driver/tool/sweep_command.hpp"
 
 #include <gtest/gtest.h>
 
