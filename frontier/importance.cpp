@@ -296,15 +296,7 @@ ImportanceResult importanceDouble(const Problem& problem, const std::vector<doub
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
-  if (p.size() != problem.edges.size() || q.size() != problem.edges.size()) {
-    r.message = "one probability per edge is needed";
-    return r.status = Status::kInvalidInput, r;
-  }
-  for (std::size_t e = 0; e < p.size(); ++e)
-    if (!probability(p[e]) || !probability(q[e])) {
-      r.message = "probabilities must lie in [0, 1]";
-      return r.status = Status::kInvalidInput, r;
-    }
+  if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
   try {
     Recorded rec;
     r.status = record(plans, options, 16, rec, r.stats, r.message);  // codes and f

@@ -45,6 +45,21 @@ inline bool probability(double x) {
   return x >= 0 && x <= 1;
 }
 
+// One p and one q per edge, each in [0, 1]; otherwise false, with why.
+inline bool validProbabilities(const Problem& problem, const std::vector<double>& p,
+                               const std::vector<double>& q, std::string& message) {
+  if (p.size() != problem.edges.size() || q.size() != problem.edges.size()) {
+    message = "one probability per edge is needed";
+    return false;
+  }
+  for (std::size_t e = 0; e < p.size(); ++e)
+    if (!probability(p[e]) || !probability(q[e])) {
+      message = "probabilities must lie in [0, 1]";
+      return false;
+    }
+  return true;
+}
+
 template <class Sink>
 Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& stats,
                 const LostTest& lost = {}) {

@@ -242,15 +242,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
-  if (p.size() != problem.edges.size() || q.size() != problem.edges.size()) {
-    r.message = "one probability per edge is needed";
-    return r.status = Status::kInvalidInput, r;
-  }
-  for (std::size_t e = 0; e < p.size(); ++e)
-    if (!probability(p[e]) || !probability(q[e])) {
-      r.message = "probabilities must lie in [0, 1]";
-      return r.status = Status::kInvalidInput, r;
-    }
+  if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
   // Each input double is within half a step of its decimal: one step out
   // on each side covers the conversion.
   auto make = [&](const Plan& plan) {
