@@ -1,3 +1,5 @@
+#include "api/dcr.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -5,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "api/dcr.hpp"
+#include "estimate/estimate.hpp"
 #include "frontier/frontier.hpp"
 #include "graph/adjacency.hpp"
 #include "reliability/factor_skeleton.hpp"
@@ -290,6 +292,60 @@ std::string runSearch(const Network& n, const Options& o,
   return "";
 }
 
+// Runs the Monte Carlo estimate; `out` keeps the bounds proved before (or
+// [0, 1]), and the estimate and its interval are clipped to them.
+// Unasked (auto's last resort), a run that drew no sample leaves `out` as
+// it was.
+void runEstimate(const Network& n, const Options& o, double timeLimit, bool asked, Result& out) {
+  estimate::Problem pr;
+  pr.nodes = n.nodes;
+  pr.maxHops = n.maxHops;
+  pr.terminals = n.terminals;
+  std::sort(pr.terminals.begin(), pr.terminals.end());
+  pr.terminals.erase(std::unique(pr.terminals.begin(), pr.terminals.end()), pr.terminals.end());
+  for (const Link& l : n.links) {
+    pr.edges.emplace_back(l.u, l.v);
+    pr.p.push_back(nearestDouble(l.p));
+  }
+  estimate::Options eo;
+  eo.samples = o.samples;
+  eo.relError = o.relError;
+  eo.timeLimit = timeLimit;
+  eo.confidence = o.confidence;
+  eo.seed = o.seed;
+  eo.threads = o.threads;
+  eo.cancelled = o.cancelled;
+  if (o.progress)
+    eo.progress = [&o](const estimate::Progress& p) {
+      Progress q;
+      q.engine = "estimate";
+      q.work = p.samples;
+      q.lower = p.estimate - p.halfWidth;
+      q.upper = p.estimate + p.halfWidth;
+      o.progress(q);
+    };
+  const estimate::Result e = estimate::estimateReliability(pr, eo);
+  if (!asked && e.samples == 0) return;
+  out.method = Method::kEstimate;
+  out.complete = false;
+  out.estimated = e.samples > 0;
+  out.status = e.status == estimate::Status::kComplete    ? "estimate"
+               : e.status == estimate::Status::kTimeLimit ? "time limit"
+               : e.status == estimate::Status::kCancelled ? "cancelled"
+                                                          : "invalid input";
+  out.estimate = std::clamp(e.estimate, out.lower, out.upper);
+  out.unreliabilityEstimate = std::clamp(e.unreliability, 1 - out.upper, 1 - out.lower);
+  out.stdError = e.stdError;
+  out.ciLow = std::clamp(e.ciLow, out.lower, out.upper);
+  out.ciHigh = std::clamp(e.ciHigh, out.lower, out.upper);
+  out.confidence = e.confidence;
+  out.samples = e.samples;
+  out.seed = e.seed;
+  out.sampler = e.sampler;
+  out.work = e.samples;
+  if (!e.reason.empty()) out.estimateReason = e.reason;
+}
+
 bool simple(const Network& n) {
   std::vector<std::pair<int, int>> seen;
   for (const Link& l : n.links) {
@@ -364,6 +420,8 @@ const char* methodName(Method m) {
       return "frontier";
     case Method::kSearch:
       return "search";
+    case Method::kEstimate:
+      return "estimate";
     default:
       return "auto";
   }
@@ -393,6 +451,18 @@ Result solve(const Network& n, const Options& o) {
 
   Method method = o.method;
   std::string why = "asked for";
+  if (method == Method::kEstimate) {
+    if (frontierOnly)
+      return failure(ErrorKind::kInvalidOptions,
+                     "exact values, polynomials and importance need the frontier method");
+    if (o.decide)
+      return failure(ErrorKind::kInvalidOptions, "a statistical estimate proves no verdict");
+    Result out;
+    runEstimate(n, o, o.timeLimit, true, out);
+    out.reason = why + (out.estimateReason.empty() ? "" : "; " + out.estimateReason);
+    out.seconds = seconds(start);
+    return out;
+  }
   if (method == Method::kSearch) {
     if (!uniform)
       return failure(ErrorKind::kInvalidOptions,
@@ -423,9 +493,14 @@ Result solve(const Network& n, const Options& o) {
   // rest, and the answer keeps the best bounds either proved.
   const bool mayHandOver =
       o.method == Method::kAuto && method == Method::kFrontier && searchable && !frontierOnly;
+  // ... and when no exact engine finishes, a Monte Carlo estimate follows
+  // with the rest of the time.
+  const bool mayEstimate = o.method == Method::kAuto && !frontierOnly && !o.decide;
+  const double frontierShare = mayHandOver ? (mayEstimate ? 0.6 : 0.7) : (mayEstimate ? 0.8 : 1.0);
+  const double searchShare = mayEstimate ? 0.8 : 1.0;
   std::optional<Result> frontierBounds;
   if (method == Method::kFrontier) {
-    const double limit = mayHandOver && o.timeLimit > 0 ? 0.7 * o.timeLimit : o.timeLimit;
+    const double limit = o.timeLimit > 0 ? frontierShare * o.timeLimit : o.timeLimit;
     const frontier::Status s = runFrontier(n, o, limit, out, message);
     if (s == frontier::Status::kTooFewTerminals || s == frontier::Status::kInvalidInput)
       return failure(ErrorKind::kInvalidNetwork, message);
@@ -436,7 +511,10 @@ Result solve(const Network& n, const Options& o) {
       if (stoppedWithBounds(s) || s == frontier::Status::kMemoryLimit) frontierBounds = out;
       why = "the frontier stopped (" +
             (message.empty() ? std::string(frontier::statusName(s)) : message) +
-            (s == frontier::Status::kTimeLimit ? ", after 70% of the time limit" : "") +
+            (s == frontier::Status::kTimeLimit
+                 ? ", after " + std::to_string(static_cast<int>(frontierShare * 100 + 0.5)) +
+                       "% of the time limit"
+                 : "") +
             "); handed over to the path search";
       method = Method::kSearch;
       out = Result{};
@@ -454,7 +532,7 @@ Result solve(const Network& n, const Options& o) {
     std::optional<Clock::time_point> deadline;
     if (o.timeLimit >= 0)
       deadline = start + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double>(o.timeLimit));
+                             std::chrono::duration<double>(searchShare * o.timeLimit));
     const std::string bad = runSearch(n, o, deadline, o.method == Method::kAuto, out);
     if (!bad.empty() && !frontierBounds && !mayHandOver)
       return failure(ErrorKind::kEngineStopped, "the path search stopped: " + bad);
@@ -473,6 +551,14 @@ Result solve(const Network& n, const Options& o) {
       out.lower = std::max(out.lower, frontierBounds->lower);
       out.upper = std::min(out.upper, frontierBounds->upper);
     }
+  }
+  const bool stoppedShort = out.status == "time limit" || out.status == "memory limit";
+  if (mayEstimate && !out.complete && stoppedShort) {
+    const double left = o.timeLimit >= 0 ? std::max(0.0, o.timeLimit - seconds(start)) : -1.0;
+    runEstimate(n, o, left, false, out);
+    if (out.estimated)
+      why += "; no exact engine finished: a Monte Carlo estimate within the proved bounds" +
+             (out.estimateReason.empty() ? std::string() : " (" + out.estimateReason + ")");
   }
   clampToBounds(out);
   // Most important first; ties keep the links' order.

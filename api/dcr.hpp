@@ -16,7 +16,11 @@
 //     takes over with the rest of the time; the answer keeps the tighter
 //     bounds either engine proved and `reason` says what happened;
 //   - exact arithmetic, polynomials, importance and per-link p have only
-//     the frontier engine.
+//     the frontier engine;
+//   - when no exact engine finishes (time, memory), auto adds a Monte Carlo
+//     estimate with a confidence interval (the estimate engine) to the
+//     bounds proved so far; with a time limit the frontier gets 60% of it,
+//     the search runs to 80% and the estimate takes the rest.
 // The value always lies inside its own bounds: lower <= value <= upper.
 //
 // Errors: solve() never throws for a bad network or bad options; it
@@ -59,7 +63,7 @@ struct Network {
   std::string name(int v) const;
 };
 
-enum class Method { kAuto, kFrontier, kSearch };
+enum class Method { kAuto, kFrontier, kSearch, kEstimate };
 const char* methodName(Method m);
 
 struct Progress {
@@ -80,9 +84,13 @@ struct Options {
   std::size_t memoryBytes = 0;  // for the frontier's levels; 0: half the memory
   std::function<void(const Progress&)> progress;  // a few times a second
   std::function<bool()> cancelled;                // polled with the clock
-  // Sampling methods to come read these; the exact engines ignore them.
-  int threads = 0;  // 0: all cores
-  std::uint64_t seed = 0;
+  // The estimate (Method::kEstimate, and auto's last resort); the exact
+  // engines ignore these.
+  std::uint64_t samples = 0;  // stop after this many samples; 0: no cap
+  double relError = 1e-3;     // stop once the interval's half-width <= relError * min(R, 1 - R)
+  double confidence = 0.95;   // of the interval
+  std::uint64_t seed = 1;     // the same seed gives the same estimate, whatever `threads` says
+  int threads = 0;            // 0: all cores
 };
 
 enum class ErrorKind {
@@ -118,6 +126,15 @@ struct Result {
   std::vector<mpz_class> polynomial;               // N_0 .. N_m with Options::polynomial
   std::vector<LinkImportance> importance;          // most important first, with Options::importance
   double importanceError = 0, potentialError = 0;  // bounds on every link's, in double mode
+
+  // Method::kEstimate: a statistical estimate with a confidence interval,
+  // not a bound. The interval is clipped to the proved bounds.
+  bool estimated = false;
+  double estimate = 0, unreliabilityEstimate = 0, stdError = 0;
+  double ciLow = 0, ciHigh = 1, confidence = 0;
+  std::uint64_t samples = 0, seed = 0;
+  std::string sampler;         // "crude" or "permutation"
+  std::string estimateReason;  // which rule stopped the sampling
 
   std::uint64_t work = 0;    // frontier states, or search steps
   std::uint64_t widest = 0;  // frontier: most states in one level

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -181,7 +182,20 @@ std::string textReport(const dcr::Network& network, const dcr::Result& o,
     out += value + '\n';
   };
   row("method", std::string(dcr::methodName(o.method)) + " (" + o.reason + ")");
-  if (o.complete) {
+  if (o.estimated) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%.10f  (a statistical estimate, not a bound)", o.estimate);
+    row("estimate", line);
+    std::snprintf(line, sizeof line, "[%.10f, %.10f]  (%g%% confidence interval)", o.ciLow,
+                  o.ciHigh, 100 * o.confidence);
+    row("interval", line);
+    std::snprintf(line, sizeof line, "%.6e", o.unreliabilityEstimate);
+    row("unreliability", line + std::string("  (estimate)"));
+    std::snprintf(line, sizeof line, "%.3e", o.stdError);
+    row("std error", line);
+    row("samples", std::to_string(o.samples) + " (" + o.sampler + " sampling, seed " +
+                       std::to_string(o.seed) + ")");
+  } else if (o.complete) {
     char bound[64];
     std::snprintf(bound, sizeof bound, "  (error at most %.3g)", o.errorBound);
     row("reliability", p.reliability + (o.exact ? "  (exact, rounded to nearest)" : bound));
@@ -219,10 +233,11 @@ std::string textReport(const dcr::Network& network, const dcr::Result& o,
       out += "  " + text + "  " + network.name(l.u) + " - " + network.name(l.v) + "\n";
     }
   }
-  row(search ? "search steps" : "states",
-      std::to_string(o.work) +
-          (search ? ""
-                  : " (widest level " + std::to_string(o.widest) + ", " + o.state + " state)"));
+  if (o.method != dcr::Method::kEstimate)
+    row(search ? "search steps" : "states",
+        std::to_string(o.work) +
+            (search ? ""
+                    : " (widest level " + std::to_string(o.widest) + ", " + o.state + " state)"));
   char secs[32];
   std::snprintf(secs, sizeof secs, "%.3f", o.seconds);
   row("seconds", secs);
@@ -238,7 +253,20 @@ std::string jsonReport(const dcr::Network& network, const dcr::Result& o,
   j["reliability"] = o.complete ? json(p.reliability) : json(nullptr);
   j["unreliability"] = o.complete ? json(p.unreliability) : json(nullptr);
   j["exact"] = o.exact;
-  j["error_bound"] = o.exact ? 0.0 : o.errorBound;
+  j["error_bound"] = o.exact                      ? json(0.0)
+                     : o.estimated && !o.complete ? json(nullptr)
+                                                  : json(o.errorBound);
+  if (o.estimated) {
+    j["estimate"] = o.estimate;
+    j["unreliability_estimate"] = o.unreliabilityEstimate;
+    j["std_error"] = o.stdError;
+    j["ci_low"] = o.ciLow;
+    j["ci_high"] = o.ciHigh;
+    j["confidence"] = o.confidence;
+    j["samples"] = o.samples;
+    j["seed"] = o.seed;
+    j["sampler"] = o.sampler;
+  }
   j["method"] = dcr::methodName(o.method);
   j["reason"] = o.reason;
   j["status"] = o.status;
@@ -324,9 +352,19 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
       ->type_name("N");
   cmd.add_option("--base", a.base, "With --edges: first node number (0 or 1)")
       ->capture_default_str();
-  cmd.add_option("--method", a.method, "auto, frontier or search")
-      ->check(CLI::IsMember({"auto", "frontier", "search"}))
+  cmd.add_option("--method", a.method, "auto, frontier, search or estimate")
+      ->check(CLI::IsMember({"auto", "frontier", "search", "estimate"}))
       ->capture_default_str();
+  cmd.add_option("--samples", a.samples, "Estimate: stop after N samples")->type_name("N");
+  cmd.add_option("--rel-error", a.relError,
+                 "Estimate: stop once the interval's half-width is at most E times the smaller "
+                 "of R and 1 - R (default 1e-3)")
+      ->type_name("E");
+  cmd.add_option("--confidence", a.confidence, "Estimate: of the interval (default 0.95)")
+      ->type_name("C");
+  cmd.add_option("--seed", a.seed, "Estimate: the same seed gives the same estimate (default 1)")
+      ->type_name("S");
+  cmd.add_option("--threads", a.threads, "Estimate: threads (default: all cores)")->type_name("N");
   cmd.add_option("--threshold", a.threshold,
                  "Reliability level for a verdict (default: the problem file's)")
       ->type_name("R");
@@ -370,7 +408,29 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
   o.method = a.method == "search"     ? dcr::Method::kSearch
              : a.method == "frontier" ? dcr::Method::kFrontier
                                       : dcr::Method::kAuto;
+  o.method = a.method == "estimate" ? dcr::Method::kEstimate : o.method;
   o.exact = a.exact;
+  auto count = [](const std::string& text, std::uint64_t& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+  };
+  if (!a.samples.empty() && (!count(a.samples, o.samples) || o.samples == 0))
+    return fail(kExitUsage, "--samples " + a.samples + ": give a whole number, 1 or more");
+  if (!a.seed.empty() && !count(a.seed, o.seed))
+    return fail(kExitUsage, "--seed " + a.seed + ": give a whole number");
+  if (!a.threads.empty()) {
+    std::uint64_t t = 0;
+    if (!count(a.threads, t) || t == 0 || t > 4096)
+      return fail(kExitUsage, "--threads " + a.threads + ": give a number from 1 to 4096");
+    o.threads = static_cast<int>(t);
+  }
+  if (!a.relError.empty() && (!parseDouble(a.relError, o.relError) || !(o.relError >= 0)))
+    return fail(kExitUsage, "--rel-error " + a.relError + ": give a number, 0 or more");
+  if (!a.confidence.empty() &&
+      (!parseDouble(a.confidence, o.confidence) || !(o.confidence > 0 && o.confidence < 1)))
+    return fail(kExitUsage, "--confidence " + a.confidence + ": give a number between 0 and 1");
   o.polynomial = a.polynomial;
   o.importance = a.importance;
   if (!a.threshold.empty()) {

@@ -32,7 +32,8 @@ struct SolveArgs {
   bool polynomial = false;
   bool importance = false;
   std::string timeLimit;
-  std::string memoryLimit;  // MiB for the frontier's levels
+  std::string samples, relError, confidence, seed, threads;  // the estimate
+  std::string memoryLimit;                                   // MiB for the frontier's levels
   std::string format = "text";
 };
 
