@@ -211,8 +211,13 @@ class Result:
     reason         why auto chose it, or "asked for"
     verdict        with a threshold: "above" (R >= threshold), "below", or
                    None while the bounds straddle it
-    work           frontier states, or search steps
+    work           frontier states, search steps or samples
     seconds        time the solve took, in the engines
+    estimate, ci_low, ci_high, confidence, std_error, unreliability_estimate,
+    samples, seed, sampler
+                   method "estimate" (or auto's last resort): a Monte Carlo
+                   estimate of R and its confidence interval, a statistical
+                   statement, not a bound; None otherwise
     """
 
     _FIELDS = (
@@ -238,6 +243,15 @@ class Result:
         "state",
         "order",
         "seconds",
+        "estimate",
+        "unreliability_estimate",
+        "std_error",
+        "ci_low",
+        "ci_high",
+        "confidence",
+        "samples",
+        "seed",
+        "sampler",
     )
     __slots__ = _FIELDS
 
@@ -265,6 +279,10 @@ class Result:
         self.state = raw["state"]
         self.order = raw["order"]
         self.seconds = raw["seconds"]
+        estimated = raw["estimated"]
+        for name in ("estimate", "unreliability_estimate", "std_error", "ci_low", "ci_high",
+                     "confidence", "samples", "seed", "sampler"):
+            setattr(self, name, raw[name] if estimated else None)
 
     def as_dict(self):
         """The fields as JSON-friendly values (Fractions as "a/b" strings)."""
@@ -279,11 +297,14 @@ class Result:
             answer = f"R = {self.exact_value} ~ {self.value!r} (exact)"
         elif self.complete:
             answer = f"R = {self.value!r} +- {self.error_bound:.3g}"
+        elif self.estimate is not None:
+            answer = (f"R ~ {self.estimate!r}, {100 * self.confidence:g}% interval "
+                      f"[{self.ci_low!r}, {self.ci_high!r}] (estimate, {self.samples} samples)")
         else:
             answer = f"{self.lower!r} <= R <= {self.upper!r}"
         if self.threshold is not None:
             answer += f", {self.verdict or 'undecided'} {self.threshold!r}"
-        unit = "states" if self.method == "frontier" else "steps"
+        unit = {"frontier": "states", "estimate": "samples"}.get(self.method, "steps")
         return (
             f"<dcr.Result {self.status}: {answer}; {self.method} ({self.reason}), "
             f"{self.work} {unit}, {self.seconds:.3g} s>"
@@ -310,6 +331,11 @@ def reliability(
     time_limit=None,
     memory_limit=None,
     attribute="p",
+    samples=None,
+    rel_error=1e-3,
+    confidence=0.95,
+    seed=1,
+    threads=None,
 ):
     """The probability that every two terminals are joined within D hops.
 
@@ -318,7 +344,15 @@ def reliability(
     D           the hop limit; None or negative: none
     p           probability of links without the attribute `attribute`
     method      "auto" (the frontier engine, handing over to the path
-                search when it stops short), "frontier" or "search"
+                search when it stops short, and to an estimate when no
+                exact engine finishes), "frontier", "search" or "estimate"
+                (Monte Carlo: Result.estimate with a confidence interval
+                ci_low..ci_high, a statistical statement, not a bound)
+    samples, rel_error, confidence, seed, threads
+                the estimate's stopping rules (a sample cap; the interval's
+                half-width relative to min(R, 1 - R)), its confidence, its
+                seed (the same seed gives the same estimate on any number of
+                threads) and threads (None: all cores)
     exact       exact rational arithmetic (Result.exact_value, a Fraction)
     threshold   a level to compare R with (Result.verdict)
     decide      stop as soon as R >= threshold or R < threshold is proved
@@ -338,6 +372,11 @@ def reliability(
         decide=bool(decide),
         time_limit=None if time_limit is None else float(time_limit),
         memory_bytes=_memory(memory_limit),
+        samples=0 if samples is None else int(samples),
+        rel_error=float(rel_error),
+        confidence=float(confidence),
+        seed=int(seed),
+        threads=0 if threads is None else int(threads),
     )
     return Result(_check(raw), threshold)
 

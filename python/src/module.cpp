@@ -78,8 +78,11 @@ dcr::Options makeOptions(const std::string& method, std::optional<double> timeLi
     o.method = dcr::Method::kFrontier;
   else if (method == "search")
     o.method = dcr::Method::kSearch;
+  else if (method == "estimate")
+    o.method = dcr::Method::kEstimate;
   else
-    throw py::value_error("method must be 'auto', 'frontier' or 'search', not '" + method + "'");
+    throw py::value_error("method must be 'auto', 'frontier', 'search' or 'estimate', not '" +
+                          method + "'");
   o.timeLimit = timeLimit.value_or(-1);
   o.memoryBytes = memoryBytes.value_or(0);
   return o;
@@ -186,7 +189,9 @@ py::dict solve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
                const std::vector<std::string>& ps, std::vector<int> terminals, int maxHops,
                std::vector<std::string> labels, const std::string& method, bool exact,
                bool polynomial, bool importance, std::optional<double> threshold, bool decide,
-               std::optional<double> timeLimit, std::optional<std::size_t> memoryBytes) {
+               std::optional<double> timeLimit, std::optional<std::size_t> memoryBytes,
+               std::uint64_t samples, double relError, double confidence, std::uint64_t seed,
+               int threads) {
   const dcr::Network network =
       makeNetwork(nodes, us, vs, ps, std::move(terminals), maxHops, std::move(labels));
   dcr::Options options = makeOptions(method, timeLimit, memoryBytes);
@@ -195,6 +200,11 @@ py::dict solve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
   options.importance = importance;
   options.threshold = threshold;
   options.decide = decide;
+  options.samples = samples;
+  options.relError = relError;
+  options.confidence = confidence;
+  options.seed = seed;
+  options.threads = threads;
   const dcr::Result r = runCancellable<dcr::Result>([&](const std::function<bool()>& cancelled) {
     dcr::Options o = options;
     o.cancelled = cancelled;
@@ -233,6 +243,16 @@ py::dict solve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
   d["state"] = r.state;
   d["order"] = r.order;
   d["seconds"] = r.seconds;
+  d["estimated"] = r.estimated;
+  d["estimate"] = r.estimate;
+  d["unreliability_estimate"] = r.unreliabilityEstimate;
+  d["std_error"] = r.stdError;
+  d["ci_low"] = r.ciLow;
+  d["ci_high"] = r.ciHigh;
+  d["confidence"] = r.confidence;
+  d["samples"] = r.samples;
+  d["seed"] = r.seed;
+  d["sampler"] = r.sampler;
   const std::optional<std::string> verdict = r.verdict(threshold);
   d["verdict"] = verdict ? py::object(py::str(*verdict)) : py::none();
   return d;
@@ -274,6 +294,8 @@ PYBIND11_MODULE(_dcr, m) {
         py::arg("method") = "auto", py::arg("exact") = false, py::arg("polynomial") = false,
         py::arg("importance") = false, py::arg("threshold") = py::none(), py::arg("decide") = false,
         py::arg("time_limit") = py::none(), py::arg("memory_bytes") = py::none(),
+        py::arg("samples") = 0, py::arg("rel_error") = 1e-3, py::arg("confidence") = 0.95,
+        py::arg("seed") = 1, py::arg("threads") = 0,
         "Solves one network; returns a dict of plain values (see dcr/__init__.py).");
   m.def("curve", &curve, py::arg("nodes"), py::arg("us"), py::arg("vs"), py::arg("terminals"),
         py::arg("max_hops"), py::arg("labels"), py::arg("ps"), py::kw_only(),

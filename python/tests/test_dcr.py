@@ -256,3 +256,14 @@ def test_ctrl_c_cancels_the_solve():
             timer.join()  # a late interrupt still lands inside this block
     # Raised by the solve itself, not after it returned.
     assert Path(caught.traceback[-1].path).parent.name == "dcr"
+
+
+def test_estimate_brackets_the_exact_value_the_same_on_any_thread_count():
+    G = nx.petersen_graph()
+    exact = dcr.reliability(G, [0, 2, 6], 3, p=0.9).value
+    runs = [dcr.reliability(G, [0, 2, 6], 3, p=0.9, method="estimate", samples=100000, seed=5,
+                            threads=t) for t in (1, 2)]
+    assert runs[0].method == "estimate" and runs[0].samples == 100000
+    assert runs[0].estimate == runs[1].estimate and runs[0].ci_low == runs[1].ci_low
+    assert runs[0].ci_low <= exact <= runs[0].ci_high
+    assert runs[0].value is None and "estimate" in repr(runs[0])
