@@ -322,15 +322,7 @@ ExactImportanceResult importanceExact(const Problem& problem, const std::vector<
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
-  if (p.size() != problem.edges.size()) {
-    r.message = "one probability per edge is needed";
-    return r.status = Status::kInvalidInput, r;
-  }
-  for (const auto& x : p)
-    if (x < 0 || x > 1) {
-      r.message = "probabilities must lie in [0, 1]";
-      return r.status = Status::kInvalidInput, r;
-    }
+  if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   try {
     Recorded rec;
     r.status = record(plans, options, 8 + sizeof(mpz_class), rec, r.stats, r.message);

@@ -45,6 +45,21 @@ inline bool probability(double x) {
   return x >= 0 && x <= 1;
 }
 
+// One exact p per edge, each in [0, 1]; otherwise false, with why.
+inline bool validProbabilities(const Problem& problem, const std::vector<mpq_class>& p,
+                               std::string& message) {
+  if (p.size() != problem.edges.size()) {
+    message = "one probability per edge is needed";
+    return false;
+  }
+  for (const auto& x : p)
+    if (x < 0 || x > 1) {
+      message = "probabilities must lie in [0, 1]";
+      return false;
+    }
+  return true;
+}
+
 // One p and one q per edge, each in [0, 1]; otherwise false, with why.
 inline bool validProbabilities(const Problem& problem, const std::vector<double>& p,
                                const std::vector<double>& q, std::string& message) {

@@ -281,15 +281,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
-  if (p.size() != problem.edges.size()) {
-    r.message = "one probability per edge is needed";
-    return r.status = Status::kInvalidInput, r;
-  }
-  for (const auto& x : p)
-    if (x < 0 || x > 1) {
-      r.message = "probabilities must lie in [0, 1]";
-      return r.status = Status::kInvalidInput, r;
-    }
+  if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   auto make = [&](const Plan& plan) {
     std::vector<mpz_class> a, b;
     for (int src : plan.source) {
