@@ -3,37 +3,20 @@
 // through the fuzz checks in the ordinary test suite.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
+#include <string>
 
 #include "tests/fuzz/netfile_harness.hpp"
-
-namespace fs = std::filesystem;
+#include "tests/fuzz/saved_inputs.hpp"
 
 namespace {
-
-std::vector<std::string> savedInputs() {
-  std::vector<std::string> files;
-  for (const char* folder : {"netfile_seeds", "netfile_regressions"}) {
-    const fs::path dir = fs::path(NETFILE_FUZZ_DIR) / folder;
-    if (!fs::is_directory(dir)) continue;
-    for (const auto& entry : fs::directory_iterator(dir))
-      if (entry.is_regular_file())
-        files.push_back(std::string(folder) + "/" + entry.path().filename().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 class SavedNetfileInput : public testing::TestWithParam<std::string> {};
 
 TEST_P(SavedNetfileInput, PassesTheFuzzChecks) {
-  std::ifstream in(fs::path(NETFILE_FUZZ_DIR) / GetParam(), std::ios::binary);
-  ASSERT_TRUE(in) << GetParam();
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  ASSERT_TRUE(fuzzinputs::readBytes(std::filesystem::path(NETFILE_FUZZ_DIR) / GetParam(), bytes))
+      << GetParam();
   testing::internal::CaptureStderr();
   const std::string failure =
       checkNetfileInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -41,13 +24,10 @@ TEST_P(SavedNetfileInput, PassesTheFuzzChecks) {
   EXPECT_EQ(failure, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Fuzz, SavedNetfileInput, testing::ValuesIn(savedInputs()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           for (char& ch : name)
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Fuzz, SavedNetfileInput,
+                         testing::ValuesIn(fuzzinputs::savedInputs(
+                             NETFILE_FUZZ_DIR, {"netfile_seeds", "netfile_regressions"})),
+                         [](const auto& info) { return fuzzinputs::testName(info.param); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SavedNetfileInput);
 
 }  // namespace
