@@ -89,17 +89,17 @@ frontier::Status runFrontier(const Network& n, const Options& o, double timeLimi
     }
     out.polynomial = poly.counts;
   }
-  if (o.exact && o.importance) {
-    std::vector<mpq_class> p;
+  std::vector<mpq_class> exactP;
+  if (o.exact)
     for (const Link& l : n.links)
-      p.push_back(l.p);
-    const frontier::ExactImportanceResult x = frontier::importanceExact(g, p, options);
+      exactP.push_back(l.p);
+  if (o.exact && o.importance) {
+    const frontier::ExactImportanceResult x = frontier::importanceExact(g, exactP, options);
     message = x.message;
     copyStats(x.stats, out);
     out.status = frontier::statusName(x.status);  // stopped: no bounds beyond [0, 1]
     if (x.status != frontier::Status::kComplete) return x.status;
     out.exact = out.complete = true;
-    out.status = frontier::statusName(x.status);
     out.exactValue = out.exactLower = out.exactUpper = x.reliability;
     out.exactUnreliability = 1 - x.reliability;
     out.value = out.lower = out.upper = nearestDouble(x.reliability);
@@ -116,10 +116,7 @@ frontier::Status runFrontier(const Network& n, const Options& o, double timeLimi
     return x.status;
   }
   if (o.exact) {
-    std::vector<mpq_class> p;
-    for (const Link& l : n.links)
-      p.push_back(l.p);
-    const frontier::ExactResult x = frontier::solveExact(g, p, options);
+    const frontier::ExactResult x = frontier::solveExact(g, exactP, options);
     message = x.message;
     copyStats(x.stats, out);
     if (!stoppedWithBounds(x.status) && x.status != frontier::Status::kMemoryLimit) return x.status;
