@@ -37,6 +37,7 @@ constexpr int kCrudeBlock = kLanes;
 constexpr int kPermutationBlock = 8;
 constexpr std::uint64_t kCrudeStream = 1, kPermutationStream = 2;
 constexpr std::uint64_t kPilotBlocks = 16;  // 4096 crude samples
+constexpr std::size_t kSourcesFrom = 8;     // terminals from which firstUp bisects with SourceTest
 constexpr std::uint64_t kMaxRound = 1024;   // checkpoints: 1, 2, 4, .. 1024, then every 1024 blocks
 
 // Count, mean and sum of squared deviations of one point's samples (of the
@@ -64,12 +65,23 @@ struct Setup {
   std::vector<int> random;                         // edges with 0 < rate < infinity
   std::vector<double> base;                        // per edge, the rate that orders births
   std::vector<double> scale;                       // per point: its rates are scale * base
+  // Every random edge has the same base rate: then stage j's rate is the
+  // same whatever the order, and P(down | order) depends on the stage
+  // count alone, so each worker keeps it per (point, stages).
+  bool sameRates = false;
   int points() const { return static_cast<int>(thresholds.size()); }
 };
 
 class Worker {
  public:
-  explicit Worker(const Setup& s) : s_(s), test_(s.graph), state_(s.graph.edges) {}
+  explicit Worker(const Setup& s)
+      : s_(s),
+        test_(s.graph),
+        sources_(s.graph),
+        state_(s.graph.edges),
+        tails_(s.sameRates ? s.points() : 0,
+               std::vector<double>(s.random.size() + 1, std::numeric_limits<double>::quiet_NaN())) {
+  }
 
   void crude(std::uint64_t block, int count, Moments* out) {
     const std::uint64_t key = blockKey(s_.seed, kCrudeStream, block);
@@ -111,10 +123,17 @@ class Worker {
       for (int j = nRandom - 1; j >= 0; --j)
         suffix_[j] = suffix_[j + 1] + s_.base[births_[j].second];
       for (int i = 0; i < s_.points(); ++i) {
-        rates_.resize(stages);
-        for (int j = 0; j < stages; ++j)
-          rates_[j] = s_.scale[i] * suffix_[j];
-        const double c = hypoexponentialTail(rates_.data(), stages);
+        double* cached = s_.sameRates ? &tails_[i][stages] : nullptr;
+        double c;
+        if (cached && !std::isnan(*cached)) {
+          c = *cached;
+        } else {
+          rates_.resize(stages);
+          for (int j = 0; j < stages; ++j)
+            rates_[j] = s_.scale[i] * suffix_[j];
+          c = hypoexponentialTail(rates_.data(), stages);
+          if (cached) *cached = c;
+        }
         Moments one{1, c, 0, 0};
         out[i].add(one);
       }
@@ -127,6 +146,22 @@ class Worker {
   // one lane each, so a network of up to 257 random edges needs one test.
   int firstUp(int lo) {
     int hi = static_cast<int>(order_.size());
+    // A prefix that leaves some terminal without an edge is down.
+    touch_.assign(s_.graph.nodes, hi);
+    for (int r = hi - 1; r >= 0; --r) {
+      const auto [u, v] = s_.graph.ends[order_[r]];
+      touch_[u] = touch_[v] = r;
+    }
+    for (int t : s_.graph.terminals)
+      lo = std::max(lo, std::min(touch_[t], hi - 1));
+    if (useSources_) {
+      // Bisection, one state per test, every terminal searched at once.
+      while (hi - lo > 1) {
+        const int mid = lo + (hi - lo) / 2;
+        (sources_.up(order_.data(), mid) ? hi : lo) = mid;
+      }
+      return hi;
+    }
     for (auto& s : state_)
       s = Lanes{};
     while (hi - lo > 1) {
@@ -163,10 +198,15 @@ class Worker {
 
   const Setup& s_;
   UpTest test_;
+  SourceTest sources_;
+  // Many terminals and a binding limit: searching from every terminal at
+  // once on one state beats one lane-parallel search per terminal.
+  const bool useSources_ = !s_.graph.connectivityOnly && s_.graph.terminals.size() >= kSourcesFrom;
   std::vector<Lanes> state_;
   std::vector<std::pair<double, int>> births_;
-  std::vector<int> order_, lengths_;
+  std::vector<int> order_, lengths_, touch_;
   std::vector<double> suffix_, rates_;
+  std::vector<std::vector<double>> tails_;  // [point][stages], NaN until needed
 };
 
 struct Interval {
@@ -378,6 +418,12 @@ bool upWith(const Graph& g, const std::vector<char>& working) {
   return test.up(state.data(), Lanes::first(1)).any();
 }
 
+bool sameBase(const Setup& s) {
+  for (int e : s.random)
+    if (s.base[e] != s.base[s.random[0]]) return false;
+  return true;
+}
+
 Result fill(const Outcome& o, int point, bool permutation, const Options& opt,
             Clock::time_point start) {
   Result r;
@@ -429,6 +475,7 @@ Result estimateReliability(const Problem& problem, const Options& options) {
   if (!upWith(g, anySet)) return exactResult(0, options, "down even with every edge working");
   if (upWith(g, sureSet)) return exactResult(1, options, "up on the edges with p = 1 alone");
   s.seed = options.seed;
+  s.sameRates = sameBase(s);
   s.thresholds.assign(1, {});
   for (int e = 0; e < g.edges; ++e)
     s.thresholds[0].push_back(threshold(problem.p[e]));
@@ -488,6 +535,7 @@ std::vector<Result> estimateCurve(const Problem& problem, const std::vector<doub
   }
   if (sampled.empty()) return results;
   s.seed = options.seed;
+  s.sameRates = true;
   const bool permutation = options.sampler != Sampler::kCrude;
   const Outcome o = run(s, permutation, options, start, false);
   for (std::size_t j = 0; j < sampled.size(); ++j)

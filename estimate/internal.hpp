@@ -34,9 +34,10 @@ struct Graph {
   int nodes = 0, edges = 0;  // edges: as given, ids index the state arrays
   std::vector<int> offsets, neighbour, edgeOf;
   std::vector<int> terminals;
-  int hops = 0;                   // rounds of the search: D, or n - 1 without a limit
-  bool connectivityOnly = false;  // no binding limit: one search from one terminal suffices
-  std::vector<char> selfLoop;     // per edge
+  int hops = 0;                           // rounds of the search: D, or n - 1 without a limit
+  bool connectivityOnly = false;          // no binding limit: one search from one terminal suffices
+  std::vector<char> selfLoop;             // per edge
+  std::vector<std::pair<int, int>> ends;  // per edge
 };
 
 // Checks the problem (p ignored) and builds the graph; "" or what is wrong.
@@ -56,6 +57,22 @@ class UpTest {
   const Graph& g_;
   std::vector<Lanes> reach_, front_, next_;
   std::vector<int> frontList_, nextList_, touched_;
+};
+
+// The up test on one state, every terminal's search at once: per node a
+// bit set of the terminals within r hops, one round per hop over the
+// working edges. For a single state and many terminals this is D passes
+// over the edges where UpTest makes one search per terminal.
+class SourceTest {
+ public:
+  explicit SourceTest(const Graph& graph);
+  // Whether the edges edges[0 .. count) (ids, no self-loops) make the network up.
+  bool up(const int* edges, int count);
+
+ private:
+  const Graph& g_;
+  int words_ = 0;
+  std::vector<std::uint64_t> reach_, next_;
 };
 
 // splitmix64's finaliser: a bijective mix of 64 bits.

@@ -50,6 +50,7 @@ std::string buildGraph(const Problem& problem, Graph& g) {
   g.nodes = n;
   g.edges = static_cast<int>(problem.edges.size());
   g.selfLoop.assign(problem.edges.size(), 0);
+  g.ends = problem.edges;
   std::vector<int> degree(n + 1, 0);
   for (std::size_t e = 0; e < problem.edges.size(); ++e) {
     auto [u, v] = problem.edges[e];
@@ -136,6 +137,49 @@ Lanes UpTest::up(const Lanes* state, Lanes alive) {
       reach_[v] = Lanes{};
   }
   return alive;
+}
+
+SourceTest::SourceTest(const Graph& graph)
+    : g_(graph), words_((static_cast<int>(graph.terminals.size()) + 63) / 64) {
+  reach_.resize(static_cast<std::size_t>(graph.nodes) * words_);
+  next_.resize(reach_.size());
+}
+
+bool SourceTest::up(const int* edges, int count) {
+  const auto& terms = g_.terminals;
+  const int k = static_cast<int>(terms.size()), W = words_;
+  if (k < 2) return true;
+  std::fill(reach_.begin(), reach_.end(), 0);
+  for (int i = 0; i < k; ++i)
+    reach_[static_cast<std::size_t>(terms[i]) * W + i / 64] |= std::uint64_t{1} << (i % 64);
+  // Whether every terminal has every terminal within the rounds so far.
+  auto full = [&] {
+    for (int t : terms)
+      for (int w = 0; w < W; ++w) {
+        const int bits = std::min(64, k - 64 * w);
+        const std::uint64_t all = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+        if (reach_[static_cast<std::size_t>(t) * W + w] != all) return false;
+      }
+    return true;
+  };
+  for (int round = 0; round < g_.hops; ++round) {
+    next_ = reach_;
+    for (int i = 0; i < count; ++i) {
+      const auto [u, v] = g_.ends[edges[i]];
+      std::uint64_t* nu = &next_[static_cast<std::size_t>(u) * W];
+      std::uint64_t* nv = &next_[static_cast<std::size_t>(v) * W];
+      const std::uint64_t* ru = &reach_[static_cast<std::size_t>(u) * W];
+      const std::uint64_t* rv = &reach_[static_cast<std::size_t>(v) * W];
+      for (int w = 0; w < W; ++w) {
+        nu[w] |= rv[w];
+        nv[w] |= ru[w];
+      }
+    }
+    if (next_ == reach_) return full();  // no search grows any more
+    std::swap(reach_, next_);
+    if (full()) return true;
+  }
+  return full();
 }
 
 std::uint64_t mix(std::uint64_t x) {
