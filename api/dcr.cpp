@@ -293,7 +293,7 @@ std::string runSearch(const Network& n, const Options& o,
 // [0, 1]), and the estimate and its interval are clipped to them.
 // Unasked (auto's last resort), a run that drew no sample leaves `out` as
 // it was.
-void runEstimate(const Network& n, const Options& o, double timeLimit, bool asked, Result& out) {
+estimate::Problem estimateProblem(const Network& n) {
   estimate::Problem pr;
   pr.nodes = n.nodes;
   pr.maxHops = n.maxHops;
@@ -304,6 +304,10 @@ void runEstimate(const Network& n, const Options& o, double timeLimit, bool aske
     pr.edges.emplace_back(l.u, l.v);
     pr.p.push_back(nearestDouble(l.p));
   }
+  return pr;
+}
+
+estimate::Options estimateOptions(const Options& o, double timeLimit) {
   estimate::Options eo;
   eo.samples = o.samples;
   eo.relError = o.relError;
@@ -311,6 +315,7 @@ void runEstimate(const Network& n, const Options& o, double timeLimit, bool aske
   eo.confidence = o.confidence;
   eo.seed = o.seed;
   eo.threads = o.threads;
+  eo.importance = o.importance;
   eo.cancelled = o.cancelled;
   if (o.progress)
     eo.progress = [&o](const estimate::Progress& p) {
@@ -321,7 +326,12 @@ void runEstimate(const Network& n, const Options& o, double timeLimit, bool aske
       q.upper = p.estimate + p.halfWidth;
       o.progress(q);
     };
-  const estimate::Result e = estimate::estimateReliability(pr, eo);
+  return eo;
+}
+
+void runEstimate(const Network& n, const Options& o, double timeLimit, bool asked, Result& out) {
+  const estimate::Result e =
+      estimate::estimateReliability(estimateProblem(n), estimateOptions(o, timeLimit));
   if (!asked && e.samples == 0) return;
   out.method = Method::kEstimate;
   out.complete = false;
@@ -341,6 +351,28 @@ void runEstimate(const Network& n, const Options& o, double timeLimit, bool aske
   out.sampler = e.sampler;
   out.work = e.samples;
   if (!e.reason.empty()) out.estimateReason = e.reason;
+  for (std::size_t l = 0; l < e.importance.size(); ++l) {
+    const double q = 1 - nearestDouble(n.links[l].p);
+    LinkImportance li;
+    li.link = static_cast<int>(l);
+    li.birnbaum = e.importance[l];
+    li.potential = q * e.importance[l];
+    li.stdError = e.importanceStdError[l];
+    out.importance.push_back(li);
+  }
+}
+
+// Most important first; ties keep the links' order, and links whose
+// importance is unknown (NaN) come last.
+void rankImportance(Result& out) {
+  std::stable_sort(out.importance.begin(), out.importance.end(),
+                   [](const LinkImportance& a, const LinkImportance& b) {
+                     if (a.exactBirnbaum && b.exactBirnbaum)
+                       return *a.exactBirnbaum > *b.exactBirnbaum;
+                     if (std::isnan(a.birnbaum) || std::isnan(b.birnbaum))
+                       return !std::isnan(a.birnbaum) && std::isnan(b.birnbaum);
+                     return a.birnbaum > b.birnbaum;
+                   });
 }
 
 bool simple(const Network& n) {
@@ -449,13 +481,14 @@ Result solve(const Network& n, const Options& o) {
   Method method = o.method;
   std::string why = "asked for";
   if (method == Method::kEstimate) {
-    if (frontierOnly)
+    if (o.exact || o.polynomial)
       return failure(ErrorKind::kInvalidOptions,
-                     "exact values, polynomials and importance need the frontier method");
+                     "exact values and polynomials need the frontier method");
     if (o.decide)
       return failure(ErrorKind::kInvalidOptions, "a statistical estimate proves no verdict");
     Result out;
     runEstimate(n, o, o.timeLimit, true, out);
+    rankImportance(out);
     out.reason = why + (out.estimateReason.empty() ? "" : "; " + out.estimateReason);
     out.seconds = seconds(start);
     return out;
@@ -558,13 +591,7 @@ Result solve(const Network& n, const Options& o) {
              (out.estimateReason.empty() ? std::string() : " (" + out.estimateReason + ")");
   }
   clampToBounds(out);
-  // Most important first; ties keep the links' order.
-  std::stable_sort(out.importance.begin(), out.importance.end(),
-                   [](const LinkImportance& a, const LinkImportance& b) {
-                     if (a.exactBirnbaum && b.exactBirnbaum)
-                       return *a.exactBirnbaum > *b.exactBirnbaum;
-                     return a.birnbaum > b.birnbaum;
-                   });
+  rankImportance(out);
   out.reason = why;
   out.seconds = seconds(start);
   return out;
@@ -576,6 +603,37 @@ Curve curve(const Network& n, const std::vector<double>& ps, const Options& o) {
   if (std::string bad = checkNetwork(n); !bad.empty()) {
     c.error = ErrorKind::kInvalidNetwork;
     c.message = bad;
+    return c;
+  }
+  if (o.method == Method::kEstimate) {
+    // One set of samples for every p (common random numbers).
+    const auto results =
+        estimate::estimateCurve(estimateProblem(n), ps, estimateOptions(o, o.timeLimit));
+    for (std::size_t i = 0; i < ps.size(); ++i) {
+      const estimate::Result& e = results[i];
+      if (e.status == estimate::Status::kInvalidInput) {
+        c.error = ErrorKind::kInvalidOptions;
+        c.message = e.message;
+        c.points.clear();
+        return c;
+      }
+      CurvePoint point;
+      point.p = ps[i];
+      point.method = Method::kEstimate;
+      point.value = e.estimate;
+      point.unreliability = e.unreliability;
+      point.errorBound = -1;
+      point.ciLow = e.ciLow;
+      point.ciHigh = e.ciHigh;
+      point.stdError = e.stdError;
+      point.samples = e.samples;
+      point.exact = e.sampler == "exact";
+      c.points.push_back(point);
+      c.work = std::max<std::uint64_t>(c.work, e.samples);
+      if (c.note.empty() && !e.reason.empty() && e.reason != "exact") c.note = e.reason;
+    }
+    c.seconds = seconds(start);
+    if (!c.points.empty()) c.points[0].seconds = c.seconds;
     return c;
   }
   if (o.method != Method::kSearch) {

@@ -77,7 +77,7 @@ struct Options {
   Method method = Method::kAuto;
   bool exact = false;       // exact rational arithmetic (frontier)
   bool polynomial = false;  // also N_0 .. N_m (one p for all links is not needed)
-  bool importance = false;  // also each link's Birnbaum importance
+  bool importance = false;  // also each link's Birnbaum importance (frontier, or estimated)
   std::optional<double> threshold;
   bool decide = false;          // stop once R >= threshold or R < threshold is proved
   double timeLimit = -1;        // seconds; negative: none
@@ -105,6 +105,10 @@ struct LinkImportance {
   double birnbaum = 0;                                     // dR/dp_e = R(p_e = 1) - R(p_e = 0)
   double potential = 0;                                    // (1 - p_e) * birnbaum
   std::optional<mpq_class> exactBirnbaum, exactPotential;  // with Options::exact
+  // Method::kEstimate: the standard error of birnbaum (potential's is
+  // (1 - p_e) times it); birnbaum is NaN where the samples cannot tell
+  // (p_e = 0 or 1), and such links come last.
+  double stdError = 0;
 };
 
 struct Result {
@@ -157,18 +161,30 @@ Result solve(const Network& network, const Options& options = {});
 // own search runs at each p instead (with Options::threshold as its
 // cut-off) and `note` says why; kSearch always runs it. A search point
 // gives dcr's value: `below` when it proved R < threshold, no error bound.
+//
+// Method::kEstimate samples instead: one set of samples serves every p
+// (common random numbers, see estimate::estimateCurve), each point with its
+// own interval; sampling stops when every point meets Options::relError, or
+// at samples / the time limit (`note` says which). Points at p = 0 or 1, or
+// where the network cannot be up, are exact.
 struct CurvePoint {
   double p = 0;
   Method method = Method::kFrontier;
   double value = 0, errorBound = 0, lower = 0, upper = 1;
   bool below = false;  // the search proved R below the threshold; no value
-  double seconds = 0;  // the search's run, or the diagram's build for the first point
+  double seconds =
+      0;  // the search's run, or the diagram's build (the sampling) for the first point
+  // kEstimate: the estimate is `value`; 1 - R, its interval on R and
+  // standard error; exact when no sampling was needed.
+  double unreliability = 0, ciLow = 0, ciHigh = 1, stdError = 0;
+  std::uint64_t samples = 0;
+  bool exact = false;
 };
 struct Curve {
   bool ok() const { return error == ErrorKind::kNone; }
   ErrorKind error = ErrorKind::kNone;
   std::string message;
-  std::string note;  // why the search stood in for the frontier, if it did
+  std::string note;  // why the search stood in for the frontier; or what stopped the sampling
   std::vector<CurvePoint> points;
   std::uint64_t work = 0;
   double seconds = 0;

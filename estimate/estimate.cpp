@@ -55,6 +55,22 @@ struct Moments {
   }
 };
 
+// One edge's sums for its importance. Crude: samples with the edge up (n1)
+// and down (n0), and of those the samples up (u1, u0). Permutation: the
+// moments of P(down, edge down | order) / (1 - p_e) - P(down, edge up |
+// order) / p_e, whose mean is dR/dp_e.
+struct EdgeSums {
+  double n1 = 0, u1 = 0, n0 = 0, u0 = 0;
+  Moments c;
+  void add(const EdgeSums& b) {
+    n1 += b.n1;
+    u1 += b.u1;
+    n0 += b.n0;
+    u0 += b.u0;
+    c.add(b.c);
+  }
+};
+
 // What every worker shares: the graph and, per sampled point, the edge
 // thresholds (crude) and the rate scale (permutation).
 struct Setup {
@@ -69,6 +85,9 @@ struct Setup {
   // same whatever the order, and P(down | order) depends on the stage
   // count alone, so each worker keeps it per (point, stages).
   bool sameRates = false;
+  bool importance = false;  // also each edge's importance (one point only)
+  std::vector<double> p;    // per edge, for the importance
+  int edgeSlots() const { return importance ? graph.edges : 0; }
   int points() const { return static_cast<int>(thresholds.size()); }
 };
 
@@ -83,24 +102,42 @@ class Worker {
                std::vector<double>(s.random.size() + 1, std::numeric_limits<double>::quiet_NaN())) {
   }
 
-  void crude(std::uint64_t block, int count, Moments* out) {
+  void crude(std::uint64_t block, int count, Moments* out, EdgeSums* edges) {
     const std::uint64_t key = blockKey(s_.seed, kCrudeStream, block);
     for (int i = 0; i < s_.points(); ++i) {
       const auto& thr = s_.thresholds[i];
       for (int e = 0; e < s_.graph.edges; ++e)
         for (int w = 0; w < kLaneWords; ++w)
           state_[e].w[w] = s_.graph.selfLoop[e] ? 0 : bernoulliWord(thr[e], edgeKey(key, e, w));
-      const int up = test_.up(state_.data(), Lanes::first(count)).count();
+      const Lanes alive = Lanes::first(count);
+      const Lanes upLanes = test_.up(state_.data(), alive);
+      const int up = upLanes.count();
       const std::uint64_t f = static_cast<std::uint64_t>(count - up);
       const double n = count, fd = static_cast<double>(f);
       out[i] = Moments{n, fd / n, fd * (n - fd) / n, f};
+      if (edges) {
+        for (int e = 0; e < s_.graph.edges; ++e) {
+          Lanes x, xu;
+          for (int w = 0; w < kLaneWords; ++w) {
+            x.w[w] = state_[e].w[w] & alive.w[w];
+            xu.w[w] = x.w[w] & upLanes.w[w];
+          }
+          EdgeSums& es = edges[e];
+          es.n1 = x.count();
+          es.u1 = xu.count();
+          es.n0 = n - es.n1;
+          es.u0 = up - es.u1;
+        }
+      }
     }
   }
 
-  void permutation(std::uint64_t block, int count, Moments* out) {
+  void permutation(std::uint64_t block, int count, Moments* out, EdgeSums* edges) {
     const std::uint64_t key = blockKey(s_.seed, kPermutationStream, block);
     for (int i = 0; i < s_.points(); ++i)
       out[i] = Moments{};
+    for (int e = 0; edges && e < s_.graph.edges; ++e)
+      edges[e] = EdgeSums{};
     const int nSure = static_cast<int>(s_.sure.size());
     const int nRandom = static_cast<int>(s_.random.size());
     for (int sample = 0; sample < count; ++sample) {
@@ -123,24 +160,54 @@ class Worker {
       for (int j = nRandom - 1; j >= 0; --j)
         suffix_[j] = suffix_[j + 1] + s_.base[births_[j].second];
       for (int i = 0; i < s_.points(); ++i) {
-        double* cached = s_.sameRates ? &tails_[i][stages] : nullptr;
-        double c;
-        if (cached && !std::isnan(*cached)) {
-          c = *cached;
-        } else {
-          rates_.resize(stages);
-          for (int j = 0; j < stages; ++j)
-            rates_[j] = s_.scale[i] * suffix_[j];
-          c = hypoexponentialTail(rates_.data(), stages);
-          if (cached) *cached = c;
-        }
-        Moments one{1, c, 0, 0};
+        const Moments one{1, tail(i, stages), 0, 0};
         out[i].add(one);
       }
+      if (edges) addImportance(stages, edges);
     }
   }
 
  private:
+  // One order's share of every random edge's importance. The edge born
+  // i-th (1-based) is down at time 1 iff fewer than i births happened, and
+  // the network is down iff fewer than `stages` did: with T(i) = P(fewer
+  // than i births by time 1 | order), P(down, edge down) = T(min(i,
+  // stages)) and P(down, edge up) = T(stages) - T(i) for i < stages.
+  void addImportance(int stages, EdgeSums* edges) {
+    const int nRandom = static_cast<int>(s_.random.size());
+    all_.resize(nRandom + 1);
+    all_[0] = 0;
+    if (s_.sameRates) {
+      for (int i = 1; i <= stages; ++i)
+        all_[i] = tail(0, i);
+    } else {
+      rates_.resize(stages);
+      for (int j = 0; j < stages; ++j)
+        rates_[j] = s_.scale[0] * suffix_[j];
+      hypoexponentialTails(rates_.data(), stages, all_.data() + 1);
+    }
+    for (int r = 0; r < nRandom; ++r) {
+      const int e = births_[r].second, i = r + 1;
+      const double downDown = all_[std::min(i, stages)];
+      const double downUp = i < stages ? all_[stages] - all_[i] : 0.0;
+      const Moments one{1, downDown / (1 - s_.p[e]) - downUp / s_.p[e], 0, 0};
+      edges[e].c.add(one);
+    }
+  }
+
+  // P(down | order) at a point: the tail of the first `stages` stages of
+  // this order's rates, cached per stage count when all rates are equal.
+  double tail(int point, int stages) {
+    double* cached = s_.sameRates ? &tails_[point][stages] : nullptr;
+    if (cached && !std::isnan(*cached)) return *cached;
+    rates_.resize(stages);
+    for (int j = 0; j < stages; ++j)
+      rates_[j] = s_.scale[point] * suffix_[j];
+    const double c = hypoexponentialTail(rates_.data(), stages);
+    if (cached) *cached = c;
+    return c;
+  }
+
   // The least prefix length of order_ whose edges make the network up,
   // known to lie in (lo, order_.size()]: 256 candidate lengths per up test,
   // one lane each, so a network of up to 257 random edges needs one test.
@@ -205,7 +272,7 @@ class Worker {
   std::vector<Lanes> state_;
   std::vector<std::pair<double, int>> births_;
   std::vector<int> order_, lengths_, touch_;
-  std::vector<double> suffix_, rates_;
+  std::vector<double> suffix_, rates_, all_;
   std::vector<std::vector<double>> tails_;  // [point][stages], NaN until needed
 };
 
@@ -257,6 +324,7 @@ struct Outcome {
   Status status = Status::kComplete;
   std::string reason;
   std::vector<Moments> sums;
+  std::vector<EdgeSums> edges;
   bool switchToPermutation = false;
 };
 
@@ -285,12 +353,15 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
 
   Outcome out;
   out.sums.assign(points, Moments{});
+  const int slots = setup.edgeSlots();
+  out.edges.assign(slots, EdgeSums{});
   std::uint64_t done = 0;
   for (;;) {
     const std::uint64_t target =
         std::min(maxBlocks, done == 0 ? 1 : std::min(2 * done, done + kMaxRound));
     const std::uint64_t size = target - done;
     std::vector<Moments> blockOut(size * points);
+    std::vector<EdgeSums> blockEdges(size * slots);
     std::vector<char> finished(size, 0);
     std::atomic<std::uint64_t> next{done};
     std::atomic<bool> stop{false};
@@ -310,7 +381,8 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
         if (b >= target) return;
         const int count = b + 1 == maxBlocks ? lastCount : static_cast<int>(blockSize);
         Moments* slot = &blockOut[(b - done) * points];
-        permutation ? w.permutation(b, count, slot) : w.crude(b, count, slot);
+        EdgeSums* edges = slots ? &blockEdges[(b - done) * slots] : nullptr;
+        permutation ? w.permutation(b, count, slot, edges) : w.crude(b, count, slot, edges);
         finished[b - done] = 1;
         if (t == 0 && opt.cancelled && opt.cancelled()) {
           cancelled = true;
@@ -332,6 +404,8 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
     while (merged < size && finished[merged]) {
       for (int i = 0; i < points; ++i)
         out.sums[i].add(blockOut[merged * points + i]);
+      for (int e = 0; e < slots; ++e)
+        out.edges[e].add(blockEdges[merged * slots + e]);
       ++merged;
     }
     done += merged;
@@ -441,6 +515,20 @@ Result fill(const Outcome& o, int point, bool permutation, const Options& opt,
   r.ciLow = 1 - iv.high;
   r.ciHigh = 1 - iv.low;
   r.seconds = secondsSince(start);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const EdgeSums& es : o.edges) {
+    double value = nan, se = nan;
+    if (!permutation && es.n1 > 0 && es.n0 > 0) {
+      const double q1 = es.u1 / es.n1, q0 = es.u0 / es.n0;
+      value = q1 - q0;
+      se = std::sqrt(q1 * (1 - q1) / es.n1 + q0 * (1 - q0) / es.n0);
+    } else if (permutation && es.c.n >= 2) {
+      value = es.c.mean;
+      se = std::sqrt(es.c.m2 / (es.c.n - 1) / es.c.n);
+    }
+    r.importance.push_back(value);
+    r.importanceStdError.push_back(se);
+  }
   return r;
 }
 
@@ -455,9 +543,13 @@ Result estimateReliability(const Problem& problem, const Options& options) {
     return invalid("p must give one probability per edge");
   for (double p : problem.p)
     if (!(p >= 0 && p <= 1)) return invalid("a probability lies outside [0, 1]");
-  if (s.graph.terminals.size() < 2) return exactResult(1, options, "fewer than two terminals");
-
   const Graph& g = s.graph;
+  if (g.terminals.size() < 2) {
+    Result r = exactResult(1, options, "fewer than two terminals");
+    if (options.importance) r.importance = r.importanceStdError = std::vector<double>(g.edges, 0.0);
+    return r;
+  }
+
   std::vector<char> sureSet(g.edges, 0), anySet(g.edges, 0);
   s.base.assign(g.edges, 0.0);
   for (int e = 0; e < g.edges; ++e) {
@@ -472,10 +564,23 @@ Result estimateReliability(const Problem& problem, const Options& options) {
       s.base[e] = -std::log1p(-p);
     }
   }
-  if (!upWith(g, anySet)) return exactResult(0, options, "down even with every edge working");
-  if (upWith(g, sureSet)) return exactResult(1, options, "up on the edges with p = 1 alone");
+  // Down with every edge working: no edge matters. Up on the sure edges: no
+  // random edge matters, and the sure ones are never seen down.
+  auto exact = [&](double value, const char* why, bool sureUnknown) {
+    Result r = exactResult(value, options, why);
+    for (int e = 0; options.importance && e < g.edges; ++e) {
+      const bool unknown = sureUnknown && sureSet[e];
+      r.importance.push_back(unknown ? std::numeric_limits<double>::quiet_NaN() : 0.0);
+      r.importanceStdError.push_back(r.importance.back());
+    }
+    return r;
+  };
+  if (!upWith(g, anySet)) return exact(0, "down even with every edge working", false);
+  if (upWith(g, sureSet)) return exact(1, "up on the edges with p = 1 alone", true);
   s.seed = options.seed;
   s.sameRates = sameBase(s);
+  s.importance = options.importance;
+  s.p = problem.p;
   s.thresholds.assign(1, {});
   for (int e = 0; e < g.edges; ++e)
     s.thresholds[0].push_back(threshold(problem.p[e]));
@@ -487,7 +592,13 @@ Result estimateReliability(const Problem& problem, const Options& options) {
     permutation = true;
     o = run(s, true, options, start, false);
   }
-  return fill(o, 0, permutation, options, start);
+  Result r = fill(o, 0, permutation, options, start);
+  // Self-loops never matter; edges that are never random are told apart
+  // by neither sampler.
+  for (int e = 0; options.importance && e < g.edges; ++e) {
+    if (g.selfLoop[e]) r.importance[e] = r.importanceStdError[e] = 0;
+  }
+  return r;
 }
 
 std::vector<Result> estimateCurve(const Problem& problem, const std::vector<double>& ps,

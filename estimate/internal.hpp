@@ -106,6 +106,8 @@ inline std::uint64_t edgeKey(std::uint64_t block, int edge, int word) {
 // P(X_0 + ... + X_{k-1} > 1) for independent X_i ~ Exp(rates[i]), rates
 // positive and finite, in any order; 0 for k = 0.
 double hypoexponentialTail(const double* rates, int k);
+// All of them at once: out[i - 1] = P(X_0 + ... + X_{i-1} > 1), i = 1 .. k.
+void hypoexponentialTails(const double* rates, int k, double* out);
 
 // The standard normal quantile.
 double normalQuantile(double probability);

@@ -28,7 +28,12 @@
 
 namespace estimate::detail {
 
-double hypoexponentialTail(const double* rates, int k) {
+namespace {
+
+// One pass for the tail of k stages; with `all`, also every shorter
+// prefix's: all[i - 1] = P(X_0 + ... + X_{i-1} > 1), the mass of the same
+// chain not yet past stage i - 1, summed the same way.
+double tails(const double* rates, int k, double* all) {
   if (k <= 0) return 0;
   double q = 0;
   for (int i = 0; i < k; ++i)
@@ -47,12 +52,22 @@ double hypoexponentialTail(const double* rates, int k) {
   const long long cap = static_cast<long long>(2 * q + 60 * std::sqrt(q) + 1000);
   double weight = 0;
   bool linear = false;  // once the weight is far from underflow, a product per step
+  if (all) std::fill(all, all + k, 0.0);
   for (long long n = 0; n <= cap; ++n) {
     if (!linear) {
       weight = std::exp(logWeight);
       linear = weight > 1e-250;
     }
     sum += weight * alive;
+    if (all) {
+      double below = 0;  // mass in stages < i, for i = lo + 1 .. hi + 1
+      for (int j = lo; j <= hi; ++j) {
+        below += v[j];
+        all[j] += weight * below;
+      }
+      for (int j = hi + 1; j < k; ++j)
+        all[j] += weight * below;
+    }
     const double ratio = q / static_cast<double>(n + 1);
     if (linear) {
       weight *= ratio;
@@ -76,7 +91,20 @@ double hypoexponentialTail(const double* rates, int k) {
     const double fall = q / static_cast<double>(n + 2);
     if (fall < 1 && weight * alive / (1 - fall) <= 1e-17 * sum) break;
   }
+  if (all)
+    for (int i = 0; i < k; ++i)
+      all[i] = std::min(all[i], 1.0);
   return std::min(sum, 1.0);
+}
+
+}  // namespace
+
+double hypoexponentialTail(const double* rates, int k) {
+  return tails(rates, k, nullptr);
+}
+
+void hypoexponentialTails(const double* rates, int k, double* out) {
+  tails(rates, k, out);
 }
 
 }  // namespace estimate::detail

@@ -282,6 +282,8 @@ struct SweepArgs {
   bool titleGiven = false;
   bool logUnreliability = false;
   std::string method = "search";
+  EstimateArgs estimate;
+  std::string timeLimit;
 };
 
 int runSweep(const SweepArgs& a) {
@@ -304,6 +306,21 @@ int runSweep(const SweepArgs& a) {
                                 std::to_string(ds.size()) + " values to solve; more than " +
                                 std::to_string(kMaxSweepValues) + " are refused");
   }
+  const bool estimating = a.method == "estimate";
+  dcr::Options estimateOptions;
+  estimateOptions.method = dcr::Method::kEstimate;
+  if (std::string bad = readEstimateOptions(a.estimate, estimateOptions); !bad.empty())
+    return fail(kExitUsage, bad);
+  if (!a.timeLimit.empty() &&
+      (!parseDouble(a.timeLimit, estimateOptions.timeLimit) || estimateOptions.timeLimit < 0))
+    return fail(kExitUsage, "--time-limit " + a.timeLimit + ": give seconds, 0 or more");
+  const bool estimateOnly = !a.estimate.samples.empty() || !a.estimate.relError.empty() ||
+                            !a.estimate.confidence.empty() || !a.estimate.seed.empty() ||
+                            !a.estimate.threads.empty() || !a.timeLimit.empty();
+  if (estimateOnly && !estimating)
+    return fail(kExitUsage,
+                "--samples, --rel-error, --confidence, --seed, --threads and --time-limit go "
+                "with --method estimate");
   double threshold = 0;
   if (!a.threshold.empty() && !parseDouble(a.threshold, threshold))
     return fail(kExitUsage,
@@ -344,17 +361,45 @@ int runSweep(const SweepArgs& a) {
                    : std::filesystem::path(a.file).filename().string() + ": " +
                          std::to_string(problem.N) + " nodes, " + std::to_string(problem.M) +
                          " edges, " + std::to_string(terminals) + " terminals";
-  if (!overP) plot.series.push_back({"p = " + shortestText(ps[0]), {}, {}});
+  if (!overP) plot.series.push_back({"p = " + shortestText(ps[0]), {}, {}, {}, {}});
 
-  const bool frontierRows = a.method != "search";
-  if (!writeOutput("-", frontierRows ? frontierCsvHeader() : csvHeader()))
+  const bool frontierRows = a.method != "search" && !estimating;
+  if (estimating) {
+    char band[64];
+    std::snprintf(band, sizeof band, "%g%% confidence interval", 100 * estimateOptions.confidence);
+    plot.bandTitle = band;
+  }
+  if (!writeOutput("-", estimating     ? estimateCsvHeader()
+                        : frontierRows ? frontierCsvHeader()
+                                       : csvHeader()))
     return fail(kExitOutputFailed, "cannot write to standard output");
   ProgressLine progress;
   const std::size_t total = ps.size() * ds.size();
   std::size_t done = 0;
   for (int D : ds) {
-    if (overP) plot.series.push_back({"D = " + std::to_string(D), {}, {}});
+    if (overP) plot.series.push_back({"D = " + std::to_string(D), {}, {}, {}, {}});
     std::optional<dcr::Curve> curve;
+    if (estimating) {
+      // One set of samples per D serves every p.
+      curve = dcr::curve(networkOf(problem, D), ps, estimateOptions);
+      if (!curve->ok()) {
+        progress.clear();
+        return fail(kExitUsage, "D = " + std::to_string(D) + ": " + curve->message);
+      }
+      for (const dcr::CurvePoint& v : curve->points) {
+        if (!writeOutput("-", estimateCsvRow(v, D))) {
+          progress.clear();
+          return fail(kExitOutputFailed, "cannot write to standard output");
+        }
+        PlotSeries& series = plot.series.back();
+        series.x.push_back(overP ? v.p : D);
+        series.y.push_back(a.logUnreliability ? v.unreliability : v.value);
+        series.low.push_back(a.logUnreliability ? 1 - v.ciHigh : v.ciLow);
+        series.high.push_back(a.logUnreliability ? 1 - v.ciLow : v.ciHigh);
+      }
+      progress.show("sweep: D = " + std::to_string(D) + " sampled");
+      continue;
+    }
     if (frontierRows) {
       // One decision diagram per D, read at every p (its build counts in the
       // first row of its D); under auto, dcr's search at each p where the
@@ -547,9 +592,15 @@ int main(int argc, char** argv) {
       ->add_option("--method", sweep.method,
                    "search: dcr's engine and its exact output per value; frontier: the true "
                    "value from one decision diagram per D; auto: frontier, or the search where "
-                   "the frontier outgrows its memory")
-      ->check(CLI::IsMember({"search", "frontier", "auto"}))
+                   "the frontier outgrows its memory; estimate: Monte Carlo with a confidence "
+                   "interval, one set of samples for every p")
+      ->check(CLI::IsMember({"search", "frontier", "auto", "estimate"}))
       ->capture_default_str();
+  addEstimateOptions(*sweepCmd, sweep.estimate);
+  sweepCmd
+      ->add_option("--time-limit", sweep.timeLimit,
+                   "Estimate: stop sampling each D after S seconds")
+      ->type_name("S");
   sweepCmd->footer(
       "By default each value is solved with dcr's engine; the CSV on standard output has the\n"
       "columns p,diameter,answer,reliability,seconds: p in shortest round-trip form (the exact\n"
@@ -557,6 +608,11 @@ int main(int argc, char** argv) {
       "With --method frontier or auto the columns are p,diameter,method,reliability,error_bound,\n"
       "seconds: the true value within error_bound (empty for a row the search solved), and the\n"
       "diagram's build time in the first row of each D.\n"
+      "With --method estimate the columns are p,diameter,method,estimate,ci_low,ci_high,\n"
+      "std_error,samples,seconds: a statistical estimate of R and its confidence interval\n"
+      "(method \"exact\" where no sampling was needed), the sampling time in the first row of\n"
+      "each D; --plot shades the interval. Sampling stops when every p meets --rel-error\n"
+      "(default 1e-3), or at --samples or --time-limit.\n"
       "A progress line goes to standard error when it is a terminal.\n"
       "At most " +
       std::to_string(kMaxSweepValues) +

@@ -204,7 +204,13 @@ std::string plotData(const PlotRequest& request) {
       if (!drawn && lastDrawn) out += '\n';
       lastDrawn = drawn;
       out += shortestText(series.x[i]) + ' ' + (drawn ? shortestText(y) : "?") + ' ' +
-             (no ? marker : "?") + ' ' + (zero ? shortestText(l.zeroLevel) : "?") + '\n';
+             (no ? marker : "?") + ' ' + (zero ? shortestText(l.zeroLevel) : "?");
+      // A band edge off a log axis (1 - R = 0) sits at its bottom.
+      auto edge = [&](const std::vector<double>& v) {
+        if (i >= v.size() || std::isnan(v[i])) return std::string("?");
+        return shortestText(std::clamp(v[i], l.low, l.high));
+      };
+      out += ' ' + edge(series.low) + ' ' + edge(series.high) + '\n';
     }
   }
   return out;
@@ -269,6 +275,18 @@ std::string gnuplotScript(const PlotRequest& request) {
     const auto& y = request.series[s].y;
     return std::any_of(y.begin(), y.end(), test);
   };
+  // Bands first, so every line is drawn over them.
+  bool anyBand = false;
+  for (std::size_t s = 0; s < request.series.size(); ++s) {
+    if (request.series[s].low.empty()) continue;
+    anyBand = true;
+    add("ARG3 index " + std::to_string(s) +
+        " using 1:5:6 with filledcurves fs transparent solid 0.2 noborder " + seriesColour(s) +
+        " notitle");
+  }
+  if (anyBand && !request.bandTitle.empty())
+    add("keyentry with filledcurves fs transparent solid 0.2 noborder lc rgb 'gray40' title " +
+        quote(request.bandTitle));
   for (std::size_t s = 0; s < request.series.size(); ++s) {
     add("ARG3 index " + std::to_string(s) + " using 1:2 with linespoints " + seriesStyle(s) +
         " lw 2 ps 0.8 title " + quote(request.series[s].title));

@@ -26,6 +26,9 @@ struct PlotSeries {
   std::string title;      // key entry, e.g. "D = 3"
   std::vector<double> x;  // swept value
   std::vector<double> y;  // reliability, or 1 - R with logUnreliability; NaN where NO
+  // Optional, one per x: a confidence band drawn as a shaded area behind
+  // the line (on the same scale as y; NaN: none at that x).
+  std::vector<double> low, high;
 };
 
 struct PlotRequest {
@@ -36,7 +39,8 @@ struct PlotRequest {
   bool integerX = false;  // x is the hop limit: ticks on whole numbers
   // y is 1 - R on a log axis; 1 - R = 0 (R = 1) is marked at the bottom.
   bool logUnreliability = false;
-  double threshold = 0;  // drawn as a dashed line where it falls on the axis
+  double threshold = 0;   // drawn as a dashed line where it falls on the axis
+  std::string bandTitle;  // key entry for the bands, e.g. "95% confidence interval"
   std::vector<PlotSeries> series;
 };
 
@@ -55,8 +59,9 @@ std::string gnuplotScript(const PlotRequest& request);
 std::string gnuplotOutputArgument(const std::string& output);
 
 // The data file: one block a series, blocks apart by two blank lines; rows
-// "x y no-marker zero-marker" with '?' for an absent value, and one blank
-// line before each run of values not drawn, to break the line there.
+// "x y no-marker zero-marker band-low band-high" with '?' for an absent
+// value, and one blank line before each run of values not drawn, to break
+// the line there.
 std::string plotData(const PlotRequest& request);
 
 // Runs `gnuplot` on the request. Returns "" or what went wrong.

@@ -220,13 +220,22 @@ std::string textReport(const dcr::Network& network, const dcr::Result& o,
   }
   if (!o.importance.empty()) {
     char bound[64] = "";
-    if (!o.exact) std::snprintf(bound, sizeof bound, "; error at most %.3g", o.importanceError);
+    if (o.estimated)
+      std::snprintf(bound, sizeof bound, "; estimates with their standard error");
+    else if (!o.exact)
+      std::snprintf(bound, sizeof bound, "; error at most %.3g", o.importanceError);
     row("importance",
         std::string("dR/dp_e, (1 - p_e) dR/dp_e, link; most important first") + bound);
     for (const dcr::LinkImportance& li : o.importance) {
       const dcr::Link& l = network.links[li.link];
       char values[96];
-      std::snprintf(values, sizeof values, "%.15f  %.15f", li.birnbaum, li.potential);
+      if (!o.estimated)
+        std::snprintf(values, sizeof values, "%.15f  %.15f", li.birnbaum, li.potential);
+      else if (std::isnan(li.birnbaum))
+        std::snprintf(values, sizeof values, "%-34s", "unknown (p_e is 0 or 1)");
+      else
+        std::snprintf(values, sizeof values, "%.6e ± %.1e  %.6e", li.birnbaum, li.stdError,
+                      li.potential);
       const std::string text = li.exactBirnbaum ? fixedDecimals(*li.exactBirnbaum, 20) + "  " +
                                                       fixedDecimals(*li.exactPotential, 20)
                                                 : values;
@@ -294,14 +303,18 @@ std::string jsonReport(const dcr::Network& network, const dcr::Result& o,
       x["link"] = li.link;
       x["u"] = network.name(l.u);
       x["v"] = network.name(l.v);
-      x["birnbaum"] = li.birnbaum;
-      x["potential"] = li.potential;
+      const bool known = !std::isnan(li.birnbaum);
+      x["birnbaum"] = known ? json(li.birnbaum) : json(nullptr);
+      x["potential"] = known ? json(li.potential) : json(nullptr);
+      if (o.estimated) x["std_error"] = known ? json(li.stdError) : json(nullptr);
       if (li.exactBirnbaum) x["birnbaum_fraction"] = li.exactBirnbaum->get_str();
       if (li.exactPotential) x["potential_fraction"] = li.exactPotential->get_str();
       links.push_back(x);
     }
     j["importance"] = links;
-    j["importance_error_bound"] = o.exact ? 0.0 : o.importanceError;
+    j["importance_error_bound"] = o.exact       ? json(0.0)
+                                  : o.estimated ? json(nullptr)
+                                                : json(o.importanceError);
   }
   return j.dump(2) + "\n";
 }
@@ -355,16 +368,7 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
   cmd.add_option("--method", a.method, "auto, frontier, search or estimate")
       ->check(CLI::IsMember({"auto", "frontier", "search", "estimate"}))
       ->capture_default_str();
-  cmd.add_option("--samples", a.samples, "Estimate: stop after N samples")->type_name("N");
-  cmd.add_option("--rel-error", a.relError,
-                 "Estimate: stop once the interval's half-width is at most E times the smaller "
-                 "of R and 1 - R (default 1e-3)")
-      ->type_name("E");
-  cmd.add_option("--confidence", a.confidence, "Estimate: of the interval (default 0.95)")
-      ->type_name("C");
-  cmd.add_option("--seed", a.seed, "Estimate: the same seed gives the same estimate (default 1)")
-      ->type_name("S");
-  cmd.add_option("--threads", a.threads, "Estimate: threads (default: all cores)")->type_name("N");
+  addEstimateOptions(cmd, a.estimate);
   cmd.add_option("--threshold", a.threshold,
                  "Reliability level for a verdict (default: the problem file's)")
       ->type_name("R");
@@ -391,6 +395,44 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
       "per problem and falls back to the search when the frontier outgrows its memory.");
 }
 
+void addEstimateOptions(CLI::App& cmd, EstimateArgs& a) {
+  cmd.add_option("--samples", a.samples, "Estimate: stop after N samples")->type_name("N");
+  cmd.add_option("--rel-error", a.relError,
+                 "Estimate: stop once the interval's half-width is at most E times the smaller "
+                 "of R and 1 - R (default 1e-3)")
+      ->type_name("E");
+  cmd.add_option("--confidence", a.confidence, "Estimate: of the interval (default 0.95)")
+      ->type_name("C");
+  cmd.add_option("--seed", a.seed, "Estimate: the same seed gives the same estimate (default 1)")
+      ->type_name("S");
+  cmd.add_option("--threads", a.threads, "Estimate: threads (default: all cores)")->type_name("N");
+}
+
+std::string readEstimateOptions(const EstimateArgs& a, dcr::Options& o) {
+  auto count = [](const std::string& text, std::uint64_t& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+  };
+  if (!a.samples.empty() && (!count(a.samples, o.samples) || o.samples == 0))
+    return "--samples " + a.samples + ": give a whole number, 1 or more";
+  if (!a.seed.empty() && !count(a.seed, o.seed))
+    return "--seed " + a.seed + ": give a whole number";
+  if (!a.threads.empty()) {
+    std::uint64_t t = 0;
+    if (!count(a.threads, t) || t == 0 || t > 4096)
+      return "--threads " + a.threads + ": give a number from 1 to 4096";
+    o.threads = static_cast<int>(t);
+  }
+  if (!a.relError.empty() && (!parseDouble(a.relError, o.relError) || !(o.relError >= 0)))
+    return "--rel-error " + a.relError + ": give a number, 0 or more";
+  if (!a.confidence.empty() &&
+      (!parseDouble(a.confidence, o.confidence) || !(o.confidence > 0 && o.confidence < 1)))
+    return "--confidence " + a.confidence + ": give a number between 0 and 1";
+  return "";
+}
+
 int runSolve(const SolveArgs& a, const Fail& fail) {
   if (int(!a.file.empty()) + int(!a.edges.empty()) + int(!a.graph.empty()) != 1)
     return fail(kExitUsage, "give one of a problem FILE, --edges FILE or --graph FILE");
@@ -410,27 +452,8 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
                                       : dcr::Method::kAuto;
   o.method = a.method == "estimate" ? dcr::Method::kEstimate : o.method;
   o.exact = a.exact;
-  auto count = [](const std::string& text, std::uint64_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    value = std::strtoull(text.c_str(), nullptr, 10);
-    return errno == 0;
-  };
-  if (!a.samples.empty() && (!count(a.samples, o.samples) || o.samples == 0))
-    return fail(kExitUsage, "--samples " + a.samples + ": give a whole number, 1 or more");
-  if (!a.seed.empty() && !count(a.seed, o.seed))
-    return fail(kExitUsage, "--seed " + a.seed + ": give a whole number");
-  if (!a.threads.empty()) {
-    std::uint64_t t = 0;
-    if (!count(a.threads, t) || t == 0 || t > 4096)
-      return fail(kExitUsage, "--threads " + a.threads + ": give a number from 1 to 4096");
-    o.threads = static_cast<int>(t);
-  }
-  if (!a.relError.empty() && (!parseDouble(a.relError, o.relError) || !(o.relError >= 0)))
-    return fail(kExitUsage, "--rel-error " + a.relError + ": give a number, 0 or more");
-  if (!a.confidence.empty() &&
-      (!parseDouble(a.confidence, o.confidence) || !(o.confidence > 0 && o.confidence < 1)))
-    return fail(kExitUsage, "--confidence " + a.confidence + ": give a number between 0 and 1");
+  if (std::string bad = readEstimateOptions(a.estimate, o); !bad.empty())
+    return fail(kExitUsage, bad);
   o.polynomial = a.polynomial;
   o.importance = a.importance;
   if (!a.threshold.empty()) {

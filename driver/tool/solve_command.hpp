@@ -14,6 +14,14 @@ namespace CLI {
 class App;
 }
 
+// The estimate's options, as typed; solve and sweep share them.
+struct EstimateArgs {
+  std::string samples, relError, confidence, seed, threads;
+};
+void addEstimateOptions(CLI::App& cmd, EstimateArgs& args);
+// Sets the estimate's fields of `options`; returns "" or what is wrong.
+std::string readEstimateOptions(const EstimateArgs& args, dcr::Options& options);
+
 struct SolveArgs {
   std::string file;        // a problem file in dcr's format ...
   std::string edges;       // ... or an edge list "u v [p]"
@@ -32,8 +40,8 @@ struct SolveArgs {
   bool polynomial = false;
   bool importance = false;
   std::string timeLimit;
-  std::string samples, relError, confidence, seed, threads;  // the estimate
-  std::string memoryLimit;                                   // MiB for the frontier's levels
+  EstimateArgs estimate;
+  std::string memoryLimit;  // MiB for the frontier's levels
   std::string format = "text";
 };
 

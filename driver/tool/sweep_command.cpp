@@ -182,3 +182,15 @@ std::string frontierCsvRow(double p, int D, const std::string& method,
   return shortestText(p) + ',' + std::to_string(D) + ',' + method + ',' + reliability + ',' +
          bound + ',' + time + '\n';
 }
+
+std::string estimateCsvHeader() {
+  return "p,diameter,method,estimate,ci_low,ci_high,std_error,samples,seconds\n";
+}
+
+std::string estimateCsvRow(const dcr::CurvePoint& v, int D) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%.6f", v.seconds);
+  return shortestText(v.p) + ',' + std::to_string(D) + ',' + (v.exact ? "exact" : "estimate") +
+         ',' + shortestText(v.value) + ',' + shortestText(v.ciLow) + ',' + shortestText(v.ciHigh) +
+         ',' + shortestText(v.stdError) + ',' + std::to_string(v.samples) + ',' + time + '\n';
+}

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "api/dcr.hpp"
 #include "driver/problem_file.hpp"
 
 // --p FROM:TO:STEP, or one value P. Values are FROM + i*STEP, each computed
@@ -58,6 +59,11 @@ std::string csvRow(double p, int D, const Solution& solution);
 std::string frontierCsvHeader();
 std::string frontierCsvRow(double p, int D, const std::string& method,
                            const std::string& reliability, double errorBound, double seconds);
+
+// The rows of `sweep --method estimate`: the estimate of R, its interval,
+// standard error and sample count, shortest round-trip text each.
+std::string estimateCsvHeader();
+std::string estimateCsvRow(const dcr::CurvePoint& point, int D);
 
 // The reliability digits of an answer text, "" for "NO".
 std::string reliabilityDigits(const std::string& answer);

@@ -434,28 +434,55 @@ def curve(G, terminals, D, ps, *, time_limit=None, memory_limit=None):
 
 
 def importance(
-    G, terminals, D, p=None, *, exact=False, time_limit=None, memory_limit=None, attribute="p"
+    G,
+    terminals,
+    D,
+    p=None,
+    *,
+    method="frontier",
+    exact=False,
+    with_error=False,
+    time_limit=None,
+    memory_limit=None,
+    attribute="p",
+    samples=None,
+    rel_error=1e-2,
+    seed=1,
+    threads=None,
 ):
     """Each link's Birnbaum importance, R(p_e = 1) - R(p_e = 0).
 
     Returns a dict from each link, (u, v) or (u, v, key) for a MultiGraph,
     to its importance: a float, or a Fraction with exact=True; the most
     important links come first.
+
+    method="estimate" estimates them from the Monte Carlo samples of R (no
+    extra search per link), stopping as reliability() does; a link with
+    p_e = 0 or 1 is never seen in both states and gets NaN. with_error=True
+    gives (value, error) pairs: the bound on the rounding error (frontier)
+    or the standard error (estimate).
     """
+    if method not in ("frontier", "estimate"):
+        raise ValueError(f"method {method!r}: importance takes 'frontier' or 'estimate'")
     args, keys = _network(G, terminals, D, p, attribute)
     raw = _check(
         _dcr.solve(
             *args,
-            method="frontier",
+            method=method,
             exact=bool(exact),
             importance=True,
             time_limit=None if time_limit is None else float(time_limit),
             memory_bytes=_memory(memory_limit),
+            samples=0 if samples is None else int(samples),
+            rel_error=float(rel_error),
+            seed=int(seed),
+            threads=0 if threads is None else int(threads),
         )
     )
-    if not raw["complete"]:
+    if method == "frontier" and not raw["complete"]:
         raise EngineStopped(f"the importance was not finished ({raw['status']})")
     out = {}
-    for link, birnbaum, exact_birnbaum in raw["importance"]:
-        out[keys[link]] = _fraction(exact_birnbaum) if exact else birnbaum
+    for link, birnbaum, exact_birnbaum, error in raw["importance"]:
+        value = _fraction(exact_birnbaum) if exact else birnbaum
+        out[keys[link]] = (value, 0.0 if exact else error) if with_error else value
     return out

@@ -235,7 +235,8 @@ py::dict solve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
   d["polynomial"] = counts;
   py::list links;
   for (const dcr::LinkImportance& i : r.importance)
-    links.append(py::make_tuple(i.link, i.birnbaum, toPair(i.exactBirnbaum)));
+    links.append(py::make_tuple(i.link, i.birnbaum, toPair(i.exactBirnbaum),
+                                r.estimated ? i.stdError : r.importanceError));
   d["importance"] = links;
   d["work"] = r.work;
   d["widest"] = r.widest;

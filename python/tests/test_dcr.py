@@ -237,6 +237,12 @@ def test_importance_is_the_difference_of_two_solves(G):
             ends[q] = dcr.reliability(H, terminals, D, exact=True).exact_value
         assert value == ends[1] - ends[0]
         assert abs(double[link] - float(value)) <= 1e-12
+    # Estimated from the samples of R, each within a few standard errors.
+    estimated = dcr.importance(G, terminals, D, method="estimate", samples=200000, seed=3,
+                               with_error=True)
+    assert set(estimated) == set(double)
+    for link, (value, error) in estimated.items():
+        assert abs(value - float(exact[link])) <= 4.5 * error + 1e-12
 
 
 def test_ctrl_c_cancels_the_solve():

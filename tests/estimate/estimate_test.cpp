@@ -81,6 +81,7 @@ TEST(Estimate, SameSeedSameBitsWhateverTheThreads) {
       o.seed = 42;
       o.samples = byRule ? 0 : 5001;  // the last block cut short
       o.relError = byRule ? 0.02 : 0;
+      o.importance = byRule;
       std::vector<estimate::Result> runs;
       for (int threads : {1, 2, 3}) {
         o.threads = threads;
@@ -96,6 +97,8 @@ TEST(Estimate, SameSeedSameBitsWhateverTheThreads) {
         EXPECT_TRUE(sameBits(r.estimate, runs[0].estimate));
         EXPECT_TRUE(sameBits(r.stdError, runs[0].stdError));
         EXPECT_TRUE(sameBits(r.ciLow, runs[0].ciLow));
+        for (std::size_t e = 0; e < r.importance.size(); ++e)
+          EXPECT_TRUE(sameBits(r.importanceStdError[e], runs[0].importanceStdError[e]));
       }
     }
   }
@@ -130,6 +133,40 @@ TEST(Estimate, IntervalsCoverTheExactValue) {
         ASSERT_NEAR(r.estimate + r.unreliability, 1, 1e-15);
       }
       EXPECT_GE(covered, 0.88 * kSeeds) << pr.edges.size() << " edges, exact R " << exactR;
+    }
+  }
+}
+
+// Importance from the same samples against R(p_e = 1) - R(p_e = 0): equal
+// and mixed rates (a self-loop, parallel spokes), and near p = 1 where the
+// permutation sampler must keep its relative error.
+TEST(Estimate, ImportanceMatchesExactDifferences) {
+  const estimate::Problem problems[] = {wheel(), grid(3, 5, 0.8), grid(3, 6, 0.999)};
+  for (const auto& pr : problems) {
+    std::vector<double> exact;
+    for (std::size_t e = 0; e < pr.edges.size(); ++e) {
+      estimate::Problem up = pr, down = pr;
+      up.p[e] = 1;
+      down.p[e] = 0;
+      exact.push_back(exactUnreliability(down) - exactUnreliability(up));
+    }
+    for (auto sampler : {estimate::Sampler::kCrude, estimate::Sampler::kPermutation}) {
+      if (pr.p[0] > 0.99 && sampler == estimate::Sampler::kCrude) continue;  // sees no failures
+      estimate::Options o;
+      o.sampler = sampler;
+      o.importance = true;
+      o.relError = 0;
+      o.samples = sampler == estimate::Sampler::kCrude ? 60000 : 6000;
+      const auto r = estimate::estimateReliability(pr, o);
+      ASSERT_EQ(r.importance.size(), pr.edges.size());
+      for (std::size_t e = 0; e < pr.edges.size(); ++e) {
+        SCOPED_TRACE(testing::Message() << pr.edges.size() << " edges, edge " << e << ", "
+                                        << r.sampler << ", exact " << exact[e]);
+        EXPECT_NEAR(r.importance[e], exact[e], 4.5 * r.importanceStdError[e] + 1e-12);
+        if (pr.p[0] > 0.99) {
+          EXPECT_LT(r.importanceStdError[e], 0.3 * exact[e] + 1e-12);
+        }
+      }
     }
   }
 }

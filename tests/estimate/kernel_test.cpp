@@ -140,6 +140,11 @@ TEST(Kernel, HypoexponentialTailClosedForms) {
   EXPECT_LT(tail, erlangTail(40, rates.back()));
   EXPECT_GT(tail, 0);
   EXPECT_EQ(hypoexponentialTail(rates.data(), 0), 0);
+  // Every prefix's tail in one pass, as each alone.
+  std::vector<double> all(40);
+  hypoexponentialTails(rates.data(), 40, all.data());
+  for (int i = 1; i <= 40; ++i)
+    EXPECT_NEAR(all[i - 1] / hypoexponentialTail(rates.data(), i), 1, 1e-12) << i;
 }
 
 TEST(Kernel, NormalQuantile) {

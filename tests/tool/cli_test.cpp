@@ -222,6 +222,31 @@ TEST(Sweep, PlotWritesAPng) {
   EXPECT_EQ(readFile(dir / "out.png").substr(0, 4), "\x89PNG");
 }
 
+// One set of samples for every p: each row's interval covers the closed
+// form p + (1 - p) p^2 (a fixed seed, so the outcome is fixed too), and the
+// ends need no sampling.
+TEST(Sweep, EstimateRowsCoverTheTrueCurve) {
+  TempDir dir;
+  writeFile(dir / "input", kTriangleInput);
+  const Ran r = tool(dir, {"sweep", "input", "--p", "0:1:0.125", "--method", "estimate",
+                           "--samples", "20000", "--seed", "5", "--threads", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto rows = lines(r.out);
+  ASSERT_EQ(rows.size(), 10u);
+  EXPECT_EQ(rows[0], "p,diameter,method,estimate,ci_low,ci_high,std_error,samples,seconds");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i]);
+    const auto c = split(rows[i], ',');
+    ASSERT_EQ(c.size(), 9u);
+    const double p = std::stod(c[0]), exact = p + (1 - p) * p * p;
+    const bool end = i == 1 || i + 1 == rows.size();
+    EXPECT_EQ(c[2], end ? "exact" : "estimate");
+    EXPECT_EQ(c[7], end ? "0" : "20000");
+    EXPECT_LE(std::stod(c[4]), exact);
+    EXPECT_GE(std::stod(c[5]), exact);
+  }
+}
+
 struct BadCall {
   std::vector<std::string> args;
   int status;
@@ -288,6 +313,8 @@ TEST(Errors, NameTheBadArgumentOrLine) {
       {{"sweep", "input", "--p", "0:1:0.001", "-D", "1:100"}, 64, "1001 x 100 values"},
       {{"sweep", "input", "--p", "0.5", "--threshold", "high"}, 64, "--threshold high"},
       {{"sweep", "input", "--p", "0.5", "--log-unreliability"}, 64, "requires --plot"},
+      {{"sweep", "input", "--p", "0.5", "--samples", "9"}, 64, "go with --method estimate"},
+      {{"sweep", "input", "--p", "0.5", "--method", "estimate", "--seed", "-1"}, 64, "--seed -1"},
       {{"sweep", "input", "--p", "0.5", "--plot", "fig.jpg"}, 64, "must end in .png, .svg or .pdf"},
   };
   for (const BadCall& call : calls) {

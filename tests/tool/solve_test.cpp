@@ -523,5 +523,12 @@ TEST(Solve, EstimateGivesAnIntervalAroundTheTrueValue) {
   }
   const Ran text = solve(dir, {kDodecahedron, "--method", "estimate", "--samples", "1000"});
   EXPECT_NE(text.out.find("a statistical estimate, not a bound"), std::string::npos) << text.out;
+  // Importance from the same samples, each with its standard error.
+  const auto j =
+      solveJson(dir, {kDodecahedron, "--method", "estimate", "--samples", "1000", "--importance"});
+  ASSERT_EQ(j["importance"].size(), 30u);
+  EXPECT_TRUE(j["importance_error_bound"].is_null());
+  EXPECT_GT(j["importance"][0]["std_error"].get<double>(), 0);
+  EXPECT_GE(j["importance"][0]["birnbaum"], j["importance"][29]["birnbaum"]);
   EXPECT_EQ(solve(dir, {kDodecahedron, "--method", "estimate", "--exact"}).status, 64);
 }

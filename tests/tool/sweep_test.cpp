@@ -1,6 +1,4 @@
 // Sweep ranges, the engine calls of `show` and `sweep`, and the gnuplot files.
-#include "driver/tool/sweep_command.hpp"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,6 +9,7 @@
 
 #include "driver/tool/edge_list.hpp"
 #include "driver/tool/plot.hpp"
+#include "driver/tool/sweep_command.hpp"
 
 namespace {
 
@@ -159,16 +158,17 @@ PlotRequest twoSeries() {
   r.title = "net_1.input";
   r.xLabel = "edge probability p";
   r.threshold = 0.5;
-  r.series.push_back({"D = 2", {0, 0.5, 1}, {0, 0.25, 1}});
-  r.series.push_back({"D = 3", {0, 0.5, 0.75, 1}, {0, nan, nan, 1}});
+  r.bandTitle = "95% confidence interval";
+  r.series.push_back({"D = 2", {0, 0.5, 1}, {0, 0.25, 1}, {0, 0.2, 1}, {0, 0.3, 1}});
+  r.series.push_back({"D = 3", {0, 0.5, 0.75, 1}, {0, nan, nan, 1}, {}, {}});
   return r;
 }
 
 TEST(Plot, DataBreaksLinesAtNoAnswers) {
   EXPECT_EQ(plotData(twoSeries()),
-            "0 0 ? ?\n0.5 0.25 ? ?\n1 1 ? ?\n"
+            "0 0 ? ? 0 0\n0.5 0.25 ? ? 0.2 0.3\n1 1 ? ? 1 1\n"
             "\n\n"
-            "0 0 ? ?\n\n0.5 ? 0.45 ?\n0.75 ? 0.45 ?\n1 1 ? ?\n");
+            "0 0 ? ? ? ?\n\n0.5 ? 0.45 ? ? ?\n0.75 ? 0.45 ? ? ?\n1 1 ? ? ? ?\n");
 }
 
 TEST(Plot, ScriptDrawsEverySeries) {
@@ -178,6 +178,10 @@ TEST(Plot, ScriptDrawsEverySeries) {
   // Only the series with NO answers gets markers.
   EXPECT_EQ(script.find("index 0 using 1:3"), std::string::npos);
   EXPECT_NE(script.find("index 1 using 1:3"), std::string::npos);
+  // The band is shaded under its own series only, and named once in the key.
+  EXPECT_LT(script.find("index 0 using 1:5:6 with filledcurves"), script.find("index 0 using 1:2"));
+  EXPECT_EQ(script.find("index 1 using 1:5:6"), std::string::npos);
+  EXPECT_NE(script.find("title '95% confidence interval'"), std::string::npos);
 }
 
 TEST(Plot, LogUnreliabilityMarksZerosAtTheBottom) {
@@ -185,7 +189,7 @@ TEST(Plot, LogUnreliabilityMarksZerosAtTheBottom) {
   PlotRequest r;
   r.logUnreliability = true;
   r.threshold = 0.9;  // the line at 1 - R = 0.1
-  r.series.push_back({"D = 2", {0.5, 0.9, 0.99, 1}, {nan, 0.01, 1e-4, 0}});
+  r.series.push_back({"D = 2", {0.5, 0.9, 0.99, 1}, {nan, 0.01, 1e-4, 0}, {}, {}});
   // NO above the threshold line (1e-1 * 10^(0.025 * 5.18)), the zero at
   // the bottom of an axis from 1e-5, and the line broken before each.
   const auto rows = lines(plotData(r));
@@ -194,8 +198,8 @@ TEST(Plot, LogUnreliabilityMarksZerosAtTheBottom) {
   const double marker = std::strtod(rows[0].substr(6).c_str(), nullptr);
   EXPECT_GT(marker, 0.1);
   EXPECT_LT(marker, 0.2);
-  EXPECT_EQ(rows[1], "0.9 0.01 ? ?");
-  EXPECT_EQ(rows[2], "0.99 1e-04 ? ?");
+  EXPECT_EQ(rows[1], "0.9 0.01 ? ? ? ?");
+  EXPECT_EQ(rows[2], "0.99 1e-04 ? ? ? ?");
   EXPECT_EQ(rows[3], "");
   EXPECT_EQ(rows[4].substr(0, 8), "1 ? ? 1.");
   EXPECT_NE(rows[4].find("e-05"), std::string::npos) << rows[4];
