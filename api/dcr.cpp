@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include "estimate/estimate.hpp"
 #include "frontier/frontier.hpp"
@@ -58,6 +59,8 @@ frontier::Options frontierOptions(const Options& o, double timeLimit) {
   f.timeLimit = timeLimit;
   if (o.decide && o.threshold) f.decide = *o.threshold;
   f.memoryBytes = o.memoryBytes != 0 ? o.memoryBytes : defaultMemory();
+  f.threads = o.threads > 0 ? o.threads
+                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   if (o.progress)
     f.progress = [&o](const frontier::Progress& p) {
       Progress q;

@@ -183,7 +183,8 @@ int main(int argc, char** argv) {
   }
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: frontier_bench --list | NAME [double|exact] [--levels] [--memory MiB]\n");
+                 "usage: frontier_bench --list | NAME [double|exact|curve|poly|importance] "
+                 "[--levels] [--memory MiB] [--threads N]\n");
     return 2;
   }
   const std::string name = argv[1];
@@ -204,6 +205,8 @@ int main(int argc, char** argv) {
                                            : frontier::StateKind::kAuto;
     } else if (arg == "--time" && a + 1 < argc)
       options.timeLimit = std::stod(argv[++a]);
+    else if (arg == "--threads" && a + 1 < argc)
+      options.threads = std::stoi(argv[++a]);
     else if (arg == "--memory" && a + 1 < argc)
       options.memoryBytes = std::stoull(argv[++a]) << 20;
     else

@@ -107,7 +107,11 @@ struct Options {
   std::function<void(const Progress&)> progress;
   std::function<bool()> cancelled;  // polled with the clock
   StateKind kind = StateKind::kAuto;
-  bool race = true;  // false: sweep the plan's first edge order only (one thread)
+  bool race = true;  // false: sweep the plan's first edge order only
+  // Threads in all: a sweep's levels are expanded on all of them, and with
+  // fewer threads than raced orders the orders run one after another. The
+  // answer is the same, bit for bit, for every count.
+  int threads = 1;
 };
 
 struct Stats {

@@ -32,9 +32,14 @@ Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, St
   std::vector<Status> status(lanes, Status::kCancelled);
   std::vector<Stats> laneStats(lanes);
 
+  // Enough threads: the lanes side by side, sharing them out; else one
+  // after another, each with all of them (the same winner either way).
+  const bool together = static_cast<std::size_t>(options.threads) >= lanes;
   auto runLane = [&](std::size_t i) {
     Options o = options;
     o.memoryBytes = options.memoryBytes / lanes;
+    o.threads = together ? std::max<int>(1, options.threads / static_cast<int>(lanes))
+                         : std::max(1, options.threads);
     o.cancelled = [&] {
       if (stopAll.load()) return true;
       if (!options.cancelled) return false;
@@ -77,6 +82,10 @@ Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, St
   std::vector<std::thread> threads;
   std::vector<std::size_t> later;
   for (std::size_t i = 1; i < lanes; ++i) {
+    if (!together) {
+      later.push_back(i);
+      continue;
+    }
     try {
       threads.emplace_back(runLane, i);
     } catch (const std::system_error&) {

@@ -65,9 +65,15 @@ class LevelTable {
     if (2 * (count_ + 1) > slots) slots *= 2;
     return arena * 8 + slots * 4;
   }
+  static std::uint64_t hashOf(const std::uint64_t* key, std::size_t words) {
+    return hashWords(key, words);
+  }
   // The state's number; `fresh` tells whether it was new.
   std::int32_t insert(const std::uint64_t* key, bool& fresh) {
-    const std::uint64_t h = hashWords(key, words_);
+    return insert(key, hashOf(key, words_), fresh);
+  }
+  // ... with its hash, hashOf(key, words()), known.
+  std::int32_t insert(const std::uint64_t* key, std::uint64_t h, bool& fresh) {
     std::size_t mask = slots_.size() - 1;
     for (std::size_t at = h & mask;; at = (at + 1) & mask) {
       const std::uint32_t slot = slots_[at];
@@ -86,6 +92,7 @@ class LevelTable {
       }
     }
   }
+  void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & (slots_.size() - 1)]); }
   void release() {
     std::vector<std::uint64_t>().swap(arena_);
     std::vector<std::uint32_t>().swap(slots_);
@@ -237,6 +244,10 @@ constexpr bool isVariableWidth = requires {
   Rules::kVariableWidth;
 };
 
+template <class Rules, class Sink>
+Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
+                     Stats& stats, const LostTest& lost);
+
 // Sink concept:
 //   void root(std::int32_t code);
 //   void beginLevel(int level, std::size_t parents);   // edge `level` next
@@ -251,6 +262,7 @@ constexpr bool isVariableWidth = requires {
 template <class Rules, class Sink>
 Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options, Stats& stats,
              const LostTest& lost = {}) {
+  if (options.threads > 1) return sweepParallel(plan, rules, sink, options, stats, lost);
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   auto lastProgress = start;
@@ -422,3 +434,5 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
 }
 
 }  // namespace frontier
+
+#include "frontier/parallel_sweep.hpp"  // IWYU pragma: export

@@ -316,11 +316,13 @@ int runSweep(const SweepArgs& a) {
     return fail(kExitUsage, "--time-limit " + a.timeLimit + ": give seconds, 0 or more");
   const bool estimateOnly = !a.estimate.samples.empty() || !a.estimate.relError.empty() ||
                             !a.estimate.confidence.empty() || !a.estimate.seed.empty() ||
-                            !a.estimate.threads.empty() || !a.timeLimit.empty();
+                            !a.timeLimit.empty();
   if (estimateOnly && !estimating)
     return fail(kExitUsage,
-                "--samples, --rel-error, --confidence, --seed, --threads and --time-limit go "
-                "with --method estimate");
+                "--samples, --rel-error, --confidence, --seed and --time-limit go with --method "
+                "estimate");
+  if (!a.estimate.threads.empty() && a.method == "search")
+    return fail(kExitUsage, "--threads goes with --method frontier, auto or estimate");
   double threshold = 0;
   if (!a.threshold.empty() && !parseDouble(a.threshold, threshold))
     return fail(kExitUsage,
@@ -407,6 +409,7 @@ int runSweep(const SweepArgs& a) {
       dcr::Options options;
       options.method = a.method == "frontier" ? dcr::Method::kFrontier : dcr::Method::kAuto;
       options.threshold = problem.R0;
+      options.threads = estimateOptions.threads;
       curve = dcr::curve(networkOf(problem, D), ps, options);
       if (!curve->ok()) {
         progress.clear();

@@ -405,7 +405,9 @@ void addEstimateOptions(CLI::App& cmd, EstimateArgs& a) {
       ->type_name("C");
   cmd.add_option("--seed", a.seed, "Estimate: the same seed gives the same estimate (default 1)")
       ->type_name("S");
-  cmd.add_option("--threads", a.threads, "Estimate: threads (default: all cores)")->type_name("N");
+  cmd.add_option("--threads", a.threads,
+                 "Threads for the frontier sweep and the estimate (default: all cores)")
+      ->type_name("N");
 }
 
 std::string readEstimateOptions(const EstimateArgs& a, dcr::Options& o) {

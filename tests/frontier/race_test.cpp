@@ -52,8 +52,9 @@ TEST(FrontierRace, FewestStatesWinsWhateverTheTiming) {
       FakeLanes lanes(totals);
       Stats stats;
       std::size_t winner = 99;
-      ASSERT_EQ(frontier::race(totals.size(), lanes.lane(), Options{}, stats, winner),
-                Status::kComplete);
+      Options o;
+      o.threads = run % 2 == 0 ? 1 : 4;  // lanes one after another, or side by side
+      ASSERT_EQ(frontier::race(totals.size(), lanes.lane(), o, stats, winner), Status::kComplete);
       std::size_t want = 0;
       for (std::size_t i = 1; i < totals.size(); ++i)
         if (totals[i] < totals[want]) want = i;
@@ -76,9 +77,11 @@ TEST(FrontierRace, DecidingLaneStopsTheOthers) {
     }
     return Status::kCancelled;
   };
+  Options two;
+  two.threads = 2;  // the lanes side by side
   Stats stats;
   std::size_t winner = 0;
-  EXPECT_EQ(frontier::race(2, lane, Options{}, stats, winner), Status::kDecided);
+  EXPECT_EQ(frontier::race(2, lane, two, stats, winner), Status::kDecided);
   EXPECT_EQ(winner, 1u);
 }
 

@@ -1,0 +1,405 @@
+// The sweep on several threads, with the one-thread sweep's answer to the
+// bit.
+//
+// A level's states are split by hash over shards, each shard a table of its
+// own. The parents are taken in slices of kSlice; per slice:
+//   1. expand (parallel, in tasks of kTask parents): each task makes its
+//      parents' children with its worker's copy of the rules and files each
+//      child under the shard its hash names, in parent order;
+//   2. insert (parallel, one task per shard): a shard takes its children
+//      task by task, so each shard sees them in parent order;
+//   3. number (the calling thread): the children are walked in parent order
+//      and a state gets its number the first time it is met, and the sink
+//      hears every branch in that order.
+// So the numbers, and the order in which the sink adds masses, are those of
+// the one-thread sweep, whatever the thread or shard count: the results are
+// the same bits. A state of the level is found through `where` (number ->
+// shard and place), which the next level walks in number order.
+//
+// Included by sweep.hpp, after the tables it uses.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "frontier/pool.hpp"
+
+namespace frontier {
+
+namespace detail {
+// Parents per slice: large enough that the three phases' barriers cost
+// little, small enough that the slice's children stay in cache. Tests make
+// it small to run many slices on small levels.
+inline std::size_t sliceParents = std::size_t{1} << 16;
+// Levels of fewer parents are expanded by the calling thread alone (the
+// threads' hand-offs would cost more than they save); tests set it to 0.
+inline std::size_t shareFrom = 2048;
+}  // namespace detail
+
+template <class Table>
+class ShardedLevel {
+ public:
+  void reset(std::size_t shards, int widthBytes, std::size_t expected) {
+    shards_.resize(shards);
+    for (auto& sh : shards_) {
+      if constexpr (std::is_same_v<Table, LevelTable>)
+        sh.table.reset(widthBytes);
+      else
+        sh.table.reset(expected / shards);
+      sh.number.clear();
+    }
+    where_.clear();
+  }
+  std::size_t size() const { return where_.size(); }
+  const std::uint64_t* state(std::size_t i) const {
+    const std::uint64_t w = where_[i];
+    return shards_[w >> 32].table.state(w & 0xFFFFFFFFu);
+  }
+  std::size_t shardOf(std::size_t i) const { return where_[i] >> 32; }
+  Table& shard(std::size_t s) { return shards_[s].table; }
+  // The number of the state at (s, local); `fresh`: met for the first
+  // time, so it gets the next number. Fresh states of a shard come in the
+  // order of their places, so a shard's numbers are appended, by this
+  // (the numbering) thread alone.
+  std::int32_t number(std::size_t s, std::uint32_t local, bool fresh) {
+    if (fresh) {
+      shards_[s].number.push_back(static_cast<std::uint32_t>(where_.size()));
+      where_.push_back(static_cast<std::uint64_t>(s) << 32 | local);
+      return static_cast<std::int32_t>(where_.size() - 1);
+    }
+    return static_cast<std::int32_t>(shards_[s].number[local]);
+  }
+  // States placed so far, numbered or not.
+  std::size_t placedCount() const {
+    std::size_t n = 0;
+    for (const auto& sh : shards_)
+      n += sh.table.size();
+    return n;
+  }
+  std::size_t bytes() const {
+    std::size_t b = where_.capacity() * 8;
+    for (const auto& sh : shards_)
+      b += sh.table.bytes() + sh.number.capacity() * 4;
+    return b;
+  }
+  void release() {
+    for (auto& sh : shards_) {
+      sh.table.release();
+      std::vector<std::uint32_t>().swap(sh.number);
+    }
+    std::vector<std::uint64_t>().swap(where_);
+  }
+  void swap(ShardedLevel& other) {
+    shards_.swap(other.shards_);
+    where_.swap(other.where_);
+  }
+
+ private:
+  // Aligned: shards filled on different threads must not share a line.
+  struct alignas(64) Shard {
+    Table table;
+    std::vector<std::uint32_t> number;  // place -> number
+  };
+  std::vector<Shard> shards_;
+  std::vector<std::uint64_t> where_;  // number -> shard << 32 | place
+};
+
+template <class Rules, class Sink>
+Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
+                     Stats& stats, const LostTest& lost) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  auto lastProgress = start;
+  stats.kind = plan.kind;
+  stats.order = plan.order;
+  stats.edgesUsed = plan.levels();
+  stats.maxFrontier = plan.maxPortals;
+  stats.levelStates.clear();
+  stats.statesCreated = stats.widestLevel = 0;
+  stats.peakBytes = 0;
+  stats.stateBytes = 0;
+  auto finish = [&](Status s) {
+    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return s;
+  };
+
+  constexpr bool variable = isVariableWidth<Rules>;
+  using Table = std::conditional_t<variable, VarLevelTable, LevelTable>;
+  const std::size_t kSlice = std::max<std::size_t>(1, detail::sliceParents);
+  constexpr std::int32_t kToAccept = -1, kToReject = -2;
+
+  // The workers' roles are fixed by the thread count; the threads that play
+  // them start with the first level wide enough to share (a narrow level's
+  // roles are played one after another by the caller, with the same result).
+  const std::size_t workers = static_cast<std::size_t>(std::max(1, options.threads));
+  const std::size_t kShareFrom = detail::shareFrom;
+  std::unique_ptr<Pool> pool;
+  auto each = [&](std::size_t parents, const std::function<void(int)>& role) {
+    if (parents >= kShareFrom && !pool) pool = std::make_unique<Pool>(static_cast<int>(workers));
+    if (parents >= kShareFrom && static_cast<std::size_t>(pool->size()) == workers) {
+      pool->each(role);
+    } else {
+      for (std::size_t w = 0; w < workers; ++w)
+        role(static_cast<int>(w));
+    }
+  };
+  std::size_t shards = 64;
+  while (shards < 8 * workers)
+    shards *= 2;
+  int shardShift = 0;
+  while ((std::size_t{1} << (64 - shardShift - 1)) >= shards)
+    ++shardShift;  // the top log2(shards) bits of a remix pick the shard
+  auto shardOf = [shardShift](std::uint64_t h) {
+    return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> shardShift);
+  };
+  auto ownerOf = [workers](std::size_t shard) { return shard % workers; };
+
+  // A child on its way to the worker that owns its shard: its branch
+  // (2 * parent + works, parent counted in the slice), hash and words.
+  struct Sent {
+    std::uint64_t hash;
+    std::uint32_t branch, start, words, from;
+  };
+  struct Box {
+    std::vector<Sent> sent;
+    std::vector<std::uint64_t> words;
+  };
+  // Per worker, aligned so that no two workers' records share a line:
+  //   expand: its copy of the rules, scratch, and per branch of its own
+  //     parents (in order) where the child went (a worker, or accepted /
+  //     rejected), and one box per receiving worker;
+  //   insert: per child it received (in branch order) its shard and place,
+  //     and whether it was new (bit 63).
+  struct alignas(64) Worker {
+    std::vector<std::uint64_t> scratch;
+    std::vector<std::int32_t> went;
+    std::vector<Box> boxes;
+    std::vector<std::uint64_t> placed;
+    std::vector<std::size_t> heads;  // merge cursors, one per sender
+    std::vector<const Sent*> order;  // what was sent here, in branch order
+    int widest = 0;                  // widest child seen, bytes
+  };
+  std::vector<Worker> work(workers);
+  for (auto& w : work) {
+    w.scratch.reserve(1024);
+    w.boxes.resize(workers);
+  }
+  std::vector<Rules> copies(workers - 1, rules);
+  auto rulesOf = [&](std::size_t w) -> Rules& { return w == 0 ? rules : copies[w - 1]; };
+
+  ShardedLevel<Table> cur, next;
+  try {
+    const int m = plan.levels();
+    Outcome rootOutcome;
+    std::vector<std::uint64_t>& rootBuffer = work[0].scratch;
+    int width = 0;
+    if constexpr (variable) {
+      rootOutcome = plan.hopeless ? Outcome::kRejected : rules.root(rootBuffer);
+    } else {
+      width = rules.width(0);
+      rootBuffer.assign((std::max(width, 1) + 7) / 8 + 1, 0);
+      rootOutcome = plan.hopeless ? Outcome::kRejected
+                                  : rules.root(reinterpret_cast<std::uint8_t*>(rootBuffer.data()));
+    }
+    if (rootOutcome != Outcome::kState) {
+      sink.root(rootOutcome == Outcome::kAccepted ? kAccept : kReject);
+      stats.levelStates.push_back(0);
+      return finish(Status::kComplete);
+    }
+    cur.reset(shards, width, 0);
+    bool fresh = false;
+    if constexpr (variable)
+      cur.shard(0).insert(rootBuffer.data(), rootBuffer.size(), fresh);
+    else
+      cur.shard(0).insert(rootBuffer.data(), fresh);
+    cur.number(0, 0, true);
+    sink.root(0);
+    stats.levelStates.push_back(1);
+    stats.statesCreated = stats.widestLevel = 1;
+
+    std::uint64_t polls = 0;
+    auto poll = [&](int level, std::uint64_t made) -> Status {
+      if (options.decide && sink.decided(*options.decide)) return Status::kDecided;
+      if (lost && lost(made)) return Status::kCancelled;
+      const auto now = Clock::now();
+      const double elapsed = std::chrono::duration<double>(now - start).count();
+      if (options.timeLimit >= 0 && elapsed >= options.timeLimit) return Status::kTimeLimit;
+      if (options.cancelled && options.cancelled()) return Status::kCancelled;
+      if (options.progress && (polls == 0 || now - lastProgress > std::chrono::milliseconds(200))) {
+        lastProgress = now;
+        Progress p;
+        p.edge = level;
+        p.edges = m;
+        p.states = next.size();
+        sink.bounds(p.lower, p.upper);
+        options.progress(p);
+      }
+      ++polls;
+      return Status::kComplete;
+    };
+
+    for (int level = 0; level < m; ++level) {
+      if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
+      int nextWords = 0;
+      if constexpr (!variable) {
+        width = rules.width(level + 1);
+        stats.stateBytes = std::max(stats.stateBytes, width);
+        nextWords = width <= 0 ? 1 : (width + 7) / 8;
+      }
+      next.reset(shards, width, std::min<std::size_t>(cur.size(), options.memoryBytes / 128));
+      sink.beginLevel(level, cur.size());
+      std::size_t rulesBytes = 0;
+      if constexpr (variable) {
+        for (std::size_t w = 0; w < workers; ++w)
+          rulesBytes += rulesOf(w).heldBytes();
+      }
+      const std::size_t parents = cur.size();
+      for (std::size_t first = 0; first < parents; first += kSlice) {
+        const std::size_t last = std::min(parents, first + kSlice);
+
+        // 1. Expand: each worker its own parents, those in its shards.
+        each(parents, [&](int wi) {
+          const std::size_t me = static_cast<std::size_t>(wi);
+          Worker& w = work[me];
+          Rules& r = rulesOf(me);
+          w.went.clear();
+          for (Box& b : w.boxes) {
+            b.sent.clear();
+            b.words.clear();
+          }
+          std::vector<std::uint64_t>& buffer = w.scratch;
+          if constexpr (!variable) buffer.assign(nextWords, 0);
+          for (std::size_t g = first; g < last; ++g) {
+            if (ownerOf(cur.shardOf(g)) != me) continue;
+            const std::uint64_t* parent = cur.state(g);
+            for (int works = 0; works < 2; ++works) {
+              Outcome o;
+              if constexpr (variable) {
+                o = r.child(level, parent, works != 0, buffer);
+              } else {
+                buffer.back() = 0;
+                o = r.child(level, reinterpret_cast<const std::uint8_t*>(parent), works != 0,
+                            reinterpret_cast<std::uint8_t*>(buffer.data()));
+              }
+              if (o != Outcome::kState) {
+                w.went.push_back(o == Outcome::kAccepted ? kToAccept : kToReject);
+                continue;
+              }
+              const std::size_t n = buffer.size();
+              const std::uint64_t h = Table::hashOf(buffer.data(), n);
+              const std::size_t to = ownerOf(shardOf(h));
+              Box& box = w.boxes[to];
+              box.sent.push_back({h, static_cast<std::uint32_t>(2 * (g - first) + works),
+                                  static_cast<std::uint32_t>(box.words.size()),
+                                  static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(me)});
+              box.words.insert(box.words.end(), buffer.begin(), buffer.end());
+              w.went.push_back(static_cast<std::int32_t>(to));
+              if constexpr (variable) w.widest = std::max(w.widest, static_cast<int>(n * 8));
+            }
+          }
+        });
+
+        // 2. Insert: each worker what was sent to it, in branch order (the
+        // senders' boxes merged), into its own shards.
+        each(parents, [&](int wi) {
+          const std::size_t me = static_cast<std::size_t>(wi);
+          Worker& w = work[me];
+          w.placed.clear();
+          w.heads.assign(workers, 0);
+          w.order.clear();
+          for (;;) {
+            std::size_t from = workers;
+            std::uint32_t best = 0;
+            for (std::size_t k = 0; k < workers; ++k) {
+              const auto& sent = work[k].boxes[me].sent;
+              if (w.heads[k] < sent.size() && (from == workers || sent[w.heads[k]].branch < best)) {
+                from = k;
+                best = sent[w.heads[k]].branch;
+              }
+            }
+            if (from == workers) break;
+            w.order.push_back(&work[from].boxes[me].sent[w.heads[from]++]);
+          }
+          // The slots of a few children ahead are fetched while one is
+          // inserted, so that their cache misses overlap.
+          constexpr std::size_t kAhead = 8;
+          for (std::size_t i = 0; i < std::min(kAhead, w.order.size()); ++i)
+            next.shard(shardOf(w.order[i]->hash)).prefetch(w.order[i]->hash);
+          for (std::size_t i = 0; i < w.order.size(); ++i) {
+            if (i + kAhead < w.order.size()) {
+              const std::uint64_t h = w.order[i + kAhead]->hash;
+              next.shard(shardOf(h)).prefetch(h);
+            }
+            const Sent& c = *w.order[i];
+            const Box& box = work[c.from].boxes[me];
+            const std::size_t s = shardOf(c.hash);
+            Table& table = next.shard(s);
+            bool isNew = false;
+            std::int32_t place;
+            if constexpr (variable)
+              place = table.insert(box.words.data() + c.start, c.words, c.hash, isNew);
+            else
+              place = table.insert(box.words.data() + c.start, c.hash, isNew);
+            w.placed.push_back(static_cast<std::uint64_t>(isNew) << 63 |
+                               static_cast<std::uint64_t>(s) << 32 |
+                               static_cast<std::uint32_t>(place));
+          }
+        });
+
+        // The bound, as the one-thread sweep counts it, with the slice's
+        // boxes and the rules' copies on top.
+        std::size_t staging = 0;
+        for (const Worker& w : work) {
+          staging += w.went.capacity() * 4 + w.placed.capacity() * 8;
+          for (const Box& b : w.boxes)
+            staging += b.sent.capacity() * sizeof(Sent) + b.words.capacity() * 8;
+          stats.stateBytes = std::max(stats.stateBytes, w.widest);
+        }
+        const std::size_t placed = next.placedCount();
+        const std::size_t need = cur.bytes() + next.bytes() + sink.heldBytes() + rulesBytes +
+                                 (cur.size() + placed) * sink.bytesPerState() + staging;
+        if (need > options.memoryBytes || placed >= 0x7FFFFFF0u)
+          return finish(Status::kMemoryLimit);
+        stats.peakBytes = std::max(stats.peakBytes, need);
+
+        // 3. Number in parent order and tell the sink: each parent's
+        // branches are the next in its owner's list, each child's place the
+        // next in its receiver's.
+        std::vector<std::size_t>& wentAt = work[0].heads;  // free again after the insert
+        wentAt.assign(workers, 0);
+        std::vector<std::size_t> placedAt(workers, 0);
+        for (std::size_t g = first; g < last; ++g) {
+          const std::size_t owner = ownerOf(cur.shardOf(g));
+          for (int works = 0; works < 2; ++works) {
+            const std::int32_t to = work[owner].went[wentAt[owner]++];
+            std::int32_t code = to == kToAccept ? kAccept : kReject;
+            if (to >= 0) {
+              const std::uint64_t at = work[to].placed[placedAt[to]++];
+              code = next.number((at >> 32) & 0x7FFFFFFF, static_cast<std::uint32_t>(at),
+                                 (at >> 63) != 0);
+            }
+            sink.add(g, works != 0, code);
+          }
+        }
+        if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
+          return finish(st);
+      }
+      sink.endLevel(level, next.size());
+      stats.levelStates.push_back(next.size());
+      stats.statesCreated += next.size();
+      stats.widestLevel = std::max<std::uint64_t>(stats.widestLevel, next.size());
+      cur.swap(next);
+    }
+    if (cur.size() != 0) return finish(Status::kInvalidInput);  // the rules left states open
+    return finish(Status::kComplete);
+  } catch (const std::bad_alloc&) {
+    cur.release();
+    next.release();
+    return finish(Status::kMemoryLimit);
+  }
+}
+
+}  // namespace frontier

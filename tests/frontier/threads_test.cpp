@@ -1,0 +1,106 @@
+// The sweep on several threads gives the one-thread sweep's answer to the
+// bit, for every state kind and every kind of mass, and stops cleanly.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <random>
+#include <set>
+
+#include "frontier/frontier.hpp"
+#include "frontier/sweep.hpp"
+#include "tests/frontier/brute_force.hpp"
+
+namespace {
+
+using frontier::Options;
+using frontier::Problem;
+using frontier::Status;
+
+std::uint64_t bits(double x) {
+  return std::bit_cast<std::uint64_t>(x);
+}
+
+Options withThreads(int threads) {
+  Options o;
+  o.threads = threads;
+  return o;
+}
+
+// Random problems of every kind (no limit: connectivity; few terminals:
+// distances; many: profiles), slices of a few parents so that a level
+// spans many; doubles, exact values, the diagram, importance and the
+// polynomial all agree with one thread.
+TEST(FrontierThreads, SameBitsForEveryThreadCount) {
+  frontier::detail::sliceParents = 5;
+  frontier::detail::shareFrom = 0;
+  std::mt19937 rng(20261210);
+  std::set<frontier::StateKind> kinds;
+  for (int round = 0; round < 40; ++round) {
+    const int n = 4 + static_cast<int>(rng() % 6);
+    const int m = n + static_cast<int>(rng() % 8);
+    const int K = round % 3 == 0 ? n : 2 + static_cast<int>(rng() % (n - 1));
+    const int D = round % 4 == 0 ? -1 : static_cast<int>(rng() % n) + 1;
+    const Problem pr = frontier_test::randomProblem(rng, n, m, K, D, round % 5 == 0);
+    std::vector<double> p, q;
+    std::vector<mpq_class> exactP;
+    for (std::size_t e = 0; e < pr.edges.size(); ++e) {
+      const int num = 1 + static_cast<int>(rng() % 9);
+      p.push_back(num / 10.0);
+      q.push_back(1 - num / 10.0);
+      exactP.emplace_back(num, 10);
+    }
+    const auto one = frontier::solveDouble(pr, p, withThreads(1));
+    kinds.insert(one.stats.kind);
+    const auto oneExact = frontier::solveExact(pr, exactP, withThreads(1));
+    const auto oneImportance = frontier::importanceDouble(pr, p, q, withThreads(1));
+    const auto onePoly = frontier::reliabilityPolynomial(pr, withThreads(1));
+    for (int threads : {2, 3, 4}) {
+      SCOPED_TRACE(frontier_test::describe(pr) + ", threads " + std::to_string(threads));
+      const auto r = frontier::solveDouble(pr, p, withThreads(threads));
+      ASSERT_EQ(r.status, one.status);
+      EXPECT_EQ(bits(r.reliability), bits(one.reliability));
+      EXPECT_EQ(bits(r.reliabilityError), bits(one.reliabilityError));
+      EXPECT_EQ(bits(r.lower), bits(one.lower));
+      EXPECT_EQ(r.stats.levelStates, one.stats.levelStates);
+      const auto x = frontier::solveExact(pr, exactP, withThreads(threads));
+      EXPECT_EQ(x.reliability, oneExact.reliability);
+      const auto imp = frontier::importanceDouble(pr, p, q, withThreads(threads));
+      ASSERT_EQ(imp.birnbaum.size(), oneImportance.birnbaum.size());
+      for (std::size_t e = 0; e < imp.birnbaum.size(); ++e)
+        EXPECT_EQ(bits(imp.birnbaum[e]), bits(oneImportance.birnbaum[e]));
+      EXPECT_EQ(frontier::reliabilityPolynomial(pr, withThreads(threads)).counts, onePoly.counts);
+      const auto dg = frontier::Diagram::build(pr, withThreads(threads));
+      const auto dgOne = frontier::Diagram::build(pr, withThreads(1));
+      if (dg.status() == Status::kComplete) {
+        EXPECT_EQ(bits(dg.evaluate(0.7, 0.3).reliability),
+                  bits(dgOne.evaluate(0.7, 0.3).reliability));
+      }
+    }
+  }
+  EXPECT_EQ(kinds.size(), 3u);
+  frontier::detail::sliceParents = std::size_t{1} << 16;
+}
+
+// A memory bound that cuts a level short, and a time limit, stop the
+// threaded sweep with bounds that still hold.
+TEST(FrontierThreads, LimitsStopCleanlyWithBounds) {
+  frontier::detail::sliceParents = 64;
+  frontier::detail::shareFrom = 0;
+  const Problem pr = frontier_test::grid(8, -1);
+  const std::vector<double> p(pr.edges.size(), 0.9);
+  const auto full = frontier::solveDouble(pr, p, withThreads(1));
+  ASSERT_EQ(full.status, Status::kComplete);
+  Options small = withThreads(3);
+  small.memoryBytes = 100000;
+  const auto cut = frontier::solveDouble(pr, p, small);
+  EXPECT_EQ(cut.status, Status::kMemoryLimit);
+  EXPECT_LE(cut.lower, full.reliability + full.reliabilityError);
+  EXPECT_GE(cut.upper, full.reliability - full.reliabilityError);
+  Options now = withThreads(2);
+  now.timeLimit = 0;
+  EXPECT_EQ(frontier::solveDouble(pr, p, now).status, Status::kTimeLimit);
+  frontier::detail::sliceParents = std::size_t{1} << 16;
+}
+
+}  // namespace
