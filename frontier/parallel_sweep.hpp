@@ -136,11 +136,12 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   // roles are played one after another by the caller, with the same result).
   const std::size_t workers = static_cast<std::size_t>(std::max(1, options.threads));
   const std::size_t kShareFrom = detail::shareFrom;
-  std::unique_ptr<Pool> pool;
+  std::unique_ptr<PoolLease> pool;
   auto each = [&](std::size_t parents, const std::function<void(int)>& role) {
-    if (parents >= kShareFrom && !pool) pool = std::make_unique<Pool>(static_cast<int>(workers));
-    if (parents >= kShareFrom && static_cast<std::size_t>(pool->size()) == workers) {
-      pool->each(role);
+    if (parents >= kShareFrom && !pool)
+      pool = std::make_unique<PoolLease>(static_cast<int>(workers));
+    if (parents >= kShareFrom && static_cast<std::size_t>((*pool)->size()) == workers) {
+      (*pool)->each(role);
     } else {
       for (std::size_t w = 0; w < workers; ++w)
         role(static_cast<int>(w));

@@ -4,6 +4,41 @@
 
 namespace frontier {
 
+namespace {
+
+// Pools no sweep is using. Leaked on purpose: their threads must not be
+// joined by a static destructor while a sweep may still run elsewhere.
+struct Idle {
+  std::mutex lock;
+  std::vector<std::unique_ptr<Pool>> pools;
+};
+Idle& idle() {
+  static Idle* pools = new Idle;
+  return *pools;
+}
+
+}  // namespace
+
+PoolLease::PoolLease(int threads) {
+  {
+    Idle& i = idle();
+    std::lock_guard<std::mutex> hold(i.lock);
+    for (auto it = i.pools.begin(); it != i.pools.end(); ++it)
+      if ((*it)->size() == threads) {
+        pool_ = std::move(*it);
+        i.pools.erase(it);
+        break;
+      }
+  }
+  if (!pool_) pool_ = std::make_unique<Pool>(threads);
+}
+
+PoolLease::~PoolLease() {
+  Idle& i = idle();
+  std::lock_guard<std::mutex> hold(i.lock);
+  i.pools.push_back(std::move(pool_));
+}
+
 Pool::Pool(int threads) {
   for (int i = 1; i < threads; ++i) {
     try {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -46,6 +47,22 @@ class Pool {
   int pending_ = 0;  // each(): workers yet to run theirs
   bool quit_ = false;
   std::exception_ptr error_;
+};
+
+// A pool on loan: an idle pool of that size kept from an earlier sweep, or
+// a new one; it goes back to the idle ones when the lease ends, so that a
+// program that sweeps many times starts its threads once. Sweeps running at
+// the same time (raced orders) each get their own.
+class PoolLease {
+ public:
+  explicit PoolLease(int threads);
+  ~PoolLease();
+  PoolLease(const PoolLease&) = delete;
+  PoolLease& operator=(const PoolLease&) = delete;
+  Pool* operator->() const { return pool_.get(); }
+
+ private:
+  std::unique_ptr<Pool> pool_;
 };
 
 }  // namespace frontier

@@ -40,6 +40,7 @@ __all__ = [
     "importance",
     "Result",
     "CurvePoint",
+    "EstimatePoint",
     "EngineStopped",
     "default_memory",
 ]
@@ -313,6 +314,8 @@ class Result:
 
 CurvePoint = namedtuple("CurvePoint", "p value error_bound lower upper")
 CurvePoint.__doc__ = """R at one p: value within error_bound of R, lower <= R <= upper."""
+EstimatePoint = namedtuple("EstimatePoint", "p estimate ci_low ci_high std_error samples")
+EstimatePoint.__doc__ = """R at one p, estimated: a confidence interval, not a bound."""
 
 
 # ---- the calls -----------------------------------------------------------------
@@ -403,14 +406,36 @@ def polynomial(G, terminals, D, *, time_limit=None, memory_limit=None):
     return raw["polynomial"]
 
 
-def curve(G, terminals, D, ps, *, time_limit=None, memory_limit=None):
+def curve(
+    G,
+    terminals,
+    D,
+    ps,
+    *,
+    method="frontier",
+    time_limit=None,
+    memory_limit=None,
+    samples=None,
+    rel_error=1e-3,
+    confidence=0.95,
+    seed=1,
+    threads=None,
+):
     """R(p) for each p in ps, every link at p, from one decision diagram.
 
     Returns a list of CurvePoint(p, value, error_bound, lower, upper), one
     per p in order; [pt.value for pt in curve(...)] are the plain values.
     Each p is used as the float it is (not as its decimal, unlike
     reliability(); the two may differ in the last bits, within error_bound).
+
+    method="estimate" samples instead, one set of samples for every p
+    (common random numbers: each point is as valid as a run of its own),
+    and returns EstimatePoint(p, estimate, ci_low, ci_high, std_error,
+    samples); samples, rel_error (every point), confidence, seed and
+    threads as for reliability().
     """
+    if method not in ("frontier", "estimate"):
+        raise ValueError(f"method {method!r}: curve takes 'frontier' or 'estimate'")
     ps = [float(x) for x in ps]
     for x in ps:
         if not 0 <= x <= 1:
@@ -426,11 +451,18 @@ def curve(G, terminals, D, ps, *, time_limit=None, memory_limit=None):
             hops,
             labels,
             ps,
+            method=method,
             time_limit=None if time_limit is None else float(time_limit),
             memory_bytes=_memory(memory_limit),
+            samples=0 if samples is None else int(samples),
+            rel_error=float(rel_error),
+            confidence=float(confidence),
+            seed=int(seed),
+            threads=0 if threads is None else int(threads),
         )
     )
-    return [CurvePoint(*pt) for pt in raw["points"]]
+    point = EstimatePoint if method == "estimate" else CurvePoint
+    return [point(*pt) for pt in raw["points"]]
 
 
 def importance(

@@ -261,11 +261,20 @@ py::dict solve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
 
 py::dict curve(int nodes, const std::vector<int>& us, const std::vector<int>& vs,
                std::vector<int> terminals, int maxHops, std::vector<std::string> labels,
-               const std::vector<double>& ps, std::optional<double> timeLimit,
-               std::optional<std::size_t> memoryBytes) {
+               const std::vector<double>& ps, const std::string& method,
+               std::optional<double> timeLimit, std::optional<std::size_t> memoryBytes,
+               std::uint64_t samples, double relError, double confidence, std::uint64_t seed,
+               int threads) {
   const dcr::Network network =
       makeNetwork(nodes, us, vs, {}, std::move(terminals), maxHops, std::move(labels));
-  const dcr::Options options = makeOptions("frontier", timeLimit, memoryBytes);
+  if (method != "frontier" && method != "estimate")
+    throw py::value_error("curve's method must be 'frontier' or 'estimate', not '" + method + "'");
+  dcr::Options options = makeOptions(method, timeLimit, memoryBytes);
+  options.samples = samples;
+  options.relError = relError;
+  options.confidence = confidence;
+  options.seed = seed;
+  options.threads = threads;
   const dcr::Curve c = runCancellable<dcr::Curve>([&](const std::function<bool()>& cancelled) {
     dcr::Options o = options;
     o.cancelled = cancelled;
@@ -275,8 +284,12 @@ py::dict curve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
   d["error"] = errorName(c.error);
   d["message"] = c.message;
   py::list points;
-  for (const dcr::CurvePoint& p : c.points)
-    points.append(py::make_tuple(p.p, p.value, p.errorBound, p.lower, p.upper));
+  for (const dcr::CurvePoint& p : c.points) {
+    if (p.method == dcr::Method::kEstimate)
+      points.append(py::make_tuple(p.p, p.value, p.ciLow, p.ciHigh, p.stdError, p.samples));
+    else
+      points.append(py::make_tuple(p.p, p.value, p.errorBound, p.lower, p.upper));
+  }
   d["points"] = points;
   d["work"] = c.work;
   d["seconds"] = c.seconds;
@@ -300,8 +313,11 @@ PYBIND11_MODULE(_dcr, m) {
         "Solves one network; returns a dict of plain values (see dcr/__init__.py).");
   m.def("curve", &curve, py::arg("nodes"), py::arg("us"), py::arg("vs"), py::arg("terminals"),
         py::arg("max_hops"), py::arg("labels"), py::arg("ps"), py::kw_only(),
-        py::arg("time_limit") = py::none(), py::arg("memory_bytes") = py::none(),
-        "R(p) for each p from one decision diagram; returns a dict of plain values.");
+        py::arg("method") = "frontier", py::arg("time_limit") = py::none(),
+        py::arg("memory_bytes") = py::none(), py::arg("samples") = 0, py::arg("rel_error") = 1e-3,
+        py::arg("confidence") = 0.95, py::arg("seed") = 1, py::arg("threads") = 0,
+        "R(p) for each p from one decision diagram (or one set of samples); returns a dict of "
+        "plain values.");
   m.def("default_memory", &dcr::defaultMemory,
         "Bytes the frontier's levels may take unless told otherwise.");
 }

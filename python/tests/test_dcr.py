@@ -216,6 +216,13 @@ def test_polynomial_and_curve_agree_with_solves(G, terminals, D):
         r = dcr.reliability(G, terminals, D, pt.p)
         assert abs(pt.value - r.value) <= pt.error_bound + r.error_bound
         assert pt.lower <= pt.value <= pt.upper
+    # The same curve estimated from one set of samples: each interval holds
+    # the true value (a fixed seed, so the outcome is fixed too).
+    estimated = dcr.curve(G, terminals, D, [pt.p for pt in points], method="estimate",
+                          samples=20000, seed=2)
+    for pt, est in zip(points, estimated):
+        assert est.p == pt.p
+        assert est.ci_low <= pt.value <= est.ci_high
 
 
 @pytest.mark.parametrize("G", [
