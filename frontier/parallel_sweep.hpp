@@ -110,21 +110,8 @@ class ShardedLevel {
 template <class Rules, class Sink>
 Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
                      Stats& stats, const LostTest& lost) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  auto lastProgress = start;
-  stats.kind = plan.kind;
-  stats.order = plan.order;
-  stats.edgesUsed = plan.levels();
-  stats.maxFrontier = plan.maxPortals;
-  stats.levelStates.clear();
-  stats.statesCreated = stats.widestLevel = 0;
-  stats.peakBytes = 0;
-  stats.stateBytes = 0;
-  auto finish = [&](Status s) {
-    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return s;
-  };
+  SweepMonitor<Sink> monitor(plan, sink, options, stats, lost);
+  auto finish = [&](Status s) { return monitor.finish(s); };
 
   constexpr bool variable = isVariableWidth<Rules>;
   using Table = std::conditional_t<variable, VarLevelTable, LevelTable>;
@@ -205,11 +192,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       rootOutcome = plan.hopeless ? Outcome::kRejected
                                   : rules.root(reinterpret_cast<std::uint8_t*>(rootBuffer.data()));
     }
-    if (rootOutcome != Outcome::kState) {
-      sink.root(rootOutcome == Outcome::kAccepted ? kAccept : kReject);
-      stats.levelStates.push_back(0);
-      return finish(Status::kComplete);
-    }
+    if (rootOutcome != Outcome::kState) return monitor.rootDecided(rootOutcome);
     cur.reset(shards, width, 0);
     bool fresh = false;
     if constexpr (variable)
@@ -217,29 +200,9 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     else
       cur.shard(0).insert(rootBuffer.data(), fresh);
     cur.number(0, 0, true);
-    sink.root(0);
-    stats.levelStates.push_back(1);
-    stats.statesCreated = stats.widestLevel = 1;
-
-    std::uint64_t polls = 0;
-    auto poll = [&](int level, std::uint64_t made) -> Status {
-      if (options.decide && sink.decided(*options.decide)) return Status::kDecided;
-      if (lost && lost(made)) return Status::kCancelled;
-      const auto now = Clock::now();
-      const double elapsed = std::chrono::duration<double>(now - start).count();
-      if (options.timeLimit >= 0 && elapsed >= options.timeLimit) return Status::kTimeLimit;
-      if (options.cancelled && options.cancelled()) return Status::kCancelled;
-      if (options.progress && (polls == 0 || now - lastProgress > std::chrono::milliseconds(200))) {
-        lastProgress = now;
-        Progress p;
-        p.edge = level;
-        p.edges = m;
-        p.states = next.size();
-        sink.bounds(p.lower, p.upper);
-        options.progress(p);
-      }
-      ++polls;
-      return Status::kComplete;
+    monitor.rootState();
+    auto poll = [&](int level, std::uint64_t made) {
+      return monitor.poll(level, made, next.size());
     };
 
     for (int level = 0; level < m; ++level) {
@@ -388,10 +351,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
           return finish(st);
       }
-      sink.endLevel(level, next.size());
-      stats.levelStates.push_back(next.size());
-      stats.statesCreated += next.size();
-      stats.widestLevel = std::max<std::uint64_t>(stats.widestLevel, next.size());
+      monitor.endLevel(level, next.size());
       cur.swap(next);
     }
     if (cur.size() != 0) return finish(Status::kInvalidInput);  // the rules left states open

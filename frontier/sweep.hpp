@@ -248,6 +248,82 @@ template <class Rules, class Sink>
 Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
                      Stats& stats, const LostTest& lost);
 
+// What every sweep does around its levels: the statistics, the clock, the
+// root's and each level's bookkeeping, and the poll.
+template <class Sink>
+class SweepMonitor {
+ public:
+  using Clock = std::chrono::steady_clock;
+  SweepMonitor(const Plan& plan, Sink& sink, const Options& options, Stats& stats,
+               const LostTest& lost)
+      : sink_(sink), options_(options), stats_(stats), lost_(lost), levels_(plan.levels()) {
+    stats.kind = plan.kind;
+    stats.order = plan.order;
+    stats.edgesUsed = plan.levels();
+    stats.maxFrontier = plan.maxPortals;
+    stats.levelStates.clear();
+    stats.statesCreated = stats.widestLevel = 0;
+    stats.peakBytes = 0;
+    stats.stateBytes = 0;
+  }
+  // Stamps the time taken and passes the status on.
+  Status finish(Status s) {
+    stats_.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    return s;
+  }
+  // The root accepted or rejected at once: the sweep is complete.
+  Status rootDecided(Outcome o) {
+    sink_.root(o == Outcome::kAccepted ? kAccept : kReject);
+    stats_.levelStates.push_back(0);
+    return finish(Status::kComplete);
+  }
+  // The root is state 0 of the first level.
+  void rootState() {
+    sink_.root(0);
+    stats_.levelStates.push_back(1);
+    stats_.statesCreated = stats_.widestLevel = 1;
+  }
+  void endLevel(int level, std::size_t states) {
+    sink_.endLevel(level, states);
+    stats_.levelStates.push_back(states);
+    stats_.statesCreated += states;
+    stats_.widestLevel = std::max<std::uint64_t>(stats_.widestLevel, states);
+  }
+  // Polled at each level start and every few hundred parents: decide, a
+  // lost race (with `made` states so far), clock, cancel, progress (with
+  // `states` in the level being built). The stop status, or kComplete.
+  Status poll(int level, std::uint64_t made, std::uint64_t states) {
+    if (options_.decide && sink_.decided(*options_.decide)) return Status::kDecided;
+    if (lost_ && lost_(made)) return Status::kCancelled;
+    const auto now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    if (options_.timeLimit >= 0 && elapsed >= options_.timeLimit) return Status::kTimeLimit;
+    if (options_.cancelled && options_.cancelled()) return Status::kCancelled;
+    if (options_.progress &&
+        (polls_ == 0 || now - lastProgress_ > std::chrono::milliseconds(200))) {
+      lastProgress_ = now;
+      Progress p;
+      p.edge = level;
+      p.edges = levels_;
+      p.states = states;
+      sink_.bounds(p.lower, p.upper);
+      options_.progress(p);
+    }
+    ++polls_;
+    return Status::kComplete;
+  }
+
+ private:
+  Sink& sink_;
+  const Options& options_;
+  Stats& stats_;
+  const LostTest& lost_;
+  const int levels_;
+  const Clock::time_point start_ = Clock::now();
+  Clock::time_point lastProgress_ = start_;
+  std::uint64_t polls_ = 0;
+};
+
 // Sink concept:
 //   void root(std::int32_t code);
 //   void beginLevel(int level, std::size_t parents);   // edge `level` next
@@ -263,21 +339,8 @@ template <class Rules, class Sink>
 Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options, Stats& stats,
              const LostTest& lost = {}) {
   if (options.threads > 1) return sweepParallel(plan, rules, sink, options, stats, lost);
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  auto lastProgress = start;
-  stats.kind = plan.kind;
-  stats.order = plan.order;
-  stats.edgesUsed = plan.levels();
-  stats.maxFrontier = plan.maxPortals;
-  stats.levelStates.clear();
-  stats.statesCreated = stats.widestLevel = 0;
-  stats.peakBytes = 0;
-  stats.stateBytes = 0;
-  auto finish = [&](Status s) {
-    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return s;
-  };
+  SweepMonitor<Sink> monitor(plan, sink, options, stats, lost);
+  auto finish = [&](Status s) { return monitor.finish(s); };
 
   constexpr bool variable = isVariableWidth<Rules>;
   using Table = std::conditional_t<variable, VarLevelTable, LevelTable>;
@@ -299,41 +362,15 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
       rootOutcome = plan.hopeless ? Outcome::kRejected
                                   : rules.root(reinterpret_cast<std::uint8_t*>(buffer.data()));
     }
-    if (rootOutcome != Outcome::kState) {
-      sink.root(rootOutcome == Outcome::kAccepted ? kAccept : kReject);
-      stats.levelStates.push_back(0);
-      return finish(Status::kComplete);
-    }
+    if (rootOutcome != Outcome::kState) return monitor.rootDecided(rootOutcome);
     bool fresh = false;
     if constexpr (variable)
       cur.insert(buffer.data(), buffer.size(), fresh);
     else
       cur.insert(buffer.data(), fresh);
-    sink.root(0);
-    stats.levelStates.push_back(1);
-    stats.statesCreated = stats.widestLevel = 1;
-
-    std::uint64_t polls = 0;
-    // Polled at each level start and every 256 parents: clock, cancel,
-    // decide, progress. Returns the stop status or kComplete to go on.
-    auto poll = [&](int level, std::uint64_t made) -> Status {
-      if (options.decide && sink.decided(*options.decide)) return Status::kDecided;
-      if (lost && lost(made)) return Status::kCancelled;
-      const auto now = Clock::now();
-      const double elapsed = std::chrono::duration<double>(now - start).count();
-      if (options.timeLimit >= 0 && elapsed >= options.timeLimit) return Status::kTimeLimit;
-      if (options.cancelled && options.cancelled()) return Status::kCancelled;
-      if (options.progress && (polls == 0 || now - lastProgress > std::chrono::milliseconds(200))) {
-        lastProgress = now;
-        Progress p;
-        p.edge = level;
-        p.edges = m;
-        p.states = next.size();
-        sink.bounds(p.lower, p.upper);
-        options.progress(p);
-      }
-      ++polls;
-      return Status::kComplete;
+    monitor.rootState();
+    auto poll = [&](int level, std::uint64_t made) {
+      return monitor.poll(level, made, next.size());
     };
 
     for (int level = 0; level < m; ++level) {
@@ -418,10 +455,7 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
           }
         }
       }
-      sink.endLevel(level, next.size());
-      stats.levelStates.push_back(next.size());
-      stats.statesCreated += next.size();
-      stats.widestLevel = std::max<std::uint64_t>(stats.widestLevel, next.size());
+      monitor.endLevel(level, next.size());
       cur.swap(next);
     }
     if (cur.size() != 0) return finish(Status::kInvalidInput);  // the rules left states open
