@@ -69,9 +69,23 @@ dcr::Network makeNetwork(int nodes, const std::vector<int>& us, const std::vecto
   return n;
 }
 
+// The sampling options (samples .. threads) are the estimate's; threads
+// also run the frontier's sweep.
+struct Sampling {
+  std::uint64_t samples = 0;
+  double relError = 1e-3, confidence = 0.95;
+  std::uint64_t seed = 1;
+  int threads = 0;
+};
+
 dcr::Options makeOptions(const std::string& method, std::optional<double> timeLimit,
-                         std::optional<std::size_t> memoryBytes) {
+                         std::optional<std::size_t> memoryBytes, const Sampling& sampling) {
   dcr::Options o;
+  o.samples = sampling.samples;
+  o.relError = sampling.relError;
+  o.confidence = sampling.confidence;
+  o.seed = sampling.seed;
+  o.threads = sampling.threads;
   if (method == "auto")
     o.method = dcr::Method::kAuto;
   else if (method == "frontier")
@@ -194,17 +208,13 @@ py::dict solve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
                int threads) {
   const dcr::Network network =
       makeNetwork(nodes, us, vs, ps, std::move(terminals), maxHops, std::move(labels));
-  dcr::Options options = makeOptions(method, timeLimit, memoryBytes);
+  dcr::Options options =
+      makeOptions(method, timeLimit, memoryBytes, {samples, relError, confidence, seed, threads});
   options.exact = exact;
   options.polynomial = polynomial;
   options.importance = importance;
   options.threshold = threshold;
   options.decide = decide;
-  options.samples = samples;
-  options.relError = relError;
-  options.confidence = confidence;
-  options.seed = seed;
-  options.threads = threads;
   const dcr::Result r = runCancellable<dcr::Result>([&](const std::function<bool()>& cancelled) {
     dcr::Options o = options;
     o.cancelled = cancelled;
@@ -269,12 +279,8 @@ py::dict curve(int nodes, const std::vector<int>& us, const std::vector<int>& vs
       makeNetwork(nodes, us, vs, {}, std::move(terminals), maxHops, std::move(labels));
   if (method != "frontier" && method != "estimate")
     throw py::value_error("curve's method must be 'frontier' or 'estimate', not '" + method + "'");
-  dcr::Options options = makeOptions(method, timeLimit, memoryBytes);
-  options.samples = samples;
-  options.relError = relError;
-  options.confidence = confidence;
-  options.seed = seed;
-  options.threads = threads;
+  const dcr::Options options =
+      makeOptions(method, timeLimit, memoryBytes, {samples, relError, confidence, seed, threads});
   const dcr::Curve c = runCancellable<dcr::Curve>([&](const std::function<bool()>& cancelled) {
     dcr::Options o = options;
     o.cancelled = cancelled;
