@@ -165,6 +165,12 @@ std::vector<Instance> instances() {
   all.push_back({"grid8_nolimit", grid(8, -1)});
   all.push_back({"grid10_nolimit", grid(10, -1)});
   all.push_back({"grid12_nolimit", grid(12, -1)});
+  // For the scaling table's projections; minutes each.
+  all.push_back({"grid9_nolimit", grid(9, -1)});
+  all.push_back({"grid11_nolimit", grid(11, -1)});
+  all.push_back({"grid13_nolimit", grid(13, -1)});
+  all.push_back({"grid14_nolimit", grid(14, -1)});
+  all.push_back({"grid15_nolimit", grid(15, -1)});
   // The example's three terminals (nodes 1, 6, 13 counted from 1) and 20.
   all.push_back({"dodeca_4t_D7", dodecahedron({0, 5, 12, 19}, 7)});
   for (int D : {5, 7, 9})
