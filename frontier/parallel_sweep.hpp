@@ -2,19 +2,22 @@
 // bit.
 //
 // A level's states are split by hash over shards, each shard a table of its
-// own. The parents are taken in slices of kSlice; per slice:
-//   1. expand (parallel, in tasks of kTask parents): each task makes its
-//      parents' children with its worker's copy of the rules and files each
-//      child under the shard its hash names, in parent order;
-//   2. insert (parallel, one task per shard): a shard takes its children
-//      task by task, so each shard sees them in parent order;
-//   3. number (the calling thread): the children are walked in parent order
-//      and a state gets its number the first time it is met, and the sink
-//      hears every branch in that order.
+// own, owned by one worker (shard % workers). The parents are taken in
+// slices; per slice:
+//   1. expand (each worker): a worker makes the children of the parents in
+//      its own shards, in parent order, with its own copy of the rules, and
+//      sends each child to the worker that owns the child's shard;
+//   2. insert (each worker): a worker merges what it was sent into parent
+//      order and inserts it into its shards, so each shard sees its
+//      children in parent order;
+//   3. number (the calling thread): the branches are walked in parent order,
+//      a state gets its number the first time it is met, and the sink hears
+//      every branch in that order.
 // So the numbers, and the order in which the sink adds masses, are those of
 // the one-thread sweep, whatever the thread or shard count: the results are
 // the same bits. A state of the level is found through `where` (number ->
-// shard and place), which the next level walks in number order.
+// shard and place), which the next level walks in number order. A worker
+// reads again, in the next level, the states it inserted itself.
 //
 // Included by sweep.hpp, after the tables it uses.
 #pragma once
@@ -35,7 +38,7 @@ namespace detail {
 // it small to run many slices on small levels.
 inline std::size_t sliceParents = std::size_t{1} << 16;
 // Levels of fewer parents are expanded by the calling thread alone (the
-// threads' hand-offs would cost more than they save); tests set it to 0.
+// threads' hand-offs would cost more than they save); tests set it low.
 inline std::size_t shareFrom = 2048;
 }  // namespace detail
 
@@ -119,15 +122,25 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   constexpr std::int32_t kToAccept = -1, kToReject = -2;
 
   // The workers' roles are fixed by the thread count; the threads that play
-  // them start with the first level wide enough to share (a narrow level's
-  // roles are played one after another by the caller, with the same result).
+  // them, and the rules' copies they need, come with the first level wide
+  // enough to share (a narrow level's roles are played one after another by
+  // the caller with the one rules, with the same result: the rules carry
+  // nothing from one parent to the next but caches).
   const std::size_t workers = static_cast<std::size_t>(std::max(1, options.threads));
   const std::size_t kShareFrom = detail::shareFrom;
   std::unique_ptr<PoolLease> pool;
+  std::vector<Rules> copies;
+  bool together = false;  // the roles of this phase run at once
+  auto rulesOf = [&](std::size_t w) -> Rules& { return together && w > 0 ? copies[w - 1] : rules; };
   auto each = [&](std::size_t parents, const std::function<void(int)>& role) {
-    if (parents >= kShareFrom && !pool)
+    if (parents >= kShareFrom && !pool) {
+      copies.reserve(workers - 1);
+      for (std::size_t w = 1; w < workers; ++w)
+        copies.push_back(rules);
       pool = std::make_unique<PoolLease>(static_cast<int>(workers));
-    if (parents >= kShareFrom && static_cast<std::size_t>((*pool)->size()) == workers) {
+    }
+    together = parents >= kShareFrom && static_cast<std::size_t>((*pool)->size()) == workers;
+    if (together) {
       (*pool)->each(role);
     } else {
       for (std::size_t w = 0; w < workers; ++w)
@@ -175,8 +188,6 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     w.scratch.reserve(1024);
     w.boxes.resize(workers);
   }
-  std::vector<Rules> copies(workers - 1, rules);
-  auto rulesOf = [&](std::size_t w) -> Rules& { return w == 0 ? rules : copies[w - 1]; };
 
   ShardedLevel<Table> cur, next;
   try {
@@ -217,8 +228,9 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       sink.beginLevel(level, cur.size());
       std::size_t rulesBytes = 0;
       if constexpr (variable) {
-        for (std::size_t w = 0; w < workers; ++w)
-          rulesBytes += rulesOf(w).heldBytes();
+        rulesBytes = rules.heldBytes();
+        for (const Rules& r : copies)
+          rulesBytes += r.heldBytes();
       }
       const std::size_t parents = cur.size();
       for (std::size_t first = 0; first < parents; first += kSlice) {
