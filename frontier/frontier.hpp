@@ -48,9 +48,12 @@
 // passed, their capped distances to the frontier, only those no other one
 // dominates (profile.hpp). Branches with equal states merge (sweep.hpp).
 // With three terminals or more at a hop limit the plan may offer two edge
-// orders; both are swept at once, on two threads, and the one with fewer
-// states gives the answer, so the result never depends on timing
-// (race.hpp). Options::memoryBytes is then shared between them.
+// orders; both are swept (side by side when Options::threads allows, else
+// one after another) and the one with fewer states gives the answer, so the
+// result never depends on timing (race.hpp). Options::memoryBytes is then
+// shared between them. With Options::threads > 1 a sweep's levels are
+// shared among the threads (parallel_sweep.hpp), states numbered and masses
+// added in the one-thread order: the same bits for every thread count.
 #pragma once
 
 #include <gmpxx.h>

@@ -355,7 +355,8 @@ def reliability(
                 the estimate's stopping rules (a sample cap; the interval's
                 half-width relative to min(R, 1 - R)), its confidence, its
                 seed (the same seed gives the same estimate on any number of
-                threads) and threads (None: all cores)
+                threads) and threads (None: all cores; they also share the
+                frontier's sweep, with the same answer for any count)
     exact       exact rational arithmetic (Result.exact_value, a Fraction)
     threshold   a level to compare R with (Result.verdict)
     decide      stop as soon as R >= threshold or R < threshold is proved
