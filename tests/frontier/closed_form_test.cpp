@@ -99,7 +99,7 @@ Problem everyNode(Problem pr) {
 // profiles (every node of a grid a terminal).
 TEST(FrontierStops, BoundsBracketTheExactValue) {
   for (const Problem& pr :
-       {frontier_test::grid(5, 10), frontier_test::dodecahedron({0, 7, 12, 18}, 6),
+       {frontier_test::grid(5, 10), frontier_test::dodecahedron({0, 7, 12, 18}, 5),
         everyNode(frontier_test::grid(4, 7))}) {
     const std::vector<double> p(pr.edges.size(), 0.9);
     const mpq_class R = exact(pr, mpq_class(9, 10));
@@ -126,6 +126,9 @@ TEST(FrontierStops, BoundsBracketTheExactValue) {
       if (d.status == Status::kDecided) {
         EXPECT_TRUE(d.lower >= threshold || d.upper < threshold) << threshold;
       }
+      // Exact arithmetic stops by the same test; an early and a late stop
+      // are enough for it.
+      if (threshold != 0.5 && threshold != 0.99) continue;
       const auto e =
           frontier::solveExact(pr, std::vector<mpq_class>(p.size(), mpq_class(9, 10)), decide);
       EXPECT_LE(e.lower, R);
