@@ -49,7 +49,7 @@ class ShardedLevel {
     shards_.resize(shards);
     for (auto& sh : shards_) {
       if constexpr (std::is_same_v<Table, LevelTable>)
-        sh.table.reset(widthBytes);
+        sh.table.reset(widthBytes, expected / shards);
       else
         sh.table.reset(expected / shards);
       sh.number.clear();

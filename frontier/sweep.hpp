@@ -47,11 +47,16 @@ inline std::uint64_t hashWords(const std::uint64_t* key, std::size_t words) {
 
 class LevelTable {
  public:
-  void reset(int widthBytes) {
+  // `expected` states size the slots from the start (the level before is a
+  // good guess), so that a wide level is not rehashed a dozen times.
+  void reset(int widthBytes, std::size_t expected = 0) {
     words_ = widthBytes <= 0 ? 1 : (widthBytes + 7) / 8;
     count_ = 0;
     arena_.clear();
-    slots_.assign(64, 0);
+    std::size_t slots = 64;
+    while (slots < 2 * expected && slots < (std::size_t{1} << 31))
+      slots *= 2;
+    slots_.assign(slots, 0);
   }
   std::size_t size() const { return count_; }
   int words() const { return words_; }
@@ -376,12 +381,13 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
     for (int level = 0; level < m; ++level) {
       if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
       std::uint8_t* out = nullptr;
+      const std::size_t expected = std::min<std::size_t>(cur.size(), options.memoryBytes / 128);
       if constexpr (variable) {
-        next.reset(std::min<std::size_t>(cur.size(), options.memoryBytes / 128));
+        next.reset(expected);
       } else {
         const int width = rules.width(level + 1);
         stats.stateBytes = std::max(stats.stateBytes, width);
-        next.reset(width);
+        next.reset(width, expected);
         buffer.assign(next.words(), 0);
         out = reinterpret_cast<std::uint8_t*>(buffer.data());
       }
