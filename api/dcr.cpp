@@ -61,6 +61,8 @@ frontier::Options frontierOptions(const Options& o, double timeLimit) {
   f.memoryBytes = o.memoryBytes != 0 ? o.memoryBytes : defaultMemory();
   f.threads = o.threads > 0 ? o.threads
                             : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  f.exchange = o.exchange;
+  if (f.exchange != nullptr) f.threads = 1;  // a rank per core
   if (o.progress)
     f.progress = [&o](const frontier::Progress& p) {
       Progress q;
@@ -556,8 +558,17 @@ Result solve(const Network& n, const Options& o) {
       // polynomial): the bounds proved before the memory ran out.
       why += "; the frontier stopped at its memory limit with the bounds proved so far";
     } else if (!stoppedWithBounds(s)) {
-      Result r = failure(ErrorKind::kEngineStopped, "the frontier engine stopped: " + message);
+      std::string what = "the frontier engine stopped: " + message;
+      if (s == frontier::Status::kMemoryLimit && (out.lower > 0 || out.upper < 1)) {
+        char bounds[96];
+        std::snprintf(bounds, sizeof bounds, "; proved before it stopped: %.12f <= R <= %.12f",
+                      out.lower, out.upper);
+        what += bounds;
+      }
+      Result r = failure(ErrorKind::kEngineStopped, what);
       r.status = frontier::statusName(s);
+      r.lower = s == frontier::Status::kMemoryLimit ? out.lower : 0;
+      r.upper = s == frontier::Status::kMemoryLimit ? out.upper : 1;
       return r;
     }
   }

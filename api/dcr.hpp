@@ -39,6 +39,10 @@
 
 #include "api/numbers.hpp"
 
+namespace frontier {
+class Exchange;  // frontier/exchange.hpp
+}
+
 namespace dcr {
 
 struct Link {
@@ -91,6 +95,11 @@ struct Options {
   double confidence = 0.95;   // of the interval
   std::uint64_t seed = 1;     // the same seed gives the same estimate, whatever `threads` says
   int threads = 0;            // 0: all cores
+  // One rank of a distributed frontier sweep (an MPI job): the frontier's
+  // double solve then spreads its levels over the ranks, one thread each,
+  // with the same answer on every rank. Other engines and kinds of answer
+  // run whole on every rank.
+  frontier::Exchange* exchange = nullptr;
 };
 
 enum class ErrorKind {

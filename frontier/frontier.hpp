@@ -68,6 +68,8 @@
 
 namespace frontier {
 
+class Exchange;
+
 struct Problem {
   int nodes = 0;
   std::vector<std::pair<int, int>> edges;
@@ -115,6 +117,13 @@ struct Options {
   // fewer threads than raced orders the orders run one after another. The
   // answer is the same, bit for bit, for every count.
   int threads = 1;
+  // A rank of a distributed sweep (exchange.hpp), or none. With more than
+  // one rank, each holds about 1 / ranks of every level and the answer is
+  // the one-process answer, bit for bit; every rank returns it. Ranks run
+  // one thread each and the raced orders one after another. Only solveDouble
+  // runs distributed (the others return kUnsupported); memoryBytes is per
+  // rank.
+  Exchange* exchange = nullptr;
 };
 
 struct Stats {

@@ -296,6 +296,7 @@ ImportanceResult importanceDouble(const Problem& problem, const std::vector<doub
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
+  if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
   try {
     Recorded rec;
@@ -322,6 +323,7 @@ ExactImportanceResult importanceExact(const Problem& problem, const std::vector<
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
+  if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   try {
     Recorded rec;

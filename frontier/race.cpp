@@ -34,7 +34,10 @@ Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, St
 
   // Enough threads: the lanes side by side, sharing them out; else one
   // after another, each with all of them (the same winner either way).
-  const bool together = static_cast<std::size_t>(options.threads) >= lanes;
+  // Ranks of a distributed sweep call their collectives in one order, so
+  // their lanes always run one after another.
+  const bool together =
+      options.exchange == nullptr && static_cast<std::size_t>(options.threads) >= lanes;
   auto runLane = [&](std::size_t i) {
     Options o = options;
     o.memoryBytes = options.memoryBytes / lanes;

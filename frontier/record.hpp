@@ -14,6 +14,7 @@
 
 #include "frontier/connectivity.hpp"
 #include "frontier/distance.hpp"
+#include "frontier/exchange.hpp"
 #include "frontier/frontier.hpp"
 #include "frontier/plan.hpp"
 #include "frontier/profile.hpp"
@@ -107,6 +108,15 @@ inline Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan
   }
   if (s != Status::kComplete || plans[1].edges.empty() || !race) plans.resize(1);
   return s;
+}
+
+// Over ranks only the double solve runs (its masses cross between ranks);
+// the others say so.
+inline bool singleProcessOnly(const Options& options, Status& status, std::string& message) {
+  if (options.exchange == nullptr || options.exchange->size() <= 1) return false;
+  status = Status::kUnsupported;
+  message = "over several ranks only the double-precision solve runs";
+  return true;
 }
 
 // Races the plans (see race.hpp): lane i builds sinks[i] with make(plan i)

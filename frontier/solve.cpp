@@ -67,35 +67,55 @@ class IntervalSink {
   void root(std::int32_t code) {
     if (code == kAccept) accLo_ = accHi_ = accNear_ = 1;
     if (code == kReject) rejLo_ = rejHi_ = rejNear_ = 1;
-    if (code >= 0) cur_.assign(1, Mass{1.0, 1.0, 1.0});
+    if (code >= 0) cur_.assign(1, Payload{1.0, 1.0, 1.0});
   }
   void beginLevel(int level, std::size_t) {
     next_.clear();
     level_ = level;
   }
   void add(std::size_t parent, bool works, std::int32_t code) {
-    const Mass& m = cur_[parent];
-    const double lo = down(m.lo * (works ? pLo_[level_] : qLo_[level_]));
-    const double hi = up(m.hi * (works ? pHi_[level_] : qHi_[level_]));
-    const double near = m.near * (works ? p_[level_] : q_[level_]);
-    if (code >= 0) {
-      if (static_cast<std::size_t>(code) == next_.size()) {
-        next_.push_back(Mass{lo, hi, near});
-      } else {
-        Mass& t = next_[code];
-        t.lo = down(t.lo + lo);
-        t.hi = up(t.hi + hi);
-        t.near += near;
-      }
-    } else if (code == kAccept) {
-      accLo_ = down(accLo_ + lo);
-      accHi_ = up(accHi_ + hi);
-      accNear_ += near;
+    const Payload c = share(parent, works);
+    if (code >= 0)
+      addLocal(code, c);
+    else
+      addEnd(c, code == kAccept);
+  }
+  // The distributed sweep's parts of add: the mass a branch carries (on
+  // the parent's rank), its arrival at a state (on the child's rank, in
+  // branch order) or at the end (on rank 0, in branch order).
+  struct Payload {
+    double lo, hi, near;
+  };
+  Payload share(std::size_t parent, bool works) const {
+    const Payload& m = cur_[parent];
+    return Payload{down(m.lo * (works ? pLo_[level_] : qLo_[level_])),
+                   up(m.hi * (works ? pHi_[level_] : qHi_[level_])),
+                   m.near * (works ? p_[level_] : q_[level_])};
+  }
+  void addLocal(std::int32_t code, const Payload& c) {
+    if (static_cast<std::size_t>(code) == next_.size()) {
+      next_.push_back(c);
     } else {
-      rejLo_ = down(rejLo_ + lo);
-      rejHi_ = up(rejHi_ + hi);
-      rejNear_ += near;
+      Payload& t = next_[code];
+      t.lo = down(t.lo + c.lo);
+      t.hi = up(t.hi + c.hi);
+      t.near += c.near;
     }
+  }
+  void addEnd(const Payload& c, bool accept) {
+    double& lo = accept ? accLo_ : rejLo_;
+    double& hi = accept ? accHi_ : rejHi_;
+    double& near = accept ? accNear_ : rejNear_;
+    lo = down(lo + c.lo);
+    hi = up(hi + c.hi);
+    near += c.near;
+  }
+  // A rank that does not own the root starts with no state.
+  void dropRoot() { cur_.clear(); }
+  // The ends' sums, which rank 0 alone forms, for the other ranks.
+  std::vector<double> sums() const { return {accLo_, accHi_, accNear_, rejLo_, rejHi_, rejNear_}; }
+  void setSums(const std::vector<double>& s) {
+    accLo_ = s[0], accHi_ = s[1], accNear_ = s[2], rejLo_ = s[3], rejHi_ = s[4], rejNear_ = s[5];
   }
   void endLevel(int, std::size_t) { cur_.swap(next_); }
   std::size_t bytesPerState() const { return 24; }
@@ -131,9 +151,6 @@ class IntervalSink {
   }
 
  private:
-  struct Mass {
-    double lo, hi, near;
-  };
   // The value is the nearest sum (clamped to [0, 1], which only moves it
   // toward the truth); the truth lies in [lo, hi], so the farther end
   // bounds the error.
@@ -142,7 +159,7 @@ class IntervalSink {
     error = std::max(value > lo ? up(value - lo) : 0.0, hi > value ? up(hi - value) : 0.0);
   }
   std::vector<double> p_, q_, pLo_, pHi_, qLo_, qHi_;
-  std::vector<Mass> cur_, next_;
+  std::vector<Payload> cur_, next_;
   double accLo_ = 0, accHi_ = 0, rejLo_ = 0, rejHi_ = 0, accNear_ = 0, rejNear_ = 0;
   int level_ = 0;
 };
@@ -281,6 +298,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
   std::vector<Plan> plans;
   r.status = makePlans(problem, options.kind, plans, r.message, options.race);
   if (r.status != Status::kComplete) return r;
+  if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   auto make = [&](const Plan& plan) {
     std::vector<mpz_class> a, b;
@@ -314,6 +332,7 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
   std::vector<Plan> plans;
   dg.status_ = makePlans(problem, opts.kind, plans, dg.message_, opts.race);
   if (dg.status_ != Status::kComplete) return dg;
+  if (singleProcessOnly(opts, dg.status_, dg.message_)) return dg;
   std::vector<std::unique_ptr<RecordSink>> sinks;
   std::size_t winner = 0;
   dg.status_ = racePlans(
@@ -509,6 +528,7 @@ Polynomial reliabilityPolynomial(const Problem& problem, const Options& options)
   std::vector<Plan> plans;
   poly.status = makePlans(problem, opts.kind, plans, poly.message, opts.race);
   if (poly.status != Status::kComplete) return poly;
+  if (singleProcessOnly(opts, poly.status, poly.message)) return poly;
   try {
     std::vector<std::unique_ptr<RecordSink>> sinks;
     std::size_t winner = 0;

@@ -23,6 +23,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "frontier/exchange.hpp"
 #include "frontier/frontier.hpp"
 #include "frontier/plan.hpp"
 #include "frontier/race.hpp"
@@ -252,6 +253,9 @@ constexpr bool isVariableWidth = requires {
 template <class Rules, class Sink>
 Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
                      Stats& stats, const LostTest& lost);
+template <class Rules, class Sink>
+Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
+                        Stats& stats, const LostTest& lost);
 
 // What every sweep does around its levels: the statistics, the clock, the
 // root's and each level's bookkeeping, and the poll.
@@ -343,6 +347,8 @@ class SweepMonitor {
 template <class Rules, class Sink>
 Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options, Stats& stats,
              const LostTest& lost = {}) {
+  if (options.exchange != nullptr && options.exchange->size() > 1)
+    return sweepDistributed(plan, rules, sink, options, stats, lost);
   if (options.threads > 1) return sweepParallel(plan, rules, sink, options, stats, lost);
   SweepMonitor<Sink> monitor(plan, sink, options, stats, lost);
   auto finish = [&](Status s) { return monitor.finish(s); };
@@ -475,4 +481,5 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
 
 }  // namespace frontier
 
-#include "frontier/parallel_sweep.hpp"  // IWYU pragma: export
+#include "frontier/distributed_sweep.hpp"  // IWYU pragma: export
+#include "frontier/parallel_sweep.hpp"     // IWYU pragma: export

@@ -4,7 +4,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" g++ cmake make pkg-config libgtest-dev libcli11-dev gnuplot-nox \
-  libgmp-dev nlohmann-json3-dev pybind11-dev python3-dev python3-networkx python3-pytest libigraph-dev
+  libgmp-dev nlohmann-json3-dev pybind11-dev python3-dev python3-networkx python3-pytest libigraph-dev \
+  libopenmpi-dev openmpi-bin
 jobs=2
 
 echo "== Release build and tests"

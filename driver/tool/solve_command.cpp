@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <memory>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -20,6 +21,10 @@
 #include "driver/tool/graph_file.hpp"
 #include "driver/tool/progress.hpp"
 #include "driver/tool/text.hpp"
+#include "frontier/exchange.hpp"
+#if DCR_HAVE_MPI
+#include "frontier/mpi_exchange.hpp"
+#endif
 
 namespace {
 
@@ -388,6 +393,9 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
   cmd.add_option("--format", a.format, "text or json")
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
+  cmd.add_flag("--mpi", a.mpi,
+               "Under mpirun: spread the frontier's levels over the job's ranks, one thread "
+               "each (--memory-limit is per rank); rank 0 prints");
   cmd.footer(
       "The frontier engine builds a decision diagram edge by edge: the true value, with a\n"
       "rigorous bound on its rounding error (or exact with --exact), any probability per edge.\n"
@@ -435,7 +443,26 @@ std::string readEstimateOptions(const EstimateArgs& a, dcr::Options& o) {
   return "";
 }
 
-int runSolve(const SolveArgs& a, const Fail& fail) {
+int runSolve(const SolveArgs& a, const Fail& failOnce) {
+  // Under MPI every rank runs this; rank 0 alone speaks.
+  std::unique_ptr<frontier::Exchange> ranks;
+  if (a.mpi) {
+#if DCR_HAVE_MPI
+    ranks = frontier::startMpi();
+#else
+    return failOnce(kExitUsage,
+                    "--mpi: this dcr-tool was built without MPI (install libopenmpi-dev and "
+                    "openmpi-bin, then build again)");
+#endif
+  }
+  const bool quiet = ranks && ranks->rank() != 0;
+  const Fail fail = quiet ? Fail([](int status, const std::string&) { return status; }) : failOnce;
+  if (a.mpi && (a.exact || a.polynomial || a.importance))
+    return fail(kExitUsage,
+                "--mpi runs the frontier's double-precision solve: not with --exact, "
+                "--polynomial or --importance");
+  if (a.mpi && (a.method == "search" || a.method == "estimate"))
+    return fail(kExitUsage, "--mpi runs the frontier: use --method frontier or auto");
   if (int(!a.file.empty()) + int(!a.edges.empty()) + int(!a.graph.empty()) != 1)
     return fail(kExitUsage, "give one of a problem FILE, --edges FILE or --graph FILE");
   if (!a.file.empty() &&
@@ -487,8 +514,9 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
     o.decide = true;
   }
 
+  o.exchange = ranks.get();
   ProgressLine progress;
-  if (progress.enabled())
+  if (progress.enabled() && !quiet)
     o.progress = [&progress](const dcr::Progress& p) {
       char line[200];
       if (std::string(p.engine) == "search")
@@ -518,6 +546,7 @@ int runSolve(const SolveArgs& a, const Fail& fail) {
   const std::string report = a.format == "json"
                                  ? jsonReport(in.network, out, o.threshold, a.fraction)
                                  : textReport(in.network, out, o.threshold, a.fraction);
+  if (quiet) return kExitOk;
   if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||
       std::fflush(stdout) != 0)
     return fail(kExitOutputFailed, "cannot write to standard output");

@@ -43,6 +43,7 @@ struct SolveArgs {
   EstimateArgs estimate;
   std::string memoryLimit;  // MiB for the frontier's levels
   std::string format = "text";
+  bool mpi = false;  // one rank of an MPI job (under mpirun)
 };
 
 // A checked problem file's network for the front door, with hop limit D
