@@ -320,6 +320,8 @@ estimate::Options estimateOptions(const Options& o, double timeLimit) {
   eo.confidence = o.confidence;
   eo.seed = o.seed;
   eo.threads = o.threads;
+  eo.exchange = o.exchange;
+  if (o.exchange != nullptr && o.threads == 0) eo.threads = 1;  // a rank per core
   eo.importance = o.importance;
   eo.cancelled = o.cancelled;
   if (o.progress)

@@ -6,11 +6,14 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <thread>
 
 #include "estimate/internal.hpp"
+#include "frontier/exchange.hpp"
 
 namespace estimate {
 
@@ -332,6 +335,53 @@ double secondsSince(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
+// Over ranks: each rank's finished blocks of a round (and whether it was
+// stopped or cancelled) to rank 0, and the whole round back to every rank.
+void shareRound(frontier::Exchange& ex, int points, int slots, std::uint64_t size, bool& cancelled,
+                std::atomic<bool>& stop, std::vector<char>& finished,
+                std::vector<Moments>& blockOut, std::vector<EdgeSums>& blockEdges) {
+  auto put = [](std::vector<std::uint8_t>& out, const void* p, std::size_t bytes) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    out.insert(out.end(), b, b + bytes);
+  };
+  std::vector<std::uint8_t> mine;
+  const std::uint64_t flags[2] = {cancelled ? 1u : 0u, stop ? 1u : 0u};
+  put(mine, flags, sizeof flags);
+  for (std::uint64_t j = 0; j < size; ++j) {
+    if (!finished[j]) continue;
+    put(mine, &j, sizeof j);
+    put(mine, &blockOut[j * points], sizeof(Moments) * points);
+    if (slots > 0) put(mine, &blockEdges[j * slots], sizeof(EdgeSums) * slots);
+  }
+  std::vector<std::vector<std::uint8_t>> all;
+  ex.gather(mine, all);
+  std::vector<std::uint8_t> round;
+  for (const auto& part : all) {  // rank 0 only: every part, its length first
+    const std::uint64_t n = part.size();
+    put(round, &n, sizeof n);
+    round.insert(round.end(), part.begin(), part.end());
+  }
+  ex.broadcast(round);
+  const std::size_t entry = 8 + sizeof(Moments) * points + sizeof(EdgeSums) * slots;
+  for (std::size_t at = 0; at < round.size();) {
+    std::uint64_t n, partFlags[2];
+    std::memcpy(&n, &round[at], 8);
+    std::memcpy(partFlags, &round[at + 8], sizeof partFlags);
+    cancelled = cancelled || partFlags[0] != 0;
+    if (partFlags[1] != 0) stop = true;
+    for (std::size_t e = at + 8 + sizeof partFlags; e < at + 8 + n; e += entry) {
+      std::uint64_t j;
+      std::memcpy(&j, &round[e], 8);
+      finished[j] = 1;
+      std::memcpy(&blockOut[j * points], &round[e + 8], sizeof(Moments) * points);
+      if (slots > 0)
+        std::memcpy(&blockEdges[j * slots], &round[e + 8 + sizeof(Moments) * points],
+                    sizeof(EdgeSums) * slots);
+    }
+    at += 8 + n;
+  }
+}
+
 // Runs blocks of one sampler until a rule stops it. pilot: decide at block
 // kPilotBlocks whether crude should give way to permutation.
 Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::time_point start,
@@ -350,6 +400,12 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
       opt.threads > 0 ? opt.threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(threads, 1);
   std::vector<std::unique_ptr<Worker>> workers;
+  // Over ranks, block b of a round goes to rank (b - round start) % ranks;
+  // the round's blocks then meet on every rank and merge as in one process.
+  frontier::Exchange* ex =
+      opt.exchange != nullptr && opt.exchange->size() > 1 ? opt.exchange : nullptr;
+  const std::uint64_t ranks = ex ? static_cast<std::uint64_t>(ex->size()) : 1;
+  const std::uint64_t me = ex ? static_cast<std::uint64_t>(ex->rank()) : 0;
 
   Outcome out;
   out.sums.assign(points, Moments{});
@@ -363,10 +419,11 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
     std::vector<Moments> blockOut(size * points);
     std::vector<EdgeSums> blockEdges(size * slots);
     std::vector<char> finished(size, 0);
-    std::atomic<std::uint64_t> next{done};
+    std::atomic<std::uint64_t> next{0};  // this rank's blocks of the round, counted
     std::atomic<bool> stop{false};
     bool cancelled = false, late;
-    const int used = static_cast<int>(std::min<std::uint64_t>(threads, size));
+    const int used = static_cast<int>(
+        std::max<std::uint64_t>(1, std::min<std::uint64_t>(threads, size / ranks)));
     while (static_cast<int>(workers.size()) < used)
       workers.push_back(std::make_unique<Worker>(setup));
     auto work = [&](int t) {
@@ -377,14 +434,14 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
           stop = true;
           return;
         }
-        const std::uint64_t b = next++;
+        const std::uint64_t b = done + me + next++ * ranks;
         if (b >= target) return;
         const int count = b + 1 == maxBlocks ? lastCount : static_cast<int>(blockSize);
         Moments* slot = &blockOut[(b - done) * points];
         EdgeSums* edges = slots ? &blockEdges[(b - done) * slots] : nullptr;
         permutation ? w.permutation(b, count, slot, edges) : w.crude(b, count, slot, edges);
         finished[b - done] = 1;
-        if (t == 0 && opt.cancelled && opt.cancelled()) {
+        if (t == 0 && me == 0 && opt.cancelled && opt.cancelled()) {
           cancelled = true;
           stop = true;
           return;
@@ -397,6 +454,8 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
     work(0);
     for (auto& th : pool)
       th.join();
+    if (ex != nullptr)
+      shareRound(*ex, points, slots, size, cancelled, stop, finished, blockOut, blockEdges);
     late = stop && !cancelled;
 
     // Merge the blocks in order, up to the first one not finished.
@@ -426,7 +485,7 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
         all = false;
       }
     }
-    if (opt.progress && points > 0) {
+    if (opt.progress && points > 0 && me == 0) {
       Progress pr;
       pr.samples = static_cast<std::uint64_t>(out.sums[worst].n);
       pr.estimate = 1 - ivs[worst].u;
@@ -445,7 +504,7 @@ Outcome run(const Setup& setup, bool permutation, const Options& opt, Clock::tim
       out.reason = "relative error";
       return out;
     }
-    if (opt.cancelled && opt.cancelled()) {
+    if (ex == nullptr && opt.cancelled && opt.cancelled()) {  // ranks: at the next block
       out.status = Status::kCancelled;
       out.reason = "cancelled";
       return out;

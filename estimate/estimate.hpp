@@ -75,6 +75,10 @@
 #include <utility>
 #include <vector>
 
+namespace frontier {
+class Exchange;  // frontier/exchange.hpp
+}
+
 namespace estimate {
 
 struct Problem {
@@ -103,6 +107,11 @@ struct Options {
   bool importance = false;          // estimateReliability: also each edge's importance
   std::function<bool()> cancelled;  // polled between blocks
   std::function<void(const Progress&)> progress;  // at each checkpoint
+  // A rank of an MPI job (frontier/exchange.hpp): the ranks share each
+  // round's blocks and every rank returns the same estimate, the one a
+  // single process gives with the same seed. Only rank 0 is asked for
+  // cancelled and progress.
+  frontier::Exchange* exchange = nullptr;
 };
 
 enum class Status {

@@ -394,8 +394,8 @@ void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
   cmd.add_flag("--mpi", a.mpi,
-               "Under mpirun: spread the frontier's levels over the job's ranks, one thread "
-               "each (--memory-limit is per rank); rank 0 prints");
+               "Under mpirun: spread the frontier's levels (one thread a rank; --memory-limit "
+               "is per rank) or the estimate's samples over the job's ranks; rank 0 prints");
   cmd.footer(
       "The frontier engine builds a decision diagram edge by edge: the true value, with a\n"
       "rigorous bound on its rounding error (or exact with --exact), any probability per edge.\n"
@@ -461,8 +461,8 @@ int runSolve(const SolveArgs& a, const Fail& failOnce) {
     return fail(kExitUsage,
                 "--mpi runs the frontier's double-precision solve: not with --exact, "
                 "--polynomial or --importance");
-  if (a.mpi && (a.method == "search" || a.method == "estimate"))
-    return fail(kExitUsage, "--mpi runs the frontier: use --method frontier or auto");
+  if (a.mpi && a.method == "search")
+    return fail(kExitUsage, "--mpi runs the frontier or the estimate: not --method search");
   if (int(!a.file.empty()) + int(!a.edges.empty()) + int(!a.graph.empty()) != 1)
     return fail(kExitUsage, "give one of a problem FILE, --edges FILE or --graph FILE");
   if (!a.file.empty() &&

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frontier/frontier.hpp"
+#include "tests/frontier/loopback.hpp"
 
 namespace {
 
@@ -73,7 +74,20 @@ bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-TEST(Estimate, SameSeedSameBitsWhateverTheThreads) {
+// Ranks played by threads, each with its own thread count.
+std::vector<estimate::Result> onRanks(int ranks, const estimate::Problem& pr,
+                                      const estimate::Options& o) {
+  std::vector<estimate::Result> out(ranks);
+  frontier_test::Loopback::run(ranks, [&](frontier::Exchange& ex) {
+    estimate::Options mine = o;
+    mine.threads = 1 + ex.rank() % 2;
+    mine.exchange = &ex;
+    out[ex.rank()] = estimate::estimateReliability(pr, mine);
+  });
+  return out;
+}
+
+TEST(Estimate, SameSeedSameBitsWhateverTheThreadsAndRanks) {
   for (auto sampler : {estimate::Sampler::kCrude, estimate::Sampler::kPermutation}) {
     for (bool byRule : {false, true}) {
       estimate::Options o;
@@ -86,6 +100,10 @@ TEST(Estimate, SameSeedSameBitsWhateverTheThreads) {
       for (int threads : {1, 2, 3}) {
         o.threads = threads;
         runs.push_back(estimate::estimateReliability(grid(3, 5, 0.8), o));
+      }
+      for (int ranks : {2, 3}) {
+        const auto r = onRanks(ranks, grid(3, 5, 0.8), o);
+        runs.insert(runs.end(), r.begin(), r.end());
       }
       for (const auto& r : runs) {
         SCOPED_TRACE(r.sampler + (byRule ? " rule" : " cap"));

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """dcr-tool solve --mpi under mpirun gives the plain run's answer, bit for
-bit, for 1, 2 and 3 ranks and every state kind; a rank out of memory stops
-the job with one message. Skips (exit 77) where MPI is not there."""
+bit, for 1, 2 and 3 ranks, every state kind and the estimate; a rank out of
+memory stops the job with one message. Skips (exit 77) where MPI is not
+there."""
 import json
 import os
 import shutil
@@ -64,6 +65,21 @@ with tempfile.TemporaryDirectory() as tmp:
             if got != plain:
                 print(f"case {i}, {ranks} ranks: {got} != {plain}")
                 failures += 1
+
+    # The estimate: each rank its share of the blocks, the same estimate.
+    path = os.path.join(tmp, "case0.edges")
+    args = ["solve", "--edges", path, "--terminals", "0,35", "-D", "12", "--method",
+            "estimate", "--samples", "20000", "--seed", "7", "--format", "json"]
+    plain = json.loads(subprocess.run([tool] + args, capture_output=True, text=True,
+                                      check=True).stdout)
+    plain.pop("seconds")
+    run = subprocess.run([mpirun, "-np", "3", tool] + args + ["--mpi"], capture_output=True,
+                         text=True, env=env, timeout=300)
+    got = json.loads(run.stdout) if run.returncode == 0 else {}
+    got.pop("seconds", None)
+    if got != plain:
+        print(f"estimate, 3 ranks: {got} != {plain}; {run.stderr}")
+        failures += 1
 
     # Out of memory on every rank: one message with the bounds so far, the
     # memory exit status, nothing on standard output.
