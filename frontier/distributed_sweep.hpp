@@ -128,6 +128,9 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
     std::vector<std::vector<std::uint8_t>> allEnds;
     std::vector<std::uint64_t> marks;
     std::vector<std::uint32_t> freshBranches;  // the slice's own new states, in order
+    // Per branch of the slice, where its child (or end) lies in what came.
+    std::vector<std::uint64_t> byBranch;
+    constexpr std::uint64_t kNoChild = ~std::uint64_t{0}, kLow40 = (std::uint64_t{1} << 40) - 1;
     bool outOfMemory = false;
 
     // Root: every rank makes it, its owner keeps it.
@@ -243,19 +246,18 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
         marks.assign((branches + 63) / 64, 0);
         freshBranches.clear();
         if (!outOfMemory) try {
-            std::vector<std::size_t> at(recvAt.begin(), recvAt.end() - 1);
-            for (;;) {
-              int from = -1;
-              std::uint32_t best = 0;
-              for (int r = 0; r < ranks; ++r) {
-                if (at[r] >= recvAt[r + 1]) continue;
-                const Head head = detail::take<Head>(recv.data() + at[r]);
-                if (from < 0 || head.branch < best) from = r, best = head.branch;
-              }
-              if (from < 0) break;
-              const std::uint8_t* at0 = recv.data() + at[from];
+            // Branch order: a branch comes from one rank only, so a table
+            // by branch puts the children in order whatever the ranks.
+            byBranch.assign(branches, kNoChild);
+            for (std::size_t at = 0; at < recv.size();) {
+              const Head head = detail::take<Head>(recv.data() + at);
+              byBranch[head.branch] = at;
+              at += sizeof(Head) + head.words * std::size_t{8};
+            }
+            for (std::size_t at : byBranch) {
+              if (at == kNoChild) continue;
+              const std::uint8_t* at0 = recv.data() + at;
               const Head head = detail::take<Head>(at0);
-              at[from] += sizeof(Head) + head.words * std::size_t{8};
               buffer.resize(head.words);
               std::memcpy(buffer.data(), at0 + sizeof(Head), head.words * std::size_t{8});
               const std::uint64_t h = Table::hashOf(buffer.data(), head.words);
@@ -296,20 +298,17 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
         // 5. Ends at rank 0, in branch order.
         ex.gather(ends, allEnds);
         if (me == 0) {
-          std::vector<std::size_t> at(ranks, 0);
-          for (;;) {
-            int from = -1;
-            std::uint64_t best = 0;
-            for (int r = 0; r < ranks; ++r) {
-              if (at[r] >= allEnds[r].size()) continue;
-              const End e = detail::take<End>(allEnds[r].data() + at[r]);
-              if (from < 0 || e.branch < best) from = r, best = e.branch;
+          byBranch.assign(branches, kNoChild);
+          for (std::size_t r = 0; r < allEnds.size(); ++r)
+            for (std::size_t at = 0; at < allEnds[r].size(); at += sizeof(End)) {
+              const End e = detail::take<End>(allEnds[r].data() + at);
+              byBranch[e.branch - 2 * first] = r << 40 | at;
             }
-            if (from < 0) break;
-            const End e = detail::take<End>(allEnds[from].data() + at[from]);
-            at[from] += sizeof(End);
-            sink.addEnd(e.mass, e.accept != 0);
-          }
+          for (std::uint64_t where : byBranch)
+            if (where != kNoChild) {
+              const End e = detail::take<End>(allEnds[where >> 40].data() + (where & kLow40));
+              sink.addEnd(e.mass, e.accept != 0);
+            }
         }
         // 6. Memory, then rank 0's poll.
         const std::size_t need = cur.bytes() + next.bytes() + sink.heldBytes() +
