@@ -54,6 +54,9 @@
 // shared between them. With Options::threads > 1 a sweep's levels are
 // shared among the threads (parallel_sweep.hpp), states numbered and masses
 // added in the one-thread order: the same bits for every thread count.
+// With Options::exchange (the ranks of an MPI job) solveDouble spreads each
+// level over the ranks (distributed_sweep.hpp), again with the one-process
+// numbers and sums, so the same bits for every rank count.
 #pragma once
 
 #include <gmpxx.h>

@@ -159,4 +159,15 @@ inline frontier::Problem randomProblem(std::mt19937& rng, int n, int m, int K, i
   return pr;
 }
 
+// Round `round` of a mix of every state kind: no limit every fourth round
+// (connectivity), all terminals every third (profiles), else few terminals
+// at a limit (distances); a parallel edge and a self-loop every fifth.
+inline frontier::Problem mixedProblem(std::mt19937& rng, int round) {
+  const int n = 4 + static_cast<int>(rng() % 6);
+  const int m = n + static_cast<int>(rng() % 8);
+  const int K = round % 3 == 0 ? n : 2 + static_cast<int>(rng() % (n - 1));
+  const int D = round % 4 == 0 ? -1 : static_cast<int>(rng() % n) + 1;
+  return randomProblem(rng, n, m, K, D, round % 5 == 0);
+}
+
 }  // namespace frontier_test

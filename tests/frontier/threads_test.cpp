@@ -37,11 +37,7 @@ TEST(FrontierThreads, SameBitsForEveryThreadCount) {
   std::mt19937 rng(20261210);
   std::set<frontier::StateKind> kinds;
   for (int round = 0; round < 30; ++round) {
-    const int n = 4 + static_cast<int>(rng() % 6);
-    const int m = n + static_cast<int>(rng() % 8);
-    const int K = round % 3 == 0 ? n : 2 + static_cast<int>(rng() % (n - 1));
-    const int D = round % 4 == 0 ? -1 : static_cast<int>(rng() % n) + 1;
-    const Problem pr = frontier_test::randomProblem(rng, n, m, K, D, round % 5 == 0);
+    const Problem pr = frontier_test::mixedProblem(rng, round);
     std::vector<double> p, q;
     std::vector<mpq_class> exactP;
     for (std::size_t e = 0; e < pr.edges.size(); ++e) {
