@@ -315,7 +315,10 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
                                  (cur.size() + next.size()) * sink.bytesPerState() +
                                  global.capacity() * 4 + nextGlobal.capacity() * 4;
         stats.peakBytes = std::max(stats.peakBytes, need);
-        std::vector<std::uint64_t> flags{outOfMemory || need > options.memoryBytes ? 1u : 0u};
+        // A level holds as many states as one process's may (global numbers are
+        // 32 bits).
+        const bool full = outOfMemory || need > options.memoryBytes || nextSize >= 0x7FFFFFF0u;
+        std::vector<std::uint64_t> flags{full ? 1u : 0u};
         ex.max(flags);
         if (flags[0] != 0) return finish(Status::kMemoryLimit);
         std::vector<std::uint8_t> verdict(1, 0);
