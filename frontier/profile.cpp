@@ -128,6 +128,29 @@ inline void lowerInto(std::uint8_t* t, const std::uint8_t* x) {
     store(t + k, lower(load(t + k), load(x + k)));
 }
 
+// Copies n bytes: a state's rows are a few bytes each, where a call to
+// memcpy costs more than the copy; up to 16 by two overlapping moves.
+inline void copyRow(std::uint8_t* to, const std::uint8_t* from, int n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, from, 8);
+    std::memcpy(&b, from + n - 8, 8);
+    std::memcpy(to, &a, 8);
+    std::memcpy(to + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, from, 4);
+    std::memcpy(&b, from + n - 4, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (int k = 0; k < n; ++k)
+      to[k] = from[k];
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
 // A total order on records (whole 8-byte words, as integers): any fixed
 // order makes the sorted sets canonical; this one needs no byte loop.
 inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
@@ -140,10 +163,12 @@ inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
   return false;
 }
 
-// Sorts `count` records of `bytes` bytes, drops duplicates and every
-// record that another dominates. Returns the count left.
-template <class Dominated>
-int canonical(std::vector<std::uint8_t>& records, int count, int bytes, CanonicalScratch& scratch,
+// Sorts `count` records of `Bytes` bytes, drops duplicates and every
+// record that another dominates. Returns the count left. Pointwise at most
+// implies `before` or equal, so once sorted and without duplicates a record
+// can only be dominated by one after it.
+template <int Bytes, class Dominated>
+int canonical(std::vector<std::uint8_t>& records, int count, CanonicalScratch& scratch,
               const Dominated& dominated) {
   if (count <= 1) return count;
   auto& order = scratch.order;
@@ -155,33 +180,29 @@ int canonical(std::vector<std::uint8_t>& records, int count, int bytes, Canonica
     const int x = order[i];
     int j = i;
     for (; j > 0 &&
-           before(base + std::size_t(x) * bytes, base + std::size_t(order[j - 1]) * bytes, bytes);
+           before(base + std::size_t(x) * Bytes, base + std::size_t(order[j - 1]) * Bytes, Bytes);
          --j)
       order[j] = order[j - 1];
     order[j] = x;
   }
   auto& sorted = scratch.sorted;
-  sorted.resize(std::size_t(count) * bytes);
+  sorted.resize(std::size_t(count) * Bytes);
   int kept = 0;
   for (int i = 0; i < count; ++i) {
-    const std::uint8_t* r = base + std::size_t(order[i]) * bytes;
-    if (kept > 0 && std::memcmp(sorted.data() + std::size_t(kept - 1) * bytes, r, bytes) == 0)
+    const std::uint8_t* r = base + std::size_t(order[i]) * Bytes;
+    if (kept > 0 && std::memcmp(sorted.data() + std::size_t(kept - 1) * Bytes, r, Bytes) == 0)
       continue;
-    std::memcpy(sorted.data() + std::size_t(kept) * bytes, r, bytes);
+    std::memcpy(sorted.data() + std::size_t(kept) * Bytes, r, Bytes);
     ++kept;
   }
-  auto& dead = scratch.dead;
-  dead.assign(kept, 0);
-  for (int i = 0; i < kept; ++i)
-    for (int j = 0; j < kept && !dead[i]; ++j)
-      if (j != i &&
-          dominated(sorted.data() + std::size_t(i) * bytes, sorted.data() + std::size_t(j) * bytes))
-        dead[i] = 1;
   int out = 0;
-  for (int i = 0; i < kept; ++i)
-    if (!dead[i])
-      std::memcpy(records.data() + std::size_t(out++) * bytes,
-                  sorted.data() + std::size_t(i) * bytes, bytes);
+  for (int i = 0; i < kept; ++i) {
+    const std::uint8_t* r = sorted.data() + std::size_t(i) * Bytes;
+    bool dead = false;
+    for (int j = i + 1; j < kept && !dead; ++j)
+      dead = dominated(r, sorted.data() + std::size_t(j) * Bytes);
+    if (!dead) std::memcpy(records.data() + std::size_t(out++) * Bytes, r, Bytes);
+  }
   return out;
 }
 
@@ -308,10 +329,10 @@ void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
   baseR2_.assign(r2Room * S, inf);
   basePairs_.assign(pairRoom * 2 * S, inf);
   for (int r = 0; r < nR2; ++r, at += f)
-    std::memcpy(&baseR2_[std::size_t(r) * S], at, f);
+    copyRow(&baseR2_[std::size_t(r) * S], at, f);
   for (int p = 0; p < nPairs; ++p, at += 2 * f) {
-    std::memcpy(&basePairs_[std::size_t(p) * 2 * S], at, f);
-    std::memcpy(&basePairs_[std::size_t(p) * 2 * S + S], at + f, f);
+    copyRow(&basePairs_[std::size_t(p) * 2 * S], at, f);
+    copyRow(&basePairs_[std::size_t(p) * 2 * S + S], at + f, f);
   }
   int r2 = nR2, pairs = nPairs;
   for (int z : L.touched) {
@@ -382,9 +403,9 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
     // Only the hardest columns count: reaching a column pointwise above
     // another reaches that one too.
     std::vector<std::uint8_t> colRecords(cols, cols + std::size_t(t1) * S);
-    e.cols = static_cast<std::uint32_t>(
-        canonical(colRecords, t1, S, scratch_,
-                  [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
+    e.cols = static_cast<std::uint32_t>(canonical<S>(
+        colRecords, t1, scratch_,
+        [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
     std::copy(colRecords.begin(), colRecords.begin() + std::size_t(e.cols) * S, cols);
     cacheData_.resize(e.offset + std::size_t(f1 + 3 + e.cols) * S);
   }
@@ -480,10 +501,6 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
 
   // Onto the child's frontier.
   const int f1 = L.f1;
-  std::uint8_t* cd = childD_.data();  // rows and columns past f1 are never read
-  for (int a = 0; a < f1; ++a)
-    for (int b = 0; b < f1; ++b)
-      cd[a * S + b] = d[L.keep[a] * S + L.keep[b]];
   auto project = [&](std::uint8_t* p) {
     if constexpr (S == 16) {
       // The kept positions are the work positions in order, less the
@@ -515,6 +532,11 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
       std::memcpy(p, tmp, S);
     }
   };
+  std::uint8_t* cd = childD_.data();  // rows past f1 are never read
+  for (int a = 0; a < f1; ++a) {
+    std::memcpy(cd + a * S, d + L.keep[a] * S, S);
+    project(cd + a * S);
+  }
   for (int r = 0; r < nR2; ++r)
     project(&r2_[std::size_t(r) * S]);
   for (int p = 0; p < 2 * nPairs; ++p)
@@ -561,10 +583,11 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
         std::swap(p[k], pq[k]);
   }
   const int pairsBefore = nPairs;  // pairReach_ rows: every pair, dominated ones too
-  nR2 = canonical(r2_, nR2, S, scratch_,
-                  [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); });
+  nR2 = canonical<S>(r2_, nR2, scratch_, [](const std::uint8_t* a, const std::uint8_t* b) {
+    return lessEqual<S>(a, b);
+  });
   nPairs =
-      canonical(pairs_, nPairs, 2 * S, scratch_, [](const std::uint8_t* a, const std::uint8_t* b) {
+      canonical<2 * S>(pairs_, nPairs, scratch_, [](const std::uint8_t* a, const std::uint8_t* b) {
         return (lessEqual<S>(a, b) && lessEqual<S>(a + S, b + S)) ||
                (lessEqual<S>(a, b + S) && lessEqual<S>(a + S, b));
       });
@@ -582,10 +605,10 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
       *o++ = cd[a * S + b];
   capShortcuts<S>(o - keyBytes, f1, nR2, pairsBefore, nearT, near2, who, reachOf);
   for (int r = 0; r < nR2; ++r, o += f1)
-    std::memcpy(o, &r2_[std::size_t(r) * S], f1);
+    copyRow(o, &r2_[std::size_t(r) * S], f1);
   for (int q = 0; q < nPairs; ++q, o += 2 * f1) {
-    std::memcpy(o, &pairs_[std::size_t(q) * 2 * S], f1);
-    std::memcpy(o + f1, &pairs_[std::size_t(q) * 2 * S + S], f1);
+    copyRow(o, &pairs_[std::size_t(q) * 2 * S], f1);
+    copyRow(o + f1, &pairs_[std::size_t(q) * 2 * S + S], f1);
   }
   return Outcome::kState;
 }

@@ -80,7 +80,6 @@ __extension__ typedef unsigned __int128 Bytes16;
 struct CanonicalScratch {
   std::vector<int> order;
   std::vector<std::uint8_t> sorted;
-  std::vector<char> dead;
 };
 
 class ProfileRules {
