@@ -19,6 +19,7 @@
 #include "frontier/plan.hpp"
 #include "frontier/profile.hpp"
 #include "frontier/race.hpp"
+#include "frontier/screen.hpp"
 #include "frontier/sweep.hpp"
 
 namespace frontier {
@@ -96,8 +97,10 @@ Status runSweep(const Plan& plan, Sink& sink, const Options& options, Stats& sta
 }
 
 // The plan, and a second edge order to race against it when there is one.
+// With `screenThreads` > 0 two profile orders are screened first (see
+// screen.hpp), which may leave one.
 inline Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan>& plans,
-                        std::string& message, bool race = true) {
+                        std::string& message, bool race = true, int screenThreads = 0) {
   plans.assign(2, Plan{});
   Status s = makePlan(problem, kind, plans[0], message, &plans[1]);
   // The profile state's frontier is bounded tighter than the distance
@@ -106,7 +109,9 @@ inline Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan
     plans.assign(2, Plan{});
     s = makePlan(problem, StateKind::kDistance, plans[0], message, &plans[1]);
   }
-  if (s != Status::kComplete || plans[1].edges.empty() || !race) plans.resize(1);
+  if (s == Status::kComplete && screenThreads > 0) screenPlans(plans, screenThreads);
+  if (s != Status::kComplete || plans.size() < 2 || plans[1].edges.empty() || !race)
+    plans.resize(1);
   return s;
 }
 

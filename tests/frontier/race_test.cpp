@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "frontier/frontier.hpp"
+#include "frontier/record.hpp"
+#include "frontier/screen.hpp"
 #include "tests/frontier/brute_force.hpp"
 
 namespace {
@@ -124,6 +126,33 @@ TEST(FrontierRace, RacedSolvesRepeatBitForBit) {
               std::bit_cast<std::uint64_t>(first.reliability));
     EXPECT_EQ(again.stats.statesCreated, first.stats.statesCreated);
   }
+}
+
+// The screen of a profile order: the state count itself while no level
+// outgrows the sample, and an estimate of the right size once levels are
+// sampled. The solve then sweeps what the screens chose.
+TEST(FrontierScreen, CountsWithinTheSampleAndEstimatesBeyondIt) {
+  const frontier::Problem pr = frontier_test::dodecahedron({0, 3, 7, 9, 12, 16, 19}, 5);
+  std::vector<frontier::Plan> plans;
+  std::string message;
+  ASSERT_EQ(frontier::makePlans(pr, frontier::StateKind::kProfile, plans, message),
+            Status::kComplete);
+  ASSERT_EQ(plans.size(), 2u);
+  for (const frontier::Plan& plan : plans) {
+    frontier::RecordSink sink;
+    Stats st;
+    ASSERT_EQ(frontier::runSweep(plan, sink, Options{}, st, LostTest{}), Status::kComplete);
+    const double states = static_cast<double>(st.statesCreated);
+    EXPECT_EQ(frontier::screenStates(plan, std::size_t{1} << 30), states);
+    const double sampled = frontier::screenStates(plan, 300);
+    EXPECT_GT(sampled, states / 2);
+    EXPECT_LT(sampled, states * 2);
+  }
+  Options o;
+  o.kind = frontier::StateKind::kProfile;
+  const auto r = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), 0.9), o);
+  ASSERT_EQ(r.status, Status::kComplete);
+  EXPECT_NE(r.stats.order.find("screened at"), std::string::npos) << r.stats.order;
 }
 
 }  // namespace
