@@ -275,7 +275,8 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from, std::uint64_t s
 // passed: a level costs about 3^f (1 + passed). Orders of equal frontier
 // width differ sixfold in states (eon19, all terminals), and this sum
 // separates the good greedy starts from the bad ones there, though not the
-// best from the good: the two best distinct orders are raced (race.hpp).
+// best from the good: the two best distinct orders are screened by a
+// sampled sweep (screen.hpp), and raced (race.hpp) when that is close.
 double profileCost(const Plan& plan, const EdgeList& order) {
   const OrderCounts c = countsOf(plan, order);
   double sum = 0;

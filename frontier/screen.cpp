@@ -87,19 +87,27 @@ namespace frontier {
 
 void screenPlans(std::vector<Plan>& plans, int threads) {
   if (plans.size() < 2 || plans[1].edges.empty() || plans[0].kind != StateKind::kProfile) return;
+  // Both orders' screens at `sample`, side by side when a thread is free.
   double cost[2] = {0, 0};
-  std::thread other;
-  if (threads >= 2) {
-    try {
-      other = std::thread([&] { cost[1] = screenStates(plans[1], kScreenSample); });
-    } catch (const std::system_error&) {
+  auto screenBoth = [&](std::size_t sample) {
+    std::thread other;
+    if (threads >= 2) {
+      try {
+        other = std::thread([&] { cost[1] = screenStates(plans[1], sample); });
+      } catch (const std::system_error&) {
+      }
     }
-  }
-  cost[0] = screenStates(plans[0], kScreenSample);
-  if (other.joinable())
-    other.join();
-  else
-    cost[1] = screenStates(plans[1], kScreenSample);
+    cost[0] = screenStates(plans[0], sample);
+    if (other.joinable())
+      other.join();
+    else
+      cost[1] = screenStates(plans[1], sample);
+  };
+  // A pilot tells when the cheaper order makes a small sweep, which the
+  // screen would cost about as much as: both orders are raced as they are.
+  screenBoth(kPilotSample);
+  if (std::min(cost[0], cost[1]) < detail::smallSweep) return;
+  screenBoth(kScreenSample);
   const std::size_t best = cost[1] < cost[0] ? 1 : 0;
   auto shown = [](double states) {
     char text[32];
@@ -107,8 +115,9 @@ void screenPlans(std::vector<Plan>& plans, int threads) {
     return std::string(text);
   };
   const bool clearly = cost[1 - best] >= kClearly * cost[best];
-  plans[best].order += ", screened at " + shown(cost[best]) + " states against " +
-                       shown(cost[1 - best]) + (clearly ? "" : ", raced");
+  for (std::size_t i = 0; i < 2; ++i)
+    plans[i].order += ", screened at " + shown(cost[i]) + " states against " + shown(cost[1 - i]) +
+                      (clearly ? "" : ", raced");
   if (best == 1) std::swap(plans[0], plans[1]);
   if (clearly) plans.resize(1);
 }

@@ -39,8 +39,13 @@ namespace frontier {
 // screens, side by side when `threads` allows: an order whose estimate is
 // clearly below the other's (kClearly) is kept alone, to be swept with
 // every thread; close ones are both kept, the cheaper first, for the race.
+// When the cheaper order's pilot screen (kPilotSample) stays below
+// detail::smallSweep states, both are raced unscreened.
 inline constexpr double kClearly = 1.25;
-inline constexpr std::size_t kScreenSample = 4000;
+inline constexpr std::size_t kScreenSample = 4000, kPilotSample = 400;
+namespace detail {
+inline double smallSweep = 250000;  // tests screen small sweeps too
+}  // namespace detail
 void screenPlans(std::vector<Plan>& plans, int threads);
 
 }  // namespace frontier

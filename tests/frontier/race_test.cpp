@@ -130,7 +130,8 @@ TEST(FrontierRace, RacedSolvesRepeatBitForBit) {
 
 // The screen of a profile order: the state count itself while no level
 // outgrows the sample, and an estimate of the right size once levels are
-// sampled. The solve then sweeps what the screens chose.
+// sampled. A sweep this small is raced without the screen; screened, it
+// still gives the same value.
 TEST(FrontierScreen, CountsWithinTheSampleAndEstimatesBeyondIt) {
   const frontier::Problem pr = frontier_test::dodecahedron({0, 3, 7, 9, 12, 16, 19}, 5);
   std::vector<frontier::Plan> plans;
@@ -152,7 +153,15 @@ TEST(FrontierScreen, CountsWithinTheSampleAndEstimatesBeyondIt) {
   o.kind = frontier::StateKind::kProfile;
   const auto r = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), 0.9), o);
   ASSERT_EQ(r.status, Status::kComplete);
-  EXPECT_NE(r.stats.order.find("screened at"), std::string::npos) << r.stats.order;
+  EXPECT_EQ(r.stats.order.find("screened"), std::string::npos) << r.stats.order;
+  EXPECT_EQ(r.stats.orders, 2);
+  frontier::detail::smallSweep = 0;
+  const auto screened = frontier::solveDouble(pr, std::vector<double>(pr.edges.size(), 0.9), o);
+  frontier::detail::smallSweep = 250000;
+  ASSERT_EQ(screened.status, Status::kComplete);
+  EXPECT_NE(screened.stats.order.find("screened at"), std::string::npos) << screened.stats.order;
+  EXPECT_LE(std::abs(screened.reliability - r.reliability),
+            screened.reliabilityError + r.reliabilityError);
 }
 
 }  // namespace
