@@ -434,12 +434,14 @@ void ProfileRules::capShortcuts(std::uint8_t* out, int f1, int nR2, int nPairs,
     for (int b = a + 1; b < f1; ++b, ++e)
       open = open || (*e <= D_ && *e + untouched(a, b) > D_);
   if (!open) return;
+  // The nearest reach of any profile of R2: the minima over profiles and
+  // over frontier nodes commute, so one reach of the profiles' minimum.
+  std::uint8_t* lowest = a_.data();
+  std::fill(lowest, lowest + S, inf);
+  for (int r = 0; r < nR2; ++r)
+    lowerInto<S>(lowest, &r2_[std::size_t(r) * S]);
   std::uint8_t* nearR2 = b_.data();
-  std::fill(nearR2, nearR2 + S, inf);
-  for (int r = 0; r < nR2; ++r) {
-    reachOf(&r2_[std::size_t(r) * S], a_.data());
-    lowerInto<S>(nearR2, a_.data());
-  }
+  reachOf(lowest, nearR2);
   e = out;
   for (int a = 0; a < f1; ++a)
     for (int b = a + 1; b < f1; ++b, ++e) {
