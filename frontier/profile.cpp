@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <numeric>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -163,45 +162,39 @@ inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
   return false;
 }
 
-// Sorts `count` records of `Bytes` bytes, drops duplicates and every
-// record that another dominates. Returns the count left. Pointwise at most
-// implies `before` or equal, so once sorted and without duplicates a record
-// can only be dominated by one after it.
+// Sorts `count` records of `Bytes` bytes in place, drops duplicates and
+// every record that another dominates. Returns the count left. Pointwise
+// at most implies `before` or equal, so once sorted and without duplicates
+// a record can only be dominated by one after it.
 template <int Bytes, class Dominated>
-int canonical(std::vector<std::uint8_t>& records, int count, CanonicalScratch& scratch,
-              const Dominated& dominated) {
+int canonical(std::vector<std::uint8_t>& records, int count, const Dominated& dominated) {
   if (count <= 1) return count;
-  auto& order = scratch.order;
-  order.resize(count);
-  std::iota(order.begin(), order.end(), 0);
-  const std::uint8_t* base = records.data();
+  std::uint8_t* base = records.data();
+  auto at = [base](int i) { return base + std::size_t(i) * Bytes; };
   // Insertion sort: a state holds a few dozen records at most.
   for (int i = 1; i < count; ++i) {
-    const int x = order[i];
+    std::uint8_t x[Bytes];
+    std::memcpy(x, at(i), Bytes);
     int j = i;
-    for (; j > 0 &&
-           before(base + std::size_t(x) * Bytes, base + std::size_t(order[j - 1]) * Bytes, Bytes);
-         --j)
-      order[j] = order[j - 1];
-    order[j] = x;
+    for (; j > 0 && before(x, at(j - 1), Bytes); --j)
+      std::memcpy(at(j), at(j - 1), Bytes);
+    if (j != i) std::memcpy(at(j), x, Bytes);
   }
-  auto& sorted = scratch.sorted;
-  sorted.resize(std::size_t(count) * Bytes);
-  int kept = 0;
-  for (int i = 0; i < count; ++i) {
-    const std::uint8_t* r = base + std::size_t(order[i]) * Bytes;
-    if (kept > 0 && std::memcmp(sorted.data() + std::size_t(kept - 1) * Bytes, r, Bytes) == 0)
-      continue;
-    std::memcpy(sorted.data() + std::size_t(kept) * Bytes, r, Bytes);
-    ++kept;
-  }
+  int kept = 1;
+  for (int i = 1; i < count; ++i)
+    if (std::memcmp(at(kept - 1), at(i), Bytes) != 0) {
+      if (kept != i) std::memcpy(at(kept), at(i), Bytes);
+      ++kept;
+    }
+  // Kept records move down only, past records already read.
   int out = 0;
   for (int i = 0; i < kept; ++i) {
-    const std::uint8_t* r = sorted.data() + std::size_t(i) * Bytes;
     bool dead = false;
     for (int j = i + 1; j < kept && !dead; ++j)
-      dead = dominated(r, sorted.data() + std::size_t(j) * Bytes);
-    if (!dead) std::memcpy(records.data() + std::size_t(out++) * Bytes, r, Bytes);
+      dead = dominated(at(i), at(j));
+    if (dead) continue;
+    if (out != i) std::memcpy(at(out), at(i), Bytes);
+    ++out;
   }
   return out;
 }
@@ -370,7 +363,10 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
   for (int a = 0; a < f1; ++a)
     for (int b = 0; b < f1; ++b)
       w[a * st + b] = std::min(w[a * st + b], cd[a * S + b]);
-  for (int k = 0; k < n1; ++k)
+  // The distances over undecided edges are already shortest paths, and the
+  // past's shortcuts join frontier nodes only: a shortest route changes
+  // between the two at frontier nodes, so they are the only pivots needed.
+  for (int k = 0; k < f1; ++k)
     pivotBytes(w, n1, st, k, D_);
   e.ok = true;
   for (int a = f1; a < n1 && e.ok; ++a)
@@ -404,7 +400,7 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
     // another reaches that one too.
     std::vector<std::uint8_t> colRecords(cols, cols + std::size_t(t1) * S);
     e.cols = static_cast<std::uint32_t>(canonical<S>(
-        colRecords, t1, scratch_,
+        colRecords, t1,
         [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
     std::copy(colRecords.begin(), colRecords.begin() + std::size_t(e.cols) * S, cols);
     cacheData_.resize(e.offset + std::size_t(f1 + 3 + e.cols) * S);
@@ -585,14 +581,12 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
         std::swap(p[k], pq[k]);
   }
   const int pairsBefore = nPairs;  // pairReach_ rows: every pair, dominated ones too
-  nR2 = canonical<S>(r2_, nR2, scratch_, [](const std::uint8_t* a, const std::uint8_t* b) {
-    return lessEqual<S>(a, b);
+  nR2 = canonical<S>(
+      r2_, nR2, [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); });
+  nPairs = canonical<2 * S>(pairs_, nPairs, [](const std::uint8_t* a, const std::uint8_t* b) {
+    return (lessEqual<S>(a, b) && lessEqual<S>(a + S, b + S)) ||
+           (lessEqual<S>(a, b + S) && lessEqual<S>(a + S, b));
   });
-  nPairs =
-      canonical<2 * S>(pairs_, nPairs, scratch_, [](const std::uint8_t* a, const std::uint8_t* b) {
-        return (lessEqual<S>(a, b) && lessEqual<S>(a + S, b + S)) ||
-               (lessEqual<S>(a, b + S) && lessEqual<S>(a + S, b));
-      });
   if (nR2 > 0xFFFF || nPairs > 0xFFFF) throw std::bad_alloc();
 
   // Write the child; d entries no requirement can use read D + 1.

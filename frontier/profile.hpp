@@ -77,11 +77,6 @@ namespace frontier {
 
 __extension__ typedef unsigned __int128 Bytes16;
 
-struct CanonicalScratch {
-  std::vector<int> order;
-  std::vector<std::uint8_t> sorted;
-};
-
 class ProfileRules {
  public:
   static constexpr bool kVariableWidth = true;
@@ -139,7 +134,6 @@ class ProfileRules {
   int baseR2Count_ = 0, basePairCount_ = 0;
   // One branch's working copies.
   std::vector<std::uint8_t> d_, r2_, pairs_, childD_, key_, colU_, colV_, a_, b_;
-  CanonicalScratch scratch_;
   std::vector<std::uint8_t> pairReach_;  // per pair, each side's reach (capShortcuts)
   // The cache of M by child d, for level cacheLevel_.
   int cacheLevel_ = -1;
