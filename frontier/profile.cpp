@@ -511,8 +511,9 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
           x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
         }
         x = (x & static_cast<std::uint64_t>(L.keepMask)) | static_cast<std::uint64_t>(L.padding);
+        const std::uint64_t high = static_cast<std::uint64_t>(L.padding >> 64);  // D + 1 bytes
         std::memcpy(p, &x, 8);
-        std::memset(p + 8, inf, 8);
+        std::memcpy(p + 8, &high, 8);
       } else {
         Bytes16 x;
         std::memcpy(&x, p, 16);
