@@ -142,10 +142,15 @@ inline void copyRow(std::uint8_t* to, const std::uint8_t* from, int n) {
     std::memcpy(&b, from + n - 4, 4);
     std::memcpy(to, &a, 4);
     std::memcpy(to + n - 4, &b, 4);
-  } else if (n < 4) {
-    for (int k = 0; k < n; ++k)
-      to[k] = from[k];
-  } else {
+  } else if (n >= 2 && n < 4) {
+    std::uint16_t a, b;
+    std::memcpy(&a, from, 2);
+    std::memcpy(&b, from + n - 2, 2);
+    std::memcpy(to, &a, 2);
+    std::memcpy(to + n - 2, &b, 2);
+  } else if (n == 1) {
+    to[0] = from[0];
+  } else if (n > 16) {
     std::memcpy(to, from, n);
   }
 }
