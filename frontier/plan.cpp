@@ -207,15 +207,6 @@ std::vector<int> bfsPosition(int nodes, const EdgeList& edges, int from) {
   return position;
 }
 
-// A fixed pseudo-random stream (splitmix64), so that plans never depend on
-// the library or the run.
-std::uint64_t mix(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15ull;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
 // Greedy: next the edge that grows the frontier least, ties to the edge
 // whose ends entered earliest (a BFS-like sweep), or with a nonzero `seed`
 // to a pseudo-random one. Starts at `from`.

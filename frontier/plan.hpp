@@ -61,6 +61,15 @@ inline void pivotBytes(std::uint8_t* w, int n, int stride, int k, int D) {
   }
 }
 
+// A fixed pseudo-random stream (splitmix64), so that plans never depend on
+// the library or the run.
+inline std::uint64_t mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
 // Hop distances from `from` over the adjacency lists `adj`, capped at `inf`.
 void cappedDistances(const std::vector<std::vector<int>>& adj, int from, int inf,
                      std::vector<int>& dist);

@@ -17,19 +17,6 @@
 
 namespace frontier {
 
-namespace {
-
-// splitmix64's finaliser: the sample and its half are picked by the state's
-// number, mixed, so that they spread over the level.
-std::uint64_t mixed(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15ull;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
-}  // namespace
-
 double screenStates(const Plan& plan, std::size_t sample) {
   if (plan.hopeless) return 0;
   try {
@@ -49,9 +36,11 @@ double screenStates(const Plan& plan, std::size_t sample) {
       halfChildren.clear();
       std::size_t k = 0, k2 = 0;
       for (std::size_t s = 0; s < n; ++s) {
-        const std::uint64_t h = mixed(s);
+        // The sample and its half are picked by the state's number, mixed,
+        // so that they spread over the level.
+        const std::uint64_t h = mix(s);
         if (n > sample && (h >> 11) % n >= sample) continue;
-        const bool inHalf = (mixed(h) >> 63) == 0;
+        const bool inHalf = (mix(h) >> 63) == 0;
         ++k;
         k2 += inHalf ? 1 : 0;
         for (int works = 0; works < 2; ++works) {
@@ -80,10 +69,6 @@ double screenStates(const Plan& plan, std::size_t sample) {
     return std::numeric_limits<double>::infinity();
   }
 }
-
-}  // namespace frontier
-
-namespace frontier {
 
 void screenPlans(std::vector<Plan>& plans, int threads) {
   if (plans.size() < 2 || plans[1].edges.empty() || plans[0].kind != StateKind::kProfile) return;

@@ -31,10 +31,6 @@ namespace frontier {
 // the sampled sweep itself cannot run (a state too large to hold).
 double screenStates(const Plan& plan, std::size_t sample);
 
-}  // namespace frontier
-
-namespace frontier {
-
 // The two orders of a profile plan (plans[0], plans[1]) weighed by their
 // screens, side by side when `threads` allows: an order whose estimate is
 // clearly below the other's (kClearly) is kept alone, to be swept with
