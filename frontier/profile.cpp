@@ -127,32 +127,30 @@ inline void lowerInto(std::uint8_t* t, const std::uint8_t* x) {
     store(t + k, lower(load(t + k), load(x + k)));
 }
 
+// Moves n bytes, sizeof(Word) <= n <= 2 sizeof(Word), by two overlapping
+// words.
+template <class Word>
+inline void overlapMove(std::uint8_t* to, const std::uint8_t* from, int n) {
+  Word a, b;
+  std::memcpy(&a, from, sizeof(Word));
+  std::memcpy(&b, from + n - sizeof(Word), sizeof(Word));
+  std::memcpy(to, &a, sizeof(Word));
+  std::memcpy(to + n - sizeof(Word), &b, sizeof(Word));
+}
+
 // Copies n bytes: a state's rows are a few bytes each, where a call to
-// memcpy costs more than the copy; up to 16 by two overlapping moves.
+// memcpy costs more than the copy.
 inline void copyRow(std::uint8_t* to, const std::uint8_t* from, int n) {
-  if (n >= 8 && n <= 16) {
-    std::uint64_t a, b;
-    std::memcpy(&a, from, 8);
-    std::memcpy(&b, from + n - 8, 8);
-    std::memcpy(to, &a, 8);
-    std::memcpy(to + n - 8, &b, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t a, b;
-    std::memcpy(&a, from, 4);
-    std::memcpy(&b, from + n - 4, 4);
-    std::memcpy(to, &a, 4);
-    std::memcpy(to + n - 4, &b, 4);
-  } else if (n >= 2 && n < 4) {
-    std::uint16_t a, b;
-    std::memcpy(&a, from, 2);
-    std::memcpy(&b, from + n - 2, 2);
-    std::memcpy(to, &a, 2);
-    std::memcpy(to + n - 2, &b, 2);
-  } else if (n == 1) {
+  if (n >= 8 && n <= 16)
+    overlapMove<std::uint64_t>(to, from, n);
+  else if (n >= 4 && n < 8)
+    overlapMove<std::uint32_t>(to, from, n);
+  else if (n >= 2 && n < 4)
+    overlapMove<std::uint16_t>(to, from, n);
+  else if (n == 1)
     to[0] = from[0];
-  } else if (n > 16) {
+  else if (n > 16)
     std::memcpy(to, from, n);
-  }
 }
 
 // A total order on records (whole 8-byte words, as integers): any fixed
