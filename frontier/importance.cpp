@@ -294,8 +294,7 @@ ImportanceResult importanceDouble(const Problem& problem, const std::vector<doub
   const Clock clock(options);
   ImportanceResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options.kind, plans, r.message, options.race,
-                       std::max(1, options.threads));
+  r.status = makePlans(problem, options, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
@@ -322,8 +321,7 @@ ExactImportanceResult importanceExact(const Problem& problem, const std::vector<
   const Clock clock(options);
   ExactImportanceResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options.kind, plans, r.message, options.race,
-                       std::max(1, options.threads));
+  r.status = makePlans(problem, options, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;

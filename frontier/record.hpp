@@ -3,6 +3,7 @@
 // outward rounding steps the rigorous bounds are made of.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -113,6 +114,14 @@ inline Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan
   if (s != Status::kComplete || plans.size() < 2 || plans[1].edges.empty() || !race)
     plans.resize(1);
   return s;
+}
+
+// The plans a sweep with `options` runs: its state kind, its race, and its
+// threads for the screen.
+inline Status makePlans(const Problem& problem, const Options& options, std::vector<Plan>& plans,
+                        std::string& message) {
+  return makePlans(problem, options.kind, plans, message, options.race,
+                   std::max(1, options.threads));
 }
 
 // Over ranks only the double solve runs (its masses cross between ranks);

@@ -257,8 +257,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
                          const std::vector<double>& q, const Options& options) {
   DoubleResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options.kind, plans, r.message, options.race,
-                       std::max(1, options.threads));
+  r.status = makePlans(problem, options, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
   // Each input double is within half a step of its decimal: one step out
@@ -297,8 +296,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
                        const Options& options) {
   ExactResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options.kind, plans, r.message, options.race,
-                       std::max(1, options.threads));
+  r.status = makePlans(problem, options, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
@@ -332,8 +330,7 @@ Diagram Diagram::build(const Problem& problem, const Options& options) {
   Options opts = options;
   opts.decide.reset();
   std::vector<Plan> plans;
-  dg.status_ =
-      makePlans(problem, opts.kind, plans, dg.message_, opts.race, std::max(1, opts.threads));
+  dg.status_ = makePlans(problem, opts, plans, dg.message_);
   if (dg.status_ != Status::kComplete) return dg;
   if (singleProcessOnly(opts, dg.status_, dg.message_)) return dg;
   std::vector<std::unique_ptr<RecordSink>> sinks;
@@ -529,8 +526,7 @@ Polynomial reliabilityPolynomial(const Problem& problem, const Options& options)
   Options opts = options;
   opts.decide.reset();
   std::vector<Plan> plans;
-  poly.status =
-      makePlans(problem, opts.kind, plans, poly.message, opts.race, std::max(1, opts.threads));
+  poly.status = makePlans(problem, opts, plans, poly.message);
   if (poly.status != Status::kComplete) return poly;
   if (singleProcessOnly(opts, poly.status, poly.message)) return poly;
   try {
