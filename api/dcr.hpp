@@ -96,7 +96,7 @@ struct Options {
   std::uint64_t seed = 1;     // the same seed gives the same estimate, whatever `threads` says
   int threads = 0;            // 0: all cores
   // One rank of a distributed frontier sweep (an MPI job): the frontier's
-  // double solve then spreads its levels over the ranks, one thread each,
+  // solve (double or exact) then spreads its levels over the ranks, one thread each,
   // with the same answer on every rank. Other engines and kinds of answer
   // run whole on every rank.
   frontier::Exchange* exchange = nullptr;

@@ -39,15 +39,22 @@
 
 namespace frontier {
 
-// Whether a sink can run distributed: see IntervalSink in solve.cpp.
+// Whether a sink can run distributed: see IntervalSink in solve.cpp. A
+// branch's mass (Payload) crosses as bytes: put appends them, take reads
+// them back from where put began, and bytesAt says how many put wrote
+// there.
 template <class Sink>
-constexpr bool isDistributable = requires(Sink& s, const Sink& c) {
+constexpr bool isDistributable = requires(Sink& s, const Sink& c, std::vector<std::uint8_t>& b) {
   typename Sink::Payload;
   c.share(std::size_t{}, bool{});
   s.addLocal(std::int32_t{}, c.share(std::size_t{}, bool{}));
   s.dropRoot();
   s.addEnd(c.share(std::size_t{}, bool{}), bool{});
+  Sink::put(b, c.share(std::size_t{}, bool{}));
+  Sink::take(b.data());
+  Sink::bytesAt(b.data());
   c.sums();
+  s.setSums(c.sums());
 };
 
 namespace detail {
@@ -88,30 +95,29 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
     auto ownerOf = [ranks](std::uint64_t h) {
       return static_cast<int>(((h * 0x9E3779B97F4A7C15ull) >> 32) % static_cast<unsigned>(ranks));
     };
-    // A child on the wire: its branch in the slice, length, mass; its
-    // words follow.
+    // A child on the wire: its branch in the slice and its length in
+    // words; its mass follows, zero-padded to whole words, then its words.
     struct Head {
       std::uint32_t branch, words;
-      Payload mass;
     };
-    static_assert(sizeof(Head) % 8 == 0, "a child's words stay aligned");
-    // An end on its way to rank 0: its global branch, whether accepted.
+    // An end on its way to rank 0: its global branch, whether accepted; its
+    // mass follows, padded.
     struct End {
       std::uint64_t branch;
       std::uint64_t accept;
-      Payload mass;
     };
+    auto putMass = [](std::vector<std::uint8_t>& out, const Payload& mass) {
+      Sink::put(out, mass);
+      out.resize((out.size() + 7) / 8 * 8, 0);
+    };
+    auto massBytes = [](const std::uint8_t* at) { return (Sink::bytesAt(at) + 7) / 8 * 8; };
 
     // Rank 0's sums to every rank; then the status, stamped.
     auto finish = [&](Status s) {
       std::vector<std::uint8_t> bytes;
-      if (me == 0)
-        for (double x : sink.sums())
-          detail::put(bytes, x);
+      if (me == 0) bytes = sink.sums();
       ex.broadcast(bytes);
-      std::vector<double> sums(bytes.size() / sizeof(double));
-      std::memcpy(sums.data(), bytes.data(), bytes.size());
-      sink.setSums(sums);
+      sink.setSums(bytes);
       std::vector<std::uint64_t> peak{stats.peakBytes};
       ex.max(peak);
       stats.peakBytes = peak[0];
@@ -217,13 +223,15 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
                 }
                 const Payload mass = sink.share(mine, works != 0);
                 if (o != Outcome::kState) {
-                  detail::put(ends, End{2 * g + works, o == Outcome::kAccepted, mass});
+                  detail::put(ends, End{2 * g + works, o == Outcome::kAccepted});
+                  putMass(ends, mass);
                   continue;
                 }
                 const std::uint64_t h = Table::hashOf(buffer.data(), buffer.size());
                 auto& out = send[ownerOf(h)];
                 detail::put(out, Head{static_cast<std::uint32_t>(2 * (g - first) + works),
-                                      static_cast<std::uint32_t>(buffer.size()), mass});
+                                      static_cast<std::uint32_t>(buffer.size())});
+                putMass(out, mass);
                 const auto* w = reinterpret_cast<const std::uint8_t*>(buffer.data());
                 out.insert(out.end(), w, w + buffer.size() * 8);
                 if constexpr (variable)
@@ -252,14 +260,16 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
             for (std::size_t at = 0; at < recv.size();) {
               const Head head = detail::take<Head>(recv.data() + at);
               byBranch[head.branch] = at;
-              at += sizeof(Head) + head.words * std::size_t{8};
+              at += sizeof(Head) + massBytes(recv.data() + at + sizeof(Head)) +
+                    head.words * std::size_t{8};
             }
             for (std::size_t at : byBranch) {
               if (at == kNoChild) continue;
               const std::uint8_t* at0 = recv.data() + at;
               const Head head = detail::take<Head>(at0);
+              const std::uint8_t* massAt = at0 + sizeof(Head);
               buffer.resize(head.words);
-              std::memcpy(buffer.data(), at0 + sizeof(Head), head.words * std::size_t{8});
+              std::memcpy(buffer.data(), massAt + massBytes(massAt), head.words * std::size_t{8});
               const std::uint64_t h = Table::hashOf(buffer.data(), head.words);
               bool fresh = false;
               std::int32_t place;
@@ -271,7 +281,7 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
                 marks[head.branch / 64] |= std::uint64_t{1} << (head.branch % 64);
                 freshBranches.push_back(head.branch);
               }
-              sink.addLocal(place, head.mass);
+              sink.addLocal(place, Sink::take(massAt));
             }
           } catch (const std::bad_alloc&) {
             outOfMemory = true;
@@ -300,14 +310,16 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
         if (me == 0) {
           byBranch.assign(branches, kNoChild);
           for (std::size_t r = 0; r < allEnds.size(); ++r)
-            for (std::size_t at = 0; at < allEnds[r].size(); at += sizeof(End)) {
+            for (std::size_t at = 0; at < allEnds[r].size();) {
               const End e = detail::take<End>(allEnds[r].data() + at);
               byBranch[e.branch - 2 * first] = r << 40 | at;
+              at += sizeof(End) + massBytes(allEnds[r].data() + at + sizeof(End));
             }
           for (std::uint64_t where : byBranch)
             if (where != kNoChild) {
-              const End e = detail::take<End>(allEnds[where >> 40].data() + (where & kLow40));
-              sink.addEnd(e.mass, e.accept != 0);
+              const std::uint8_t* at = allEnds[where >> 40].data() + (where & kLow40);
+              const End e = detail::take<End>(at);
+              sink.addEnd(Sink::take(at + sizeof(End)), e.accept != 0);
             }
         }
         // 6. Memory, then rank 0's poll.

@@ -54,9 +54,10 @@
 // shared between them. With Options::threads > 1 a sweep's levels are
 // shared among the threads (parallel_sweep.hpp), states numbered and masses
 // added in the one-thread order: the same bits for every thread count.
-// With Options::exchange (the ranks of an MPI job) solveDouble spreads each
-// level over the ranks (distributed_sweep.hpp), again with the one-process
-// numbers and sums, so the same bits for every rank count.
+// With Options::exchange (the ranks of an MPI job) solveDouble and
+// solveExact spread each level over the ranks (distributed_sweep.hpp),
+// again with the one-process numbers and sums, so the same bits (the same
+// fraction) for every rank count.
 #pragma once
 
 #include <gmpxx.h>
@@ -124,8 +125,8 @@ struct Options {
   // one rank, each holds about 1 / ranks of every level and the answer is
   // the one-process answer, bit for bit; every rank returns it. Ranks run
   // one thread each and the raced orders one after another. Only solveDouble
-  // runs distributed (the others return kUnsupported); memoryBytes is per
-  // rank.
+  // and solveExact run distributed (the others return kUnsupported);
+  // memoryBytes is per rank.
   Exchange* exchange = nullptr;
 };
 

@@ -124,12 +124,12 @@ inline Status makePlans(const Problem& problem, const Options& options, std::vec
                    std::max(1, options.threads));
 }
 
-// Over ranks only the double solve runs (its masses cross between ranks);
-// the others say so.
+// Over ranks only the solve runs (its masses, double or exact, cross
+// between ranks); the recorded diagram's users say so.
 inline bool singleProcessOnly(const Options& options, Status& status, std::string& message) {
   if (options.exchange == nullptr || options.exchange->size() <= 1) return false;
   status = Status::kUnsupported;
-  message = "over several ranks only the double-precision solve runs";
+  message = "over several ranks only the solve runs (double or exact), not the diagram";
   return true;
 }
 

@@ -112,10 +112,28 @@ class IntervalSink {
   }
   // A rank that does not own the root starts with no state.
   void dropRoot() { cur_.clear(); }
+  // A mass on the wire: its three doubles, bit for bit.
+  static void put(std::vector<std::uint8_t>& out, const Payload& m) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&m);
+    out.insert(out.end(), b, b + sizeof m);
+  }
+  static Payload take(const std::uint8_t* at) {
+    Payload m;
+    std::memcpy(&m, at, sizeof m);
+    return m;
+  }
+  static std::size_t bytesAt(const std::uint8_t*) { return sizeof(Payload); }
   // The ends' sums, which rank 0 alone forms, for the other ranks.
-  std::vector<double> sums() const { return {accLo_, accHi_, accNear_, rejLo_, rejHi_, rejNear_}; }
-  void setSums(const std::vector<double>& s) {
-    accLo_ = s[0], accHi_ = s[1], accNear_ = s[2], rejLo_ = s[3], rejHi_ = s[4], rejNear_ = s[5];
+  std::vector<std::uint8_t> sums() const {
+    std::vector<std::uint8_t> out;
+    put(out, {accLo_, accHi_, accNear_});
+    put(out, {rejLo_, rejHi_, rejNear_});
+    return out;
+  }
+  void setSums(const std::vector<std::uint8_t>& bytes) {
+    const Payload a = take(bytes.data()), r = take(bytes.data() + sizeof(Payload));
+    accLo_ = a.lo, accHi_ = a.hi, accNear_ = a.near;
+    rejLo_ = r.lo, rejHi_ = r.hi, rejNear_ = r.near;
   }
   void endLevel(int, std::size_t) { cur_.swap(next_); }
   std::size_t bytesPerState() const { return 24; }
@@ -184,6 +202,60 @@ class ExactSink {
     nextCount_ = 0;
     bytes_ =
         sizeof(mpz_class) + 8 * (mpz_size(den_.get_mpz_t()) + mpz_size(b_[level].get_mpz_t()) + 1);
+  }
+  // The distributed sweep's parts of add (see IntervalSink). A mass
+  // crosses as its byte count (8 bytes) and its magnitude's bytes, least
+  // significant first: masses are never negative.
+  using Payload = mpz_class;
+  Payload share(std::size_t parent, bool works) const {
+    return cur_[parent] * (works ? a_[level_] : c_[level_]);
+  }
+  void addLocal(std::int32_t code, const Payload& c) {
+    if (static_cast<std::size_t>(code) == nextCount_) {
+      if (next_.size() == nextCount_) next_.emplace_back();
+      ++nextCount_;
+      next_[code] = c;
+      return;
+    }
+    next_[code] += c;
+  }
+  void addEnd(const Payload& c, bool accept) { (accept ? accNew_ : rejNew_) += c; }
+  void dropRoot() { curCount_ = 0; }
+  static void put(std::vector<std::uint8_t>& out, const Payload& m) {
+    const std::size_t at = out.size();
+    out.resize(at + 8 + (mpz_sizeinbase(m.get_mpz_t(), 2) + 7) / 8);
+    std::size_t written = 0;
+    if (mpz_sgn(m.get_mpz_t()) != 0)
+      mpz_export(out.data() + at + 8, &written, -1, 1, 0, 0, m.get_mpz_t());
+    const std::uint64_t n = written;
+    std::memcpy(out.data() + at, &n, 8);
+    out.resize(at + 8 + written);
+  }
+  static Payload take(const std::uint8_t* at) {
+    Payload m;
+    mpz_import(m.get_mpz_t(), bytesAt(at) - 8, -1, 1, 0, 0, at + 8);
+    return m;
+  }
+  static std::size_t bytesAt(const std::uint8_t* at) {
+    std::uint64_t n;
+    std::memcpy(&n, at, 8);
+    return 8 + n;
+  }
+  // The ends' sums (rank 0 alone forms them) for the other ranks.
+  std::vector<std::uint8_t> sums() const {
+    std::vector<std::uint8_t> out;
+    for (const mpz_class* z : {&acc_, &rej_, &accNew_, &rejNew_}) {
+      put(out, *z);
+      out.resize((out.size() + 7) / 8 * 8, 0);
+    }
+    return out;
+  }
+  void setSums(const std::vector<std::uint8_t>& bytes) {
+    std::size_t at = 0;
+    for (mpz_class* z : {&acc_, &rej_, &accNew_, &rejNew_}) {
+      *z = take(bytes.data() + at);
+      at += (bytesAt(bytes.data() + at) + 7) / 8 * 8;
+    }
   }
   void add(std::size_t parent, bool works, std::int32_t code) {
     const mpz_class& f = works ? a_[level_] : c_[level_];
@@ -298,7 +370,6 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
   std::vector<Plan> plans;
   r.status = makePlans(problem, options, plans, r.message);
   if (r.status != Status::kComplete) return r;
-  if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   auto make = [&](const Plan& plan) {
     std::vector<mpz_class> a, b;

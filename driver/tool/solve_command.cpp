@@ -457,10 +457,10 @@ int runSolve(const SolveArgs& a, const Fail& failOnce) {
   }
   const bool quiet = ranks && ranks->rank() != 0;
   const Fail fail = quiet ? Fail([](int status, const std::string&) { return status; }) : failOnce;
-  if (a.mpi && (a.exact || a.polynomial || a.importance))
+  if (a.mpi && (a.polynomial || a.importance))
     return fail(kExitUsage,
-                "--mpi runs the frontier's double-precision solve: not with --exact, "
-                "--polynomial or --importance");
+                "--mpi runs the frontier's solve (double or --exact): not with --polynomial or "
+                "--importance");
   if (a.mpi && a.method == "search")
     return fail(kExitUsage, "--mpi runs the frontier or the estimate: not --method search");
   if (int(!a.file.empty()) + int(!a.edges.empty()) + int(!a.graph.empty()) != 1)

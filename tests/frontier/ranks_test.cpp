@@ -61,6 +61,20 @@ TEST(FrontierRanks, SameBitsOnEveryRankForEveryRankCount) {
       EXPECT_EQ(r.stats.levelStates, one.stats.levelStates);
       EXPECT_EQ(r.stats.order, one.stats.order);
     }
+    if (round % 3 != 0) continue;
+    // Exact masses cross as integers of any length.
+    std::vector<mpq_class> px;
+    for (double x : p)
+      px.push_back(mpq_class(static_cast<int>(x * 10 + 0.5), 10));
+    const frontier::ExactResult exact = frontier::solveExact(pr, px);
+    Loopback::run(ranks, [&](frontier::Exchange& ex) {
+      Options o;
+      o.exchange = &ex;
+      const frontier::ExactResult r = frontier::solveExact(pr, px, o);
+      EXPECT_EQ(r.status, exact.status);
+      EXPECT_EQ(r.reliability, exact.reliability);
+      EXPECT_EQ(r.unreliability, exact.unreliability);
+    });
   }
   EXPECT_EQ(kinds.size(), 3u);  // connectivity, distance and profile states all ran
   frontier::detail::rankSliceParents = std::size_t{1} << 14;
@@ -90,13 +104,23 @@ TEST(FrontierRanks, StopsAgreeOnEveryRank) {
       EXPECT_GE(r.upper, R);
     }
   }
-  Loopback::run(2, [&](frontier::Exchange& ex) {
-    Options o;
+  const std::vector<mpq_class> px(p.size(), mpq_class(9, 10));
+  std::vector<frontier::ExactResult> xs(3);
+  Loopback::run(3, [&](frontier::Exchange& ex) {
+    Options o = now;
     o.exchange = &ex;
-    const auto x = frontier::solveExact(pr, std::vector<mpq_class>(p.size(), mpq_class(9, 10)), o);
-    EXPECT_EQ(x.status, Status::kUnsupported);
-    EXPECT_FALSE(x.message.empty());
+    xs[ex.rank()] = frontier::solveExact(pr, px, o);
+    o.timeLimit = -1;
+    const auto poly = frontier::reliabilityPolynomial(pr, o);
+    EXPECT_EQ(poly.status, Status::kUnsupported);
+    EXPECT_FALSE(poly.message.empty());
   });
+  for (const auto& x : xs) {
+    EXPECT_EQ(x.status, Status::kTimeLimit);
+    EXPECT_EQ(x.lower, xs[0].lower);
+    EXPECT_EQ(x.upper, xs[0].upper);
+    EXPECT_LE(x.lower, x.upper);
+  }
   frontier::detail::rankSliceParents = std::size_t{1} << 14;
 }
 
