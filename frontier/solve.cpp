@@ -204,8 +204,8 @@ class ExactSink {
         sizeof(mpz_class) + 8 * (mpz_size(den_.get_mpz_t()) + mpz_size(b_[level].get_mpz_t()) + 1);
   }
   // The distributed sweep's parts of add (see IntervalSink). A mass
-  // crosses as its byte count (8 bytes) and its magnitude's bytes, least
-  // significant first: masses are never negative.
+  // crosses as its limb count (8 bytes) and its limbs, least significant
+  // first (every rank runs the same binary): masses are never negative.
   using Payload = mpz_class;
   Payload share(std::size_t parent, bool works) const {
     return cur_[parent] * (works ? a_[level_] : c_[level_]);
@@ -222,24 +222,28 @@ class ExactSink {
   void addEnd(const Payload& c, bool accept) { (accept ? accNew_ : rejNew_) += c; }
   void dropRoot() { curCount_ = 0; }
   static void put(std::vector<std::uint8_t>& out, const Payload& m) {
+    const std::uint64_t n = mpz_size(m.get_mpz_t());
     const std::size_t at = out.size();
-    out.resize(at + 8 + (mpz_sizeinbase(m.get_mpz_t(), 2) + 7) / 8);
-    std::size_t written = 0;
-    if (mpz_sgn(m.get_mpz_t()) != 0)
-      mpz_export(out.data() + at + 8, &written, -1, 1, 0, 0, m.get_mpz_t());
-    const std::uint64_t n = written;
+    out.resize(at + 8 + n * sizeof(mp_limb_t));
     std::memcpy(out.data() + at, &n, 8);
-    out.resize(at + 8 + written);
+    if (n > 0)
+      std::memcpy(out.data() + at + 8, mpz_limbs_read(m.get_mpz_t()), n * sizeof(mp_limb_t));
   }
   static Payload take(const std::uint8_t* at) {
+    std::uint64_t n;
+    std::memcpy(&n, at, 8);
     Payload m;
-    mpz_import(m.get_mpz_t(), bytesAt(at) - 8, -1, 1, 0, 0, at + 8);
+    if (n > 0) {
+      std::memcpy(mpz_limbs_write(m.get_mpz_t(), static_cast<mp_size_t>(n)), at + 8,
+                  n * sizeof(mp_limb_t));
+      mpz_limbs_finish(m.get_mpz_t(), static_cast<mp_size_t>(n));
+    }
     return m;
   }
   static std::size_t bytesAt(const std::uint8_t* at) {
     std::uint64_t n;
     std::memcpy(&n, at, 8);
-    return 8 + n;
+    return 8 + n * sizeof(mp_limb_t);
   }
   // The ends' sums (rank 0 alone forms them) for the other ranks.
   std::vector<std::uint8_t> sums() const {
