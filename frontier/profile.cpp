@@ -153,6 +153,40 @@ inline void copyRow(std::uint8_t* to, const std::uint8_t* from, int n) {
     std::memcpy(to, from, n);
 }
 
+// Two entries a byte (low nibble first) when every entry is at most 15:
+// `n` entries from `from` into (n + 1) / 2 bytes at `to`, and back; whole
+// blocks of 16 entries go by vector.
+inline void packNibbles(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  for (; k + 16 <= n; k += 16, to += 8) {
+    const __m128i x = load(from + k);
+    const __m128i w = _mm_or_si128(_mm_and_si128(x, low), _mm_slli_epi16(_mm_srli_epi16(x, 8), 4));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(w, w));
+  }
+#endif
+  for (; k + 1 < n; k += 2)
+    *to++ = static_cast<std::uint8_t>(from[k] | from[k + 1] << 4);
+  if (k < n) *to = from[k];
+}
+inline void unpackNibbles(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  const __m128i nibble = _mm_set1_epi8(15);
+  for (; k + 16 <= n; k += 16, from += 8) {
+    const __m128i y = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
+    const __m128i lo = _mm_and_si128(y, nibble), hi = _mm_and_si128(_mm_srli_epi16(y, 4), nibble);
+    store(to + k, _mm_unpacklo_epi8(lo, hi));
+  }
+#endif
+  for (; k + 1 < n; k += 2, ++from) {
+    to[k] = *from & 15;
+    to[k + 1] = *from >> 4;
+  }
+  if (k < n) to[k] = *from & 15;
+}
+
 // A total order on records (whole 8-byte words, as integers): any fixed
 // order makes the sorted sets canonical; this one needs no byte loop.
 inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
@@ -208,6 +242,7 @@ ProfileRules::ProfileRules(const Plan& plan) : plan_(plan) {
   const int m = plan.levels(), n = plan.nodes;
   D_ = plan.maxHops;
   inf_ = D_ + 1;
+  packed_ = inf_ <= 15;
   std::vector<std::vector<int>> adj(n);  // undecided edges: those after the current one
   std::vector<int> dist(n), position(n, -1);
   levels_.resize(m);
@@ -282,7 +317,7 @@ ProfileRules::ProfileRules(const Plan& plan) : plan_(plan) {
 
 int ProfileRules::fixedWidth(int level) const {
   const int f = static_cast<int>(plan_.frontier[level].size());
-  return 4 + f * (f - 1) / 2;
+  return 4 + (packed_ ? (f * (f - 1) / 2 + 1) / 2 : f * (f - 1) / 2);
 }
 
 Outcome ProfileRules::root(std::vector<std::uint64_t>& out) {
@@ -310,6 +345,12 @@ void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
   const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
   const int nR2 = state[0] | state[1] << 8, nPairs = state[2] | state[3] << 8;
   const std::uint8_t* at = state + 4;
+  if (packed_) {
+    const std::size_t body = std::size_t(f) * (f - 1) / 2 + std::size_t(nR2 + 2 * nPairs) * f;
+    if (raw_.size() < body + 16) raw_.resize(2 * body + 16);
+    unpackNibbles(raw_.data(), at, body);
+    at = raw_.data();
+  }
   // Only the rows of the work positions are ever read.
   std::uint8_t* d = baseD_.data();
   std::fill(d, d + L.work * S, inf);
@@ -593,13 +634,16 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   });
   if (nR2 > 0xFFFF || nPairs > 0xFFFF) throw std::bad_alloc();
 
-  // Write the child; d entries no requirement can use read D + 1.
-  const std::size_t bytes = 4 + keyBytes + std::size_t(nR2) * f1 + std::size_t(nPairs) * 2 * f1;
+  // Write the child; d entries no requirement can use read D + 1. The
+  // body (all but the counts) goes through raw_ when it is packed.
+  const std::size_t body = keyBytes + std::size_t(nR2) * f1 + std::size_t(nPairs) * 2 * f1;
+  const std::size_t bytes = 4 + (packed_ ? (body + 1) / 2 : body);
   out.assign((bytes + 7) / 8, 0);
-  auto* o = reinterpret_cast<std::uint8_t*>(out.data());
-  o[0] = static_cast<std::uint8_t>(nR2), o[1] = static_cast<std::uint8_t>(nR2 >> 8);
-  o[2] = static_cast<std::uint8_t>(nPairs), o[3] = static_cast<std::uint8_t>(nPairs >> 8);
-  o += 4;
+  auto* head = reinterpret_cast<std::uint8_t*>(out.data());
+  head[0] = static_cast<std::uint8_t>(nR2), head[1] = static_cast<std::uint8_t>(nR2 >> 8);
+  head[2] = static_cast<std::uint8_t>(nPairs), head[3] = static_cast<std::uint8_t>(nPairs >> 8);
+  if (packed_ && raw_.size() < body + 16) raw_.resize(2 * body + 16);
+  std::uint8_t* o = packed_ ? raw_.data() : head + 4;
   for (int a = 0; a < f1; ++a)
     for (int b = a + 1; b < f1; ++b)
       *o++ = cd[a * S + b];
@@ -610,6 +654,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     copyRow(o, &pairs_[std::size_t(q) * 2 * S], f1);
     copyRow(o + f1, &pairs_[std::size_t(q) * 2 * S + S], f1);
   }
+  if (packed_) packNibbles(head + 4, raw_.data(), body);
   return Outcome::kState;
 }
 

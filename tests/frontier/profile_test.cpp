@@ -115,7 +115,9 @@ TEST(FrontierProfile, ClosedFormsWithEveryNodeATerminal) {
       r *= x;
     return r;
   };
-  for (int n = 3; n <= 14; ++n) {
+  // Up to 14 every D; 30 and 33 at D around 14 / 15, where the states'
+  // entries stop fitting two a byte.
+  for (int n : {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 30, 33}) {
     Problem cycle;
     cycle.nodes = n;
     for (int v = 0; v < n; ++v) {
@@ -123,6 +125,7 @@ TEST(FrontierProfile, ClosedFormsWithEveryNodeATerminal) {
       cycle.terminals.push_back(v);
     }
     for (int D = 1; D <= n - 2; ++D) {
+      if (n > 14 && (D < 13 || D > 17) && D != n - 2) continue;
       cycle.maxHops = D;
       const mpq_class want = D < n / 2 ? mpq_class(0) : power(p, n);
       const auto r = frontier::solveExact(cycle, std::vector<mpq_class>(n, p),
