@@ -221,7 +221,7 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
                   o = rules.child(level, reinterpret_cast<const std::uint8_t*>(cur.state(mine)),
                                   works != 0, reinterpret_cast<std::uint8_t*>(buffer.data()));
                 }
-                const Payload mass = sink.share(mine, works != 0);
+                const Payload& mass = sink.share(mine, works != 0);
                 if (o != Outcome::kState) {
                   detail::put(ends, End{2 * g + works, o == Outcome::kAccepted});
                   putMass(ends, mass);
@@ -281,7 +281,10 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
                 marks[head.branch / 64] |= std::uint64_t{1} << (head.branch % 64);
                 freshBranches.push_back(head.branch);
               }
-              sink.addLocal(place, Sink::take(massAt));
+              if constexpr (requires { sink.addLocalFrom(place, massAt); })
+                sink.addLocalFrom(place, massAt);
+              else
+                sink.addLocal(place, Sink::take(massAt));
             }
           } catch (const std::bad_alloc&) {
             outOfMemory = true;

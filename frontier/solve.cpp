@@ -207,17 +207,28 @@ class ExactSink {
   // crosses as its limb count (8 bytes) and its limbs, least significant
   // first (every rank runs the same binary): masses are never negative.
   using Payload = mpz_class;
-  Payload share(std::size_t parent, bool works) const {
-    return cur_[parent] * (works ? a_[level_] : c_[level_]);
+  // The product lands in one scratch number, valid until the next share,
+  // so that a branch's mass costs no allocation once the scratch has grown.
+  const Payload& share(std::size_t parent, bool works) const {
+    mpz_mul(shared_.get_mpz_t(), cur_[parent].get_mpz_t(),
+            (works ? a_[level_] : c_[level_]).get_mpz_t());
+    return shared_;
   }
   void addLocal(std::int32_t code, const Payload& c) {
-    if (static_cast<std::size_t>(code) == nextCount_) {
-      if (next_.size() == nextCount_) next_.emplace_back();
-      ++nextCount_;
-      next_[code] = c;
+    if (mpz_ptr fresh = claim(code)) {
+      mpz_set(fresh, c.get_mpz_t());
       return;
     }
     next_[code] += c;
+  }
+  // addLocal of the mass put wrote at `at`, read straight into its state.
+  void addLocalFrom(std::int32_t code, const std::uint8_t* at) {
+    if (mpz_ptr fresh = claim(code)) {
+      load(fresh, at);
+      return;
+    }
+    load(arrived_.get_mpz_t(), at);
+    next_[code] += arrived_;
   }
   void addEnd(const Payload& c, bool accept) { (accept ? accNew_ : rejNew_) += c; }
   void dropRoot() { curCount_ = 0; }
@@ -230,14 +241,8 @@ class ExactSink {
       std::memcpy(out.data() + at + 8, mpz_limbs_read(m.get_mpz_t()), n * sizeof(mp_limb_t));
   }
   static Payload take(const std::uint8_t* at) {
-    std::uint64_t n;
-    std::memcpy(&n, at, 8);
     Payload m;
-    if (n > 0) {
-      std::memcpy(mpz_limbs_write(m.get_mpz_t(), static_cast<mp_size_t>(n)), at + 8,
-                  n * sizeof(mp_limb_t));
-      mpz_limbs_finish(m.get_mpz_t(), static_cast<mp_size_t>(n));
-    }
+    load(m.get_mpz_t(), at);
     return m;
   }
   static std::size_t bytesAt(const std::uint8_t* at) {
@@ -265,10 +270,8 @@ class ExactSink {
     const mpz_class& f = works ? a_[level_] : c_[level_];
     mpz_ptr target;
     if (code >= 0) {
-      if (static_cast<std::size_t>(code) == nextCount_) {
-        if (next_.size() == nextCount_) next_.emplace_back();
-        ++nextCount_;
-        mpz_mul(next_[code].get_mpz_t(), cur_[parent].get_mpz_t(), f.get_mpz_t());
+      if (mpz_ptr fresh = claim(code)) {
+        mpz_mul(fresh, cur_[parent].get_mpz_t(), f.get_mpz_t());
         return;
       }
       target = next_[code].get_mpz_t();
@@ -320,9 +323,28 @@ class ExactSink {
   }
 
  private:
+  // The state `code` when it is new (its mass is set, not added), else null.
+  mpz_ptr claim(std::int32_t code) {
+    if (static_cast<std::size_t>(code) != nextCount_) return nullptr;
+    if (next_.size() == nextCount_) next_.emplace_back();
+    ++nextCount_;
+    return next_[code].get_mpz_t();
+  }
+  static void load(mpz_ptr z, const std::uint8_t* at) {
+    std::uint64_t n;
+    std::memcpy(&n, at, 8);
+    if (n == 0) {
+      mpz_set_ui(z, 0);
+      return;
+    }
+    std::memcpy(mpz_limbs_write(z, static_cast<mp_size_t>(n)), at + 8, n * sizeof(mp_limb_t));
+    mpz_limbs_finish(z, static_cast<mp_size_t>(n));
+  }
   std::vector<mpz_class> a_, b_, c_;
   std::vector<mpz_class> cur_, next_;
   std::size_t curCount_ = 0, nextCount_ = 0, bytes_ = 32;
+  mutable mpz_class shared_;  // share's product
+  mpz_class arrived_;         // addLocalFrom's mass on its way to a sum
   mpz_class acc_ = 0, rej_ = 0, accNew_ = 0, rejNew_ = 0, den_ = 1, one_ = 1;
   int level_ = 0;
 };
