@@ -347,8 +347,7 @@ void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
   const std::uint8_t* at = state + 4;
   if (packed_) {
     const std::size_t body = std::size_t(f) * (f - 1) / 2 + std::size_t(nR2 + 2 * nPairs) * f;
-    if (raw_.size() < body + 16) raw_.resize(2 * body + 16);
-    unpackNibbles(raw_.data(), at, body);
+    unpackNibbles(rawFor(body), at, body);
     at = raw_.data();
   }
   // Only the rows of the work positions are ever read.
@@ -642,8 +641,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   auto* head = reinterpret_cast<std::uint8_t*>(out.data());
   head[0] = static_cast<std::uint8_t>(nR2), head[1] = static_cast<std::uint8_t>(nR2 >> 8);
   head[2] = static_cast<std::uint8_t>(nPairs), head[3] = static_cast<std::uint8_t>(nPairs >> 8);
-  if (packed_ && raw_.size() < body + 16) raw_.resize(2 * body + 16);
-  std::uint8_t* o = packed_ ? raw_.data() : head + 4;
+  std::uint8_t* o = packed_ ? rawFor(body) : head + 4;
   for (int a = 0; a < f1; ++a)
     for (int b = a + 1; b < f1; ++b)
       *o++ = cd[a * S + b];

@@ -132,6 +132,11 @@ class ProfileRules {
   int D_ = 0, inf_ = 0, S_ = 16;
   bool packed_ = false;            // entries two a byte (D + 1 <= 15)
   std::vector<std::uint8_t> raw_;  // a packed state's entries, a byte each
+  // raw_ with room for `n` entries; it only grows, so a sweep seldom allocates.
+  std::uint8_t* rawFor(std::size_t n) {
+    if (raw_.size() < n) raw_.resize(2 * n);
+    return raw_.data();
+  }
   bool rootRejects_ = false;
   std::vector<Level> levels_;
   // The decoded parent (with touches applied), shared by its two branches.
