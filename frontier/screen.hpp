@@ -36,11 +36,15 @@ double screenStates(const Plan& plan, std::size_t sample);
 // clearly below the other's (kClearly) is kept alone, to be swept with
 // every thread; close ones are both kept, the cheaper first, for the race.
 // When the cheaper order's pilot screen (kPilotSample) stays below
-// detail::smallSweep states, both are raced unscreened. An order alone
+// detail::smallSweep states, both are raced unscreened; when it stays below
+// kPilotTrusted and the other order's pilot is kPilotClearly times larger,
+// the pilot decides and the full screen is skipped. (On larger sweeps the
+// pilot has been wrong both ways, and the screen costs little beside them.) An order alone
 // has every thread (1.3 to 1.4 times one thread's speed), the race a
 // thread an order: a pick 10 % off the estimate wins even when wrong.
 inline constexpr double kClearly = 1.1;
 inline constexpr std::size_t kScreenSample = 4000, kPilotSample = 400;
+inline constexpr double kPilotTrusted = 5e6, kPilotClearly = 2;
 namespace detail {
 inline double smallSweep = 250000;  // tests screen small sweeps too
 }  // namespace detail
