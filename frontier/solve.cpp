@@ -69,11 +69,8 @@ class IntervalSink {
     if (code == kReject) rejLo_ = rejHi_ = rejNear_ = 1;
     if (code >= 0) cur_.assign(1, Payload{1.0, 1.0, 1.0});
   }
-  void beginLevel(int level, std::size_t parents) {
+  void beginLevel(int level, std::size_t) {
     next_.clear();
-    // A level has about as many states as the one before: room for them at
-    // once spares the copies (and fresh pages) of growing by doubling.
-    next_.reserve(parents);
     level_ = level;
   }
   void add(std::size_t parent, bool works, std::int32_t code) {
