@@ -267,7 +267,7 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from, std::uint64_t s
 // width differ sixfold in states (eon19, all terminals), and this sum
 // separates the good greedy starts from the bad ones there, though not the
 // best from the good: the two best distinct orders are screened by a
-// sampled sweep (screen.hpp), and raced (race.hpp) when that is close.
+// sampled sweep (screen.hpp), and raced (race.hpp) when too small to screen.
 double profileCost(const Plan& plan, const EdgeList& order) {
   const OrderCounts c = countsOf(plan, order);
   double sum = 0;

@@ -104,12 +104,11 @@ void screenPlans(std::vector<Plan>& plans, int threads) {
     std::snprintf(text, sizeof text, "%.2gM", states / 1e6);
     return std::string(text);
   };
-  const bool clearly = cost[1 - best] >= kClearly * cost[best];
   for (std::size_t i = 0; i < 2; ++i)
     plans[i].order += std::string(piloted ? ", piloted" : ", screened") + " at " + shown(cost[i]) +
-                      " states against " + shown(cost[1 - i]) + (clearly ? "" : ", raced");
+                      " states against " + shown(cost[1 - i]);
   if (best == 1) std::swap(plans[0], plans[1]);
-  if (clearly) plans.resize(1);
+  plans.resize(1);
 }
 
 }  // namespace frontier
