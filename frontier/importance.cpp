@@ -292,15 +292,16 @@ void exactPasses(const Recorded& rec, const std::vector<mpq_class>& p, const Opt
 ImportanceResult importanceDouble(const Problem& problem, const std::vector<double>& p,
                                   const std::vector<double>& q, const Options& options) {
   const Clock clock(options);
+  Options opts = options;  // less the time the plans take
   ImportanceResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options, plans, r.message);
+  r.status = makePlans(problem, opts, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
   try {
     Recorded rec;
-    r.status = record(plans, options, 16, rec, r.stats, r.message);  // codes and f
+    r.status = record(plans, opts, 16, rec, r.stats, r.message);  // codes and f
     if (r.status == Status::kComplete) doublePasses(rec, p, q, clock, r);
   } catch (const std::bad_alloc&) {
     r.status = Status::kMemoryLimit;
@@ -319,15 +320,16 @@ ImportanceResult importanceDouble(const Problem& problem, const std::vector<doub
 ExactImportanceResult importanceExact(const Problem& problem, const std::vector<mpq_class>& p,
                                       const Options& options) {
   const Clock clock(options);
+  Options opts = options;  // less the time the plans take
   ExactImportanceResult r;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options, plans, r.message);
+  r.status = makePlans(problem, opts, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (singleProcessOnly(options, r.status, r.message)) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   try {
     Recorded rec;
-    r.status = record(plans, options, 8 + sizeof(mpz_class), rec, r.stats, r.message);
+    r.status = record(plans, opts, 8 + sizeof(mpz_class), rec, r.stats, r.message);
     if (r.status == Status::kComplete) exactPasses(rec, p, options, clock, r);
   } catch (const std::bad_alloc&) {
     r.status = Status::kMemoryLimit;

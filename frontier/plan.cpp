@@ -261,6 +261,24 @@ EdgeList greedyOrder(int nodes, const EdgeList& edges, int from, std::uint64_t s
   return out;
 }
 
+// Start nodes for greedy orders: up to 64 spread over the nodes with an
+// edge, fewer when the edges are many (an order costs m^2 edge scans).
+std::vector<int> greedyStarts(int n, const EdgeList& kept) {
+  std::vector<int> starts;
+  std::vector<char> used(n, 0);
+  for (auto [u, v] : kept)
+    for (int x : {u, v})
+      if (!used[x]) used[x] = 1, starts.push_back(x);
+  std::sort(starts.begin(), starts.end());
+  if (kept.empty()) return starts;
+  const std::size_t budget = std::max<std::size_t>(1, 40000000 / (kept.size() * kept.size()));
+  const std::size_t count = std::min<std::size_t>({starts.size(), 64, budget});
+  std::vector<int> picked;
+  for (std::size_t k = 0; k < count; ++k)
+    picked.push_back(starts[k * starts.size() / count]);
+  return picked;
+}
+
 // The profile state's order. Its states grow with the frontier and, while
 // some terminal is untouched, with the profiles of the terminals already
 // passed: a level costs about 3^f (1 + passed). Orders of equal frontier
@@ -287,22 +305,13 @@ double profileCost(const Plan& plan, const EdgeList& order) {
 EdgeList profileOrder(const Plan& plan, const EdgeList& kept, EdgeList* second, int& start,
                       int& secondStart) {
   const int n = plan.nodes;
-  std::vector<int> starts;
-  std::vector<char> used(n, 0);
-  for (auto [u, v] : kept)
-    for (int x : {u, v})
-      if (!used[x]) used[x] = 1, starts.push_back(x);
-  std::sort(starts.begin(), starts.end());
-  const std::size_t budget = std::max<std::size_t>(1, 40000000 / (kept.size() * kept.size()));
-  const std::size_t count = std::min<std::size_t>({starts.size(), 64, budget});
   struct Scored {
     double cost;
     EdgeList order;
     int start;
   };
   std::vector<Scored> scored;
-  for (std::size_t k = 0; k < count; ++k) {
-    const int from = starts[k * starts.size() / count];
+  for (int from : greedyStarts(n, kept)) {
     EdgeList order = greedyOrder(n, kept, from);
     scored.push_back({profileCost(plan, order), std::move(order), from});
   }
@@ -384,6 +393,34 @@ Status layOut(const EdgeList& order, const EdgeList& kept, const std::vector<int
 }
 
 }  // namespace
+
+std::vector<Plan> greedyPlans(const Plan& base, int seeds, std::size_t most) {
+  std::vector<Plan> out;
+  // The edges in input order, as makePlan ordered them from.
+  std::vector<std::pair<int, std::pair<int, int>>> bySource;
+  for (int i = 0; i < base.levels(); ++i)
+    bySource.push_back({base.source[i], base.edges[i]});
+  std::sort(bySource.begin(), bySource.end());
+  EdgeList kept;
+  std::vector<int> keptSource;
+  for (const auto& [source, edge] : bySource)
+    kept.push_back(edge), keptSource.push_back(source);
+  std::vector<EdgeList> seen;
+  for (int seed = 0; seed < seeds; ++seed)
+    for (int from : greedyStarts(base.nodes, kept)) {
+      if (out.size() >= most) return out;
+      EdgeList order = greedyOrder(base.nodes, kept, from, static_cast<std::uint64_t>(seed));
+      if (std::find(seen.begin(), seen.end(), order) != seen.end()) continue;
+      seen.push_back(order);
+      Plan plan = base;
+      std::string message;
+      if (layOut(order, kept, keptSource, plan, message) != Status::kComplete) continue;
+      plan.order = "greedy from node " + std::to_string(from);
+      if (seed > 0) plan.order += " (ties by seed " + std::to_string(seed) + ")";
+      out.push_back(std::move(plan));
+    }
+  return out;
+}
 
 Status makePlan(const Problem& problem, StateKind kind, Plan& plan, std::string& message,
                 Plan* alternative) {

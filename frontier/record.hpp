@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -117,11 +118,18 @@ inline Status makePlans(const Problem& problem, StateKind kind, std::vector<Plan
 }
 
 // The plans a sweep with `options` runs: its state kind, its race, and its
-// threads for the screen.
-inline Status makePlans(const Problem& problem, const Options& options, std::vector<Plan>& plans,
+// threads for the screen. The time the plans take (the screen can take
+// seconds on a large sweep) comes off the time limit the sweep gets.
+inline Status makePlans(const Problem& problem, Options& options, std::vector<Plan>& plans,
                         std::string& message) {
-  return makePlans(problem, options.kind, plans, message, options.race,
-                   std::max(1, options.threads));
+  const auto start = std::chrono::steady_clock::now();
+  const Status s =
+      makePlans(problem, options.kind, plans, message, options.race, std::max(1, options.threads));
+  if (options.timeLimit > 0)
+    options.timeLimit = std::max(
+        0.0, options.timeLimit -
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  return s;
 }
 
 // Over ranks only the solve runs (its masses, double or exact, cross

@@ -354,8 +354,9 @@ class ExactSink {
 DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
                          const std::vector<double>& q, const Options& options) {
   DoubleResult r;
+  Options opts = options;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options, plans, r.message);
+  r.status = makePlans(problem, opts, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (!validProbabilities(problem, p, q, r.message)) return r.status = Status::kInvalidInput, r;
   // Each input double is within half a step of its decimal: one step out
@@ -375,7 +376,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
   };
   std::vector<std::unique_ptr<IntervalSink>> sinks;
   std::size_t winner = 0;
-  r.status = racePlans(plans, make, sinks, options, r.stats, winner);
+  r.status = racePlans(plans, make, sinks, opts, r.stats, winner);
   if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
   if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
   if (sinks[winner]) sinks[winner]->result(r.status, r);
@@ -393,8 +394,9 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
 ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
                        const Options& options) {
   ExactResult r;
+  Options opts = options;
   std::vector<Plan> plans;
-  r.status = makePlans(problem, options, plans, r.message);
+  r.status = makePlans(problem, opts, plans, r.message);
   if (r.status != Status::kComplete) return r;
   if (!validProbabilities(problem, p, r.message)) return r.status = Status::kInvalidInput, r;
   auto make = [&](const Plan& plan) {
@@ -410,7 +412,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
   try {
     std::vector<std::unique_ptr<ExactSink>> sinks;
     std::size_t winner = 0;
-    r.status = racePlans(plans, make, sinks, options, r.stats, winner);
+    r.status = racePlans(plans, make, sinks, opts, r.stats, winner);
     if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
     if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
     if (sinks[winner]) sinks[winner]->result(r.status, r);

@@ -171,6 +171,22 @@ TEST(FrontierScreen, CountsWithinTheSampleAndEstimatesBeyondIt) {
     EXPECT_LE(std::abs(screened.reliability - raced.reliability),
               screened.reliabilityError + raced.reliabilityError);
   }
+  // Screened as if very large: every greedy order is piloted and the best
+  // pilots screened. Each order maps its edges back to the input's, so
+  // edges of different probabilities still give the raced value.
+  std::vector<double> p;
+  for (std::size_t e = 0; e < pr.edges.size(); ++e)
+    p.push_back(0.75 + 0.02 * static_cast<double>(e % 11));
+  const auto raced = frontier::solveDouble(pr, p, o);
+  frontier::detail::smallSweep = frontier::detail::wideSweep = 0;
+  const auto widened = frontier::solveDouble(pr, p, o);
+  frontier::detail::smallSweep = 250000, frontier::detail::wideSweep = 2e6;
+  ASSERT_EQ(widened.status, Status::kComplete);
+  EXPECT_NE(widened.stats.order.find("the best pilot of"), std::string::npos)
+      << widened.stats.order;
+  EXPECT_EQ(widened.stats.orders, 1);
+  EXPECT_LE(std::abs(widened.reliability - raced.reliability),
+            widened.reliabilityError + raced.reliabilityError);
 }
 
 }  // namespace
