@@ -405,9 +405,10 @@ std::vector<Plan> greedyPlans(const Plan& base, int seeds, std::size_t most) {
   std::vector<int> keptSource;
   for (const auto& [source, edge] : bySource)
     kept.push_back(edge), keptSource.push_back(source);
+  const std::vector<int> starts = greedyStarts(base.nodes, kept);
   std::vector<EdgeList> seen;
   for (int seed = 0; seed < seeds; ++seed)
-    for (int from : greedyStarts(base.nodes, kept)) {
+    for (int from : starts) {
       if (out.size() >= most) return out;
       EdgeList order = greedyOrder(base.nodes, kept, from, static_cast<std::uint64_t>(seed));
       if (std::find(seen.begin(), seen.end(), order) != seen.end()) continue;

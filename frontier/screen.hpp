@@ -40,10 +40,11 @@ double screenStates(const Plan& plan, std::size_t sample);
 // skipped (on larger sweeps the pilot has been wrong both ways, and the
 // screen costs little beside them). When that pilot reaches
 // detail::wideSweep and at most half the nodes are terminals, every greedy
-// order (greedyPlans, kWideSeeds ties a start) is piloted, and the kWideScreens cheapest pilots are
-// screened in the two orders' place. On AttMpls with 6 to 10 terminals at D = 6 that finds orders
-// with a third of the states (30M to 11M); the 75 pilots and 6 screens cost about 1.5 s of one core
-// there, against a sweep of 5 to 10 s.
+// order (greedyPlans, kWideSeeds ties a start) is piloted, and the
+// kWideScreens cheapest pilots are screened in the two orders' place. On
+// AttMpls with 6 to 10 terminals at D = 6 that finds orders with a third
+// of the states (30M to 11M); the 64 pilots and 6 screens cost about 0.8 s
+// of two threads there, against a sweep of 5 to 15 s.
 //
 // Screens within a tenth of each other are not raced: on every such case of
 // the shared networks the two orders' sweeps were within 4 % of each other,
