@@ -9,15 +9,20 @@
 //      sends each child to the worker that owns the child's shard;
 //   2. insert (each worker): a worker merges what it was sent into parent
 //      order and inserts it into its shards, so each shard sees its
-//      children in parent order;
-//   3. number (the calling thread): the branches are walked in parent order,
-//      a state gets its number the first time it is met, and the sink hears
-//      every branch in that order.
-// So the numbers, and the order in which the sink adds masses, are those of
-// the one-thread sweep, whatever the thread or shard count: the results are
-// the same bits. A state of the level is found through `where` (number ->
-// shard and place), which the next level walks in number order. A worker
-// reads again, in the next level, the states it inserted itself.
+//      children in parent order, and marks the branches that made a new
+//      state;
+//   3. number (the calling thread): a new state's number is the count of
+//      marks before its branch, so a state gets its number the first time
+//      it is met in parent order;
+//   4. arrive (each worker): a worker hands the sink the branches it
+//      inserted, in parent order (Sink::arrive; a state's masses all come
+//      from its one owner); then the calling thread hands it the ends
+//      (accepted, rejected), merged into parent order.
+// So the numbers, and the order in which the sink adds each state's masses
+// and each end's, are those of the one-thread sweep, whatever the thread or
+// shard count: the results are the same bits. A state of the level is found through `where` (number
+// -> shard and place), which the next level walks in number order. A worker reads again, in the
+// next level, the states it inserted itself.
 //
 // Included by sweep.hpp, after the tables it uses.
 #pragma once
@@ -63,17 +68,16 @@ class ShardedLevel {
   }
   std::size_t shardOf(std::size_t i) const { return where_[i] >> 32; }
   Table& shard(std::size_t s) { return shards_[s].table; }
-  // The number of the state at (s, local); `fresh`: met for the first
-  // time, so it gets the next number. Fresh states of a shard come in the
-  // order of their places, so a shard's numbers are appended, by this
-  // (the numbering) thread alone.
-  std::int32_t number(std::size_t s, std::uint32_t local, bool fresh) {
-    if (fresh) {
-      shards_[s].number.push_back(static_cast<std::uint32_t>(where_.size()));
-      where_.push_back(static_cast<std::uint64_t>(s) << 32 | local);
-      return static_cast<std::int32_t>(where_.size() - 1);
-    }
-    return static_cast<std::int32_t>(shards_[s].number[local]);
+  // Numbers [size(), count) are about to be given (extend), each to one
+  // state (assign): by the workers that own the shards, each assigning its
+  // own shards' new states in the order of their places.
+  void extend(std::size_t count) { where_.resize(count); }
+  void assign(std::size_t s, std::uint32_t local, std::uint32_t number) {
+    shards_[s].number.push_back(number);
+    where_[number] = static_cast<std::uint64_t>(s) << 32 | local;
+  }
+  std::uint32_t numberOf(std::size_t s, std::uint32_t local) const {
+    return shards_[s].number[local];
   }
   // States placed so far, numbered or not.
   std::size_t placedCount() const {
@@ -119,7 +123,6 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   constexpr bool variable = isVariableWidth<Rules>;
   using Table = std::conditional_t<variable, VarLevelTable, LevelTable>;
   const std::size_t kSlice = std::max<std::size_t>(1, detail::sliceParents);
-  constexpr std::int32_t kToAccept = -1, kToReject = -2;
 
   // The workers' roles are fixed by the thread count; the threads that play
   // them, and the rules' copies they need, come with the first level wide
@@ -169,14 +172,14 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     std::vector<std::uint64_t> words;
   };
   // Per worker, aligned so that no two workers' records share a line:
-  //   expand: its copy of the rules, scratch, and per branch of its own
-  //     parents (in order) where the child went (a worker, or accepted /
-  //     rejected), and one box per receiving worker;
+  //   expand: its copy of the rules, scratch, the branches of its own
+  //     parents that ended (branch << 1 | accepted, in branch order), and
+  //     one box per receiving worker;
   //   insert: per child it received (in branch order) its shard and place,
   //     and whether it was new (bit 63).
   struct alignas(64) Worker {
     std::vector<std::uint64_t> scratch;
-    std::vector<std::int32_t> went;
+    std::vector<std::uint32_t> ends;
     std::vector<Box> boxes;
     std::vector<std::uint64_t> placed;
     std::vector<std::size_t> heads;  // merge cursors, one per sender
@@ -184,6 +187,9 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     int widest = 0;                  // widest child seen, bytes
   };
   std::vector<Worker> work(workers);
+  // Per branch of a slice: whether it made a new state, and if so its number.
+  std::vector<std::uint8_t> newAt(2 * kSlice);
+  std::vector<std::uint32_t> numbers(2 * kSlice);
   for (auto& w : work) {
     w.scratch.reserve(1024);
     w.boxes.resize(workers);
@@ -210,7 +216,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       cur.shard(0).insert(rootBuffer.data(), rootBuffer.size(), fresh);
     else
       cur.shard(0).insert(rootBuffer.data(), fresh);
-    cur.number(0, 0, true);
+    cur.extend(1);
+    cur.assign(0, 0, 0);
     monitor.rootState();
     auto poll = [&](int level, std::uint64_t made) {
       return monitor.poll(level, made, next.size());
@@ -241,7 +248,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
           Rules& r = rulesOf(me);
-          w.went.clear();
+          w.ends.clear();
           for (Box& b : w.boxes) {
             b.sent.clear();
             b.words.clear();
@@ -260,26 +267,27 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
                 o = r.child(level, reinterpret_cast<const std::uint8_t*>(parent), works != 0,
                             reinterpret_cast<std::uint8_t*>(buffer.data()));
               }
+              const std::uint32_t branch = static_cast<std::uint32_t>(2 * (g - first) + works);
               if (o != Outcome::kState) {
-                w.went.push_back(o == Outcome::kAccepted ? kToAccept : kToReject);
+                w.ends.push_back(branch << 1 | (o == Outcome::kAccepted ? 1u : 0u));
                 continue;
               }
               const std::size_t n = buffer.size();
               const std::uint64_t h = Table::hashOf(buffer.data(), n);
               const std::size_t to = ownerOf(shardOf(h));
               Box& box = w.boxes[to];
-              box.sent.push_back({h, static_cast<std::uint32_t>(2 * (g - first) + works),
-                                  static_cast<std::uint32_t>(box.words.size()),
+              box.sent.push_back({h, branch, static_cast<std::uint32_t>(box.words.size()),
                                   static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(me)});
               box.words.insert(box.words.end(), buffer.begin(), buffer.end());
-              w.went.push_back(static_cast<std::int32_t>(to));
               if constexpr (variable) w.widest = std::max(w.widest, static_cast<int>(n * 8));
             }
           }
         });
 
         // 2. Insert: each worker what was sent to it, in branch order (the
-        // senders' boxes merged), into its own shards.
+        // senders' boxes merged), into its own shards, marking the branches
+        // that made a new state.
+        std::fill(newAt.begin(), newAt.begin() + 2 * (last - first), 0);
         each(parents, [&](int wi) {
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
@@ -319,6 +327,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
               place = table.insert(box.words.data() + c.start, c.words, c.hash, isNew);
             else
               place = table.insert(box.words.data() + c.start, c.hash, isNew);
+            newAt[c.branch] = isNew;
             w.placed.push_back(static_cast<std::uint64_t>(isNew) << 63 |
                                static_cast<std::uint64_t>(s) << 32 |
                                static_cast<std::uint32_t>(place));
@@ -327,9 +336,9 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
 
         // The bound, as the one-thread sweep counts it, with the slice's
         // boxes and the rules' copies on top.
-        std::size_t staging = 0;
+        std::size_t staging = newAt.size() + numbers.size() * 4;
         for (const Worker& w : work) {
-          staging += w.went.capacity() * 4 + w.placed.capacity() * 8;
+          staging += w.ends.capacity() * 4 + w.placed.capacity() * 8 + w.order.capacity() * 8;
           for (const Box& b : w.boxes)
             staging += b.sent.capacity() * sizeof(Sent) + b.words.capacity() * 8;
           stats.stateBytes = std::max(stats.stateBytes, w.widest);
@@ -341,24 +350,50 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           return finish(Status::kMemoryLimit);
         stats.peakBytes = std::max(stats.peakBytes, need);
 
-        // 3. Number in parent order and tell the sink: each parent's
-        // branches are the next in its owner's list, each child's place the
-        // next in its receiver's.
-        std::vector<std::size_t>& wentAt = work[0].heads;  // free again after the insert
-        wentAt.assign(workers, 0);
-        std::vector<std::size_t> placedAt(workers, 0);
-        for (std::size_t g = first; g < last; ++g) {
-          const std::size_t owner = ownerOf(cur.shardOf(g));
-          for (int works = 0; works < 2; ++works) {
-            const std::int32_t to = work[owner].went[wentAt[owner]++];
-            std::int32_t code = to == kToAccept ? kAccept : kReject;
-            if (to >= 0) {
-              const std::uint64_t at = work[to].placed[placedAt[to]++];
-              code = next.number((at >> 32) & 0x7FFFFFFF, static_cast<std::uint32_t>(at),
-                                 (at >> 63) != 0);
+        // 3. Number: a new state's number is the count of new states
+        // before it in branch order.
+        std::size_t count = next.size();
+        for (std::size_t b = 0; b < 2 * (last - first); ++b)
+          if (newAt[b]) numbers[b] = static_cast<std::uint32_t>(count++);
+        next.extend(count);
+        sink.reserveNext(count);
+
+        // 4. Arrive: each worker tells the sink of the children it
+        // inserted, in branch order, so a state's masses add up in parent
+        // order; the ends' sums follow, merged into branch order.
+        each(parents, [&](int wi) {
+          const Worker& w = work[static_cast<std::size_t>(wi)];
+          for (std::size_t i = 0; i < w.order.size(); ++i) {
+            const std::uint32_t branch = w.order[i]->branch;
+            const std::uint64_t at = w.placed[i];
+            const std::size_t s = (at >> 32) & 0x7FFFFFFF;
+            const auto local = static_cast<std::uint32_t>(at);
+            const bool isNew = (at >> 63) != 0;
+            std::uint32_t code;
+            if (isNew) {
+              code = numbers[branch];
+              next.assign(s, local, code);
+            } else {
+              code = next.numberOf(s, local);
             }
-            sink.add(g, works != 0, code);
+            sink.arrive(first + branch / 2, (branch & 1) != 0, static_cast<std::int32_t>(code),
+                        isNew);
           }
+        });
+        std::vector<std::size_t>& endAt = work[0].heads;  // free again after the insert
+        endAt.assign(workers, 0);
+        for (;;) {
+          std::size_t from = workers;
+          std::uint32_t best = 0;
+          for (std::size_t k = 0; k < workers; ++k)
+            if (endAt[k] < work[k].ends.size() &&
+                (from == workers || work[k].ends[endAt[k]] < best)) {
+              from = k;
+              best = work[k].ends[endAt[k]];
+            }
+          if (from == workers) break;
+          ++endAt[from];
+          sink.add(first + (best >> 2), (best >> 1 & 1) != 0, (best & 1) != 0 ? kAccept : kReject);
         }
         if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
           return finish(st);

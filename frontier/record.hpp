@@ -179,6 +179,9 @@ class RecordSink {
   void add(std::size_t parent, bool works, std::int32_t code) {
     children.back()[2 * parent + (works ? 1 : 0)] = code;
   }
+  // The threaded sweep's: every branch has its own entry already.
+  void reserveNext(std::size_t) {}
+  void arrive(std::size_t parent, bool works, std::int32_t code, bool) { add(parent, works, code); }
   void endLevel(int, std::size_t) {}
   std::size_t bytesPerState() const { return 0; }
   std::size_t heldBytes() const { return held_; }

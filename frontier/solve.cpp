@@ -80,6 +80,17 @@ class IntervalSink {
     else
       addEnd(c, code == kAccept);
   }
+  // The threaded sweep's add of a branch to a state: the level's states
+  // [0, count) exist first, then workers hand in the branches of distinct
+  // states at once (`fresh`: the state's first branch).
+  void reserveNext(std::size_t count) { next_.resize(count); }
+  void arrive(std::size_t parent, bool works, std::int32_t code, bool fresh) {
+    const Payload c = share(parent, works);
+    if (fresh)
+      next_[code] = c;
+    else
+      accumulate(next_[code], c);
+  }
   // The distributed sweep's parts of add: the mass a branch carries (on
   // the parent's rank), its arrival at a state (on the child's rank, in
   // branch order) or at the end (on rank 0, in branch order).
@@ -93,14 +104,10 @@ class IntervalSink {
                    m.near * (works ? p_[level_] : q_[level_])};
   }
   void addLocal(std::int32_t code, const Payload& c) {
-    if (static_cast<std::size_t>(code) == next_.size()) {
+    if (static_cast<std::size_t>(code) == next_.size())
       next_.push_back(c);
-    } else {
-      Payload& t = next_[code];
-      t.lo = down(t.lo + c.lo);
-      t.hi = up(t.hi + c.hi);
-      t.near += c.near;
-    }
+    else
+      accumulate(next_[code], c);
   }
   void addEnd(const Payload& c, bool accept) {
     double& lo = accept ? accLo_ : rejLo_;
@@ -175,6 +182,11 @@ class IntervalSink {
   static void nearest(double sum, double lo, double hi, double& value, double& error) {
     value = std::clamp(sum, 0.0, 1.0);
     error = std::max(value > lo ? up(value - lo) : 0.0, hi > value ? up(hi - value) : 0.0);
+  }
+  static void accumulate(Payload& t, const Payload& c) {
+    t.lo = down(t.lo + c.lo);
+    t.hi = up(t.hi + c.hi);
+    t.near += c.near;
   }
   std::vector<double> p_, q_, pLo_, pHi_, qLo_, qHi_;
   std::vector<Payload> cur_, next_;
@@ -265,6 +277,19 @@ class ExactSink {
       *z = take(bytes.data() + at);
       at += (bytesAt(bytes.data() + at) + 7) / 8 * 8;
     }
+  }
+  // The threaded sweep's (see IntervalSink).
+  void reserveNext(std::size_t count) {
+    while (next_.size() < count)
+      next_.emplace_back();
+    nextCount_ = count;
+  }
+  void arrive(std::size_t parent, bool works, std::int32_t code, bool fresh) {
+    const mpz_class& f = works ? a_[level_] : c_[level_];
+    if (fresh)
+      mpz_mul(next_[code].get_mpz_t(), cur_[parent].get_mpz_t(), f.get_mpz_t());
+    else
+      mpz_addmul(next_[code].get_mpz_t(), cur_[parent].get_mpz_t(), f.get_mpz_t());
   }
   void add(std::size_t parent, bool works, std::int32_t code) {
     const mpz_class& f = works ? a_[level_] : c_[level_];

@@ -337,6 +337,11 @@ class SweepMonitor {
 //   void root(std::int32_t code);
 //   void beginLevel(int level, std::size_t parents);   // edge `level` next
 //   void add(std::size_t parent, bool works, std::int32_t code);
+//   void reserveNext(std::size_t states);   // the threaded sweep's add, in
+//   void arrive(std::size_t parent, bool works, std::int32_t code, bool fresh);
+//     two parts: the next level's states [0, states) are made room for,
+//     then workers hand in branches at once, each to states of its own;
+//     `fresh`: the state's first branch (see parallel_sweep.hpp)
 //   void endLevel(int level, std::size_t children);
 //   std::size_t bytesPerState() const;   // per state of a kept level
 //   std::size_t heldBytes() const;       // beyond the two current levels
