@@ -25,6 +25,7 @@
 
 #include "frontier/exchange.hpp"
 #include "frontier/frontier.hpp"
+#include "frontier/large.hpp"
 #include "frontier/plan.hpp"
 #include "frontier/race.hpp"
 
@@ -100,8 +101,8 @@ class LevelTable {
   }
   void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & (slots_.size() - 1)]); }
   void release() {
-    std::vector<std::uint64_t>().swap(arena_);
-    std::vector<std::uint32_t>().swap(slots_);
+    decltype(arena_)().swap(arena_);
+    decltype(slots_)().swap(slots_);
     count_ = 0;
   }
   void swap(LevelTable& other) {
@@ -118,7 +119,7 @@ class LevelTable {
     return true;
   }
   void grow() {
-    std::vector<std::uint32_t> old(slots_.size() * 2, 0);
+    decltype(slots_) old(slots_.size() * 2, 0);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (std::uint32_t slot : old) {
@@ -131,8 +132,8 @@ class LevelTable {
   }
   int words_ = 1;
   std::size_t count_ = 0;
-  std::vector<std::uint64_t> arena_;
-  std::vector<std::uint32_t> slots_;
+  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> arena_;
+  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> slots_;
 };
 
 // The same for states of varying length (the profile kind). States lie end
@@ -191,8 +192,7 @@ class VarLevelTable {
         fresh = true;
         if (used_ / kChunkWords != (used_ + words - 1) / kChunkWords)
           used_ = (used_ / kChunkWords + 1) * kChunkWords;  // the rest of a chunk stays empty
-        if (used_ + words > chunks_.size() * kChunkWords)
-          chunks_.emplace_back(new std::uint64_t[kChunkWords]);
+        if (used_ + words > chunks_.size() * kChunkWords) chunks_.push_back(newChunk());
         std::memcpy(this->at(used_), key, words * 8);
         place_.push_back(used_ << 24 | words);
         used_ += words;
@@ -209,9 +209,9 @@ class VarLevelTable {
     }
   }
   void release() {
-    std::vector<std::unique_ptr<std::uint64_t[]>>().swap(chunks_);
-    std::vector<std::uint64_t>().swap(place_);
-    std::vector<std::uint64_t>().swap(slots_);
+    decltype(chunks_)().swap(chunks_);
+    decltype(place_)().swap(place_);
+    decltype(slots_)().swap(slots_);
     count_ = used_ = 0;
   }
   void swap(VarLevelTable& other) {
@@ -227,7 +227,7 @@ class VarLevelTable {
     return chunks_[word / kChunkWords].get() + word % kChunkWords;
   }
   void grow() {
-    std::vector<std::uint64_t> old(slots_.size() * 2, 0);
+    decltype(slots_) old(slots_.size() * 2, 0);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (std::uint64_t slot : old) {
@@ -239,9 +239,17 @@ class VarLevelTable {
     }
   }
   std::size_t count_ = 0, used_ = 0;  // states; words placed (with chunk tails skipped)
-  std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
-  std::vector<std::uint64_t> place_;
-  std::vector<std::uint64_t> slots_;
+  // Chunks on huge pages (large.hpp).
+  struct FreeChunk {
+    void operator()(std::uint64_t* p) const noexcept { detail::freeLarge(p, kChunkWords * 8); }
+  };
+  using Chunk = std::unique_ptr<std::uint64_t[], FreeChunk>;
+  static Chunk newChunk() {
+    return Chunk(static_cast<std::uint64_t*>(detail::allocateLarge(kChunkWords * 8)));
+  }
+  std::vector<Chunk> chunks_;
+  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> place_;
+  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
 };
 
 // Whether a kind's states vary in length (see ProfileRules).

@@ -1,0 +1,62 @@
+// Large arrays on huge pages, where the system offers them.
+//
+// A sweep's levels are arrays of megabytes to gigabytes, each page of which
+// is touched first when a state lands on it. Every first touch of a small
+// page is a fault: on the virtual machines we measure on, 13 to 15 us each,
+// a fifth of a sweep of a million states. Arrays of 2 MiB or more are
+// therefore aligned to 2 MiB and marked for transparent huge pages
+// (madvise), which the kernel then fills a huge page at a time, and which
+// also spare the TLB. Where the kernel has no huge page at hand it falls back
+// to small pages: the same as without the mark. Smaller arrays, and systems
+// without the call, take the plain allocator.
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace frontier {
+
+namespace detail {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+inline void* allocateLarge(std::size_t bytes) {
+  if (bytes < kHugePage) return ::operator new(bytes);
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = ::operator new (rounded, std::align_val_t{kHugePage});
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+#endif
+  return p;
+}
+
+inline void freeLarge(void* p, std::size_t bytes) noexcept {
+  if (bytes < kHugePage)
+    ::operator delete(p);
+  else
+    ::operator delete (p, std::align_val_t{kHugePage});
+}
+}  // namespace detail
+
+// std::allocator, but for arrays of 2 MiB or more, huge pages.
+template <class T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <class U>
+  LargeAllocator(const LargeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(detail::allocateLarge(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { detail::freeLarge(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const LargeAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+}  // namespace frontier
