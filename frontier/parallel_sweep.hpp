@@ -1,16 +1,16 @@
 // The sweep on several threads, with the one-thread sweep's answer to the
 // bit.
 //
-// A level's states are split by hash over shards, each shard a table of its
-// own, owned by one worker (shard % workers). The parents are taken in
+// A level's states are split by hash over the workers: each owns one shard,
+// a table of its own. (One table a worker, not many small ones: a table's
+// arena then lies on huge pages, see large.hpp.) The parents are taken in
 // slices; per slice:
 //   1. expand (each worker): a worker makes the children of the parents in
-//      its own shards, in parent order, with its own copy of the rules, and
-//      sends each child to the worker that owns the child's shard;
+//      its shard, in parent order, with its own copy of the rules, and
+//      sends each child to the worker that owns the child's hash;
 //   2. insert (each worker): a worker merges what it was sent into parent
-//      order and inserts it into its shards, so each shard sees its
-//      children in parent order, and marks the branches that made a new
-//      state;
+//      order and inserts it into its shard, so the shard sees its children
+//      in parent order, and marks the branches that made a new state;
 //   3. number (the calling thread): a new state's number is the count of
 //      marks before its branch, so a state gets its number the first time
 //      it is met in parent order;
@@ -19,10 +19,11 @@
 //      from its one owner); then the calling thread hands it the ends
 //      (accepted, rejected), merged into parent order.
 // So the numbers, and the order in which the sink adds each state's masses
-// and each end's, are those of the one-thread sweep, whatever the thread or
-// shard count: the results are the same bits. A state of the level is found through `where` (number
-// -> shard and place), which the next level walks in number order. A worker reads again, in the
-// next level, the states it inserted itself.
+// and each end's, are those of the one-thread sweep, whatever the thread
+// count: the results are the same bits. A state of the level is found
+// through `where` (number -> shard and place), which the next level walks
+// in number order. A worker reads again, in the next level, the states it
+// inserted itself.
 //
 // Included by sweep.hpp, after the tables it uses.
 #pragma once
@@ -70,7 +71,7 @@ class ShardedLevel {
   Table& shard(std::size_t s) { return shards_[s].table; }
   // Numbers [size(), count) are about to be given (extend), each to one
   // state (assign): by the workers that own the shards, each assigning its
-  // own shards' new states in the order of their places.
+  // own shard's new states in the order of their places.
   void extend(std::size_t count) { where_.resize(count); }
   void assign(std::size_t s, std::uint32_t local, std::uint32_t number) {
     shards_[s].number.push_back(number);
@@ -97,7 +98,7 @@ class ShardedLevel {
       sh.table.release();
       std::vector<std::uint32_t>().swap(sh.number);
     }
-    std::vector<std::uint64_t>().swap(where_);
+    decltype(where_)().swap(where_);
   }
   void swap(ShardedLevel& other) {
     shards_.swap(other.shards_);
@@ -111,7 +112,8 @@ class ShardedLevel {
     std::vector<std::uint32_t> number;  // place -> number
   };
   std::vector<Shard> shards_;
-  std::vector<std::uint64_t> where_;  // number -> shard << 32 | place
+  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>>
+      where_;  // number -> shard << 32 | place
 };
 
 template <class Rules, class Sink>
@@ -150,16 +152,12 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         role(static_cast<int>(w));
     }
   };
-  std::size_t shards = 64;
-  while (shards < 8 * workers)
-    shards *= 2;
-  int shardShift = 0;
-  while ((std::size_t{1} << (64 - shardShift - 1)) >= shards)
-    ++shardShift;  // the top log2(shards) bits of a remix pick the shard
-  auto shardOf = [shardShift](std::uint64_t h) {
-    return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> shardShift);
+  // A child's shard, and so its owner: the high half of a remix of its
+  // hash, scaled to the workers.
+  const std::size_t shards = workers;
+  auto shardOf = [shards](std::uint64_t h) {
+    return static_cast<std::size_t>((((h * 0x9E3779B97F4A7C15ull) >> 32) * shards) >> 32);
   };
-  auto ownerOf = [workers](std::size_t shard) { return shard % workers; };
 
   // A child on its way to the worker that owns its shard: its branch
   // (2 * parent + works, parent counted in the slice), hash and words.
@@ -243,7 +241,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       for (std::size_t first = 0; first < parents; first += kSlice) {
         const std::size_t last = std::min(parents, first + kSlice);
 
-        // 1. Expand: each worker its own parents, those in its shards.
+        // 1. Expand: each worker its own parents, those in its shard.
         each(parents, [&](int wi) {
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
@@ -256,7 +254,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           std::vector<std::uint64_t>& buffer = w.scratch;
           if constexpr (!variable) buffer.assign(nextWords, 0);
           for (std::size_t g = first; g < last; ++g) {
-            if (ownerOf(cur.shardOf(g)) != me) continue;
+            if (cur.shardOf(g) != me) continue;
             const std::uint64_t* parent = cur.state(g);
             for (int works = 0; works < 2; ++works) {
               Outcome o;
@@ -274,7 +272,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
               }
               const std::size_t n = buffer.size();
               const std::uint64_t h = Table::hashOf(buffer.data(), n);
-              const std::size_t to = ownerOf(shardOf(h));
+              const std::size_t to = shardOf(h);
               Box& box = w.boxes[to];
               box.sent.push_back({h, branch, static_cast<std::uint32_t>(box.words.size()),
                                   static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(me)});
@@ -285,7 +283,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         });
 
         // 2. Insert: each worker what was sent to it, in branch order (the
-        // senders' boxes merged), into its own shards, marking the branches
+        // senders' boxes merged), into its shard, marking the branches
         // that made a new state.
         std::fill(newAt.begin(), newAt.begin() + 2 * (last - first), 0);
         each(parents, [&](int wi) {
