@@ -1,16 +1,16 @@
 // The sweep on several threads, with the one-thread sweep's answer to the
 // bit.
 //
-// A level's states are split by hash over the workers: each owns one shard,
-// a table of its own. (One table a worker, not many small ones: a table's
-// arena then lies on huge pages, see large.hpp.) The parents are taken in
+// A level's states are split by hash over shards, each shard a table of its
+// own, owned by one worker (shard % workers). The parents are taken in
 // slices; per slice:
 //   1. expand (each worker): a worker makes the children of the parents in
-//      its shard, in parent order, with its own copy of the rules, and
-//      sends each child to the worker that owns the child's hash;
+//      its own shards, in parent order, with its own copy of the rules, and
+//      sends each child to the worker that owns the child's shard;
 //   2. insert (each worker): a worker merges what it was sent into parent
-//      order and inserts it into its shard, so the shard sees its children
-//      in parent order, and marks the branches that made a new state;
+//      order and inserts it into its shards, so each shard sees its
+//      children in parent order, and marks the branches that made a new
+//      state;
 //   3. number (the calling thread): a new state's number is the count of
 //      marks before its branch, so a state gets its number the first time
 //      it is met in parent order;
@@ -51,16 +51,31 @@ inline std::size_t shareFrom = 2048;
 template <class Table>
 class ShardedLevel {
  public:
-  void reset(std::size_t shards, int widthBytes, std::size_t expected) {
+  // `owners`: the workers; shard s is worker s % owners's. The shards of
+  // states of varying length keep them in one arena a worker (see
+  // VarLevelTable).
+  void reset(std::size_t shards, std::size_t owners, int widthBytes, std::size_t expected) {
     shards_.resize(shards);
-    for (auto& sh : shards_) {
-      if constexpr (std::is_same_v<Table, LevelTable>)
+    if constexpr (!std::is_same_v<Table, LevelTable>) {
+      if (arenas_.size() != owners) {
+        arenas_.clear();  // no table holds a state yet: pointers are set below
+        arenas_.resize(owners);
+      }
+      for (ChunkArena& a : arenas_)
+        a.clear();
+    }
+    for (std::size_t s = 0; s < shards; ++s) {
+      Shard& sh = shards_[s];
+      if constexpr (std::is_same_v<Table, LevelTable>) {
         sh.table.reset(widthBytes, expected / shards);
-      else
+      } else {
+        sh.table.shareArena(&arenas_[s % owners]);
         sh.table.reset(expected / shards);
+      }
       sh.number.clear();
     }
     where_.clear();
+    where_.reserve(expected);  // levels change width slowly: seldom a copy
   }
   std::size_t size() const { return where_.size(); }
   const std::uint64_t* state(std::size_t i) const {
@@ -71,7 +86,7 @@ class ShardedLevel {
   Table& shard(std::size_t s) { return shards_[s].table; }
   // Numbers [size(), count) are about to be given (extend), each to one
   // state (assign): by the workers that own the shards, each assigning its
-  // own shard's new states in the order of their places.
+  // own shards' new states in the order of their places.
   void extend(std::size_t count) { where_.resize(count); }
   void assign(std::size_t s, std::uint32_t local, std::uint32_t number) {
     shards_[s].number.push_back(number);
@@ -89,6 +104,8 @@ class ShardedLevel {
   }
   std::size_t bytes() const {
     std::size_t b = where_.capacity() * 8;
+    for (const ChunkArena& a : arenas_)
+      b += a.bytes();
     for (const auto& sh : shards_)
       b += sh.table.bytes() + sh.number.capacity() * 4;
     return b;
@@ -98,10 +115,13 @@ class ShardedLevel {
       sh.table.release();
       std::vector<std::uint32_t>().swap(sh.number);
     }
+    for (ChunkArena& a : arenas_)
+      a.release();
     decltype(where_)().swap(where_);
   }
   void swap(ShardedLevel& other) {
     shards_.swap(other.shards_);
+    arenas_.swap(other.arenas_);
     where_.swap(other.where_);
   }
 
@@ -112,8 +132,9 @@ class ShardedLevel {
     std::vector<std::uint32_t> number;  // place -> number
   };
   std::vector<Shard> shards_;
-  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>>
-      where_;  // number -> shard << 32 | place
+  std::vector<ChunkArena> arenas_;  // varying length: one a worker
+  // number -> shard << 32 | place
+  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> where_;
 };
 
 template <class Rules, class Sink>
@@ -152,9 +173,12 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         role(static_cast<int>(w));
     }
   };
-  // A child's shard, and so its owner: the high half of a remix of its
-  // hash, scaled to the workers.
-  const std::size_t shards = workers;
+  // A child's shard: the high half of a remix of its hash, scaled to the
+  // shards; its owner: shard % workers. Many shards, not one a worker:
+  // their small tables grow in turn rather than two large ones at once
+  // (grid13 on two threads: 323 MB at peak against 363 with one a worker).
+  const std::size_t shards = std::max<std::size_t>(64, 8 * workers);
+  auto ownerOf = [workers](std::size_t shard) { return shard % workers; };
   auto shardOf = [shards](std::uint64_t h) {
     return static_cast<std::size_t>((((h * 0x9E3779B97F4A7C15ull) >> 32) * shards) >> 32);
   };
@@ -208,7 +232,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
                                   : rules.root(reinterpret_cast<std::uint8_t*>(rootBuffer.data()));
     }
     if (rootOutcome != Outcome::kState) return monitor.rootDecided(rootOutcome);
-    cur.reset(shards, width, 0);
+    cur.reset(shards, workers, width, 0);
     bool fresh = false;
     if constexpr (variable)
       cur.shard(0).insert(rootBuffer.data(), rootBuffer.size(), fresh);
@@ -229,7 +253,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         stats.stateBytes = std::max(stats.stateBytes, width);
         nextWords = width <= 0 ? 1 : (width + 7) / 8;
       }
-      next.reset(shards, width, std::min<std::size_t>(cur.size(), options.memoryBytes / 128));
+      next.reset(shards, workers, width,
+                 std::min<std::size_t>(cur.size(), options.memoryBytes / 128));
       sink.beginLevel(level, cur.size());
       std::size_t rulesBytes = 0;
       if constexpr (variable) {
@@ -241,7 +266,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       for (std::size_t first = 0; first < parents; first += kSlice) {
         const std::size_t last = std::min(parents, first + kSlice);
 
-        // 1. Expand: each worker its own parents, those in its shard.
+        // 1. Expand: each worker its own parents, those in its shards.
         each(parents, [&](int wi) {
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
@@ -254,7 +279,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           std::vector<std::uint64_t>& buffer = w.scratch;
           if constexpr (!variable) buffer.assign(nextWords, 0);
           for (std::size_t g = first; g < last; ++g) {
-            if (cur.shardOf(g) != me) continue;
+            if (ownerOf(cur.shardOf(g)) != me) continue;
             const std::uint64_t* parent = cur.state(g);
             for (int works = 0; works < 2; ++works) {
               Outcome o;
@@ -272,7 +297,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
               }
               const std::size_t n = buffer.size();
               const std::uint64_t h = Table::hashOf(buffer.data(), n);
-              const std::size_t to = shardOf(h);
+              const std::size_t to = ownerOf(shardOf(h));
               Box& box = w.boxes[to];
               box.sent.push_back({h, branch, static_cast<std::uint32_t>(box.words.size()),
                                   static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(me)});
@@ -283,7 +308,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         });
 
         // 2. Insert: each worker what was sent to it, in branch order (the
-        // senders' boxes merged), into its shard, marking the branches
+        // senders' boxes merged), into its shards, marking the branches
         // that made a new state.
         std::fill(newAt.begin(), newAt.begin() + 2 * (last - first), 0);
         each(parents, [&](int wi) {

@@ -69,8 +69,9 @@ class IntervalSink {
     if (code == kReject) rejLo_ = rejHi_ = rejNear_ = 1;
     if (code >= 0) cur_.assign(1, Payload{1.0, 1.0, 1.0});
   }
-  void beginLevel(int level, std::size_t) {
+  void beginLevel(int level, std::size_t parents) {
     next_.clear();
+    next_.reserve(parents);  // levels change width slowly: seldom a copy
     level_ = level;
   }
   void add(std::size_t parent, bool works, std::int32_t code) {

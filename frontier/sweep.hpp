@@ -136,20 +136,70 @@ class LevelTable {
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> slots_;
 };
 
-// The same for states of varying length (the profile kind). States lie end
-// to end in chunks of 2^20 words (8 MiB), never across two, so a level
-// grows without moving what it holds; `place` packs a state's first word
+// Words end to end in chunks of 2^20 words (8 MiB) on huge pages
+// (large.hpp), a run of words never across two chunks, so what it holds
+// never moves. Cleared, it keeps its chunks for the next level's words.
+class ChunkArena {
+ public:
+  static constexpr std::size_t kChunkWords = std::size_t{1} << 20;
+  void clear() { used_ = 0; }
+  // Copies `words` (0 < words < kChunkWords) in; the first word's index.
+  std::size_t put(const std::uint64_t* key, std::size_t words) {
+    if (used_ / kChunkWords != (used_ + words - 1) / kChunkWords)
+      used_ = (used_ / kChunkWords + 1) * kChunkWords;  // the rest of a chunk stays empty
+    if (used_ + words > chunks_.size() * kChunkWords) chunks_.push_back(newChunk());
+    std::memcpy(at(used_), key, words * 8);
+    const std::size_t first = used_;
+    used_ += words;
+    return first;
+  }
+  std::uint64_t* at(std::size_t word) const {
+    return chunks_[word / kChunkWords].get() + word % kChunkWords;
+  }
+  std::size_t bytes() const { return chunks_.size() * kChunkWords * 8; }
+  std::size_t bytesAfterPut(std::size_t words) const {
+    std::size_t chunks = chunks_.size();
+    if (used_ + words > chunks * kChunkWords) chunks = used_ / kChunkWords + 2;
+    return chunks * kChunkWords * 8;
+  }
+  void release() {
+    decltype(chunks_)().swap(chunks_);
+    used_ = 0;
+  }
+  void swap(ChunkArena& other) {
+    std::swap(used_, other.used_);
+    chunks_.swap(other.chunks_);
+  }
+
+ private:
+  struct FreeChunk {
+    void operator()(std::uint64_t* p) const noexcept { detail::freeLarge(p, kChunkWords * 8); }
+  };
+  using Chunk = std::unique_ptr<std::uint64_t[], FreeChunk>;
+  static Chunk newChunk() {
+    return Chunk(static_cast<std::uint64_t*>(detail::allocateLarge(kChunkWords * 8)));
+  }
+  std::size_t used_ = 0;  // words placed, with chunk tails skipped
+  std::vector<Chunk> chunks_;
+};
+
+// The same as LevelTable for states of varying length (the profile kind).
+// States lie in a ChunkArena, its own or one that other tables share (the
+// threaded sweep's shards of one worker: one arena fills huge pages where
+// many small ones would each hold one); `place` packs a state's first word
 // (40 bits) and its length in words (24 bits). A slot holds the state
 // number + 1 and 32 bits of its hash, so probes rarely touch a state.
 class VarLevelTable {
  public:
-  static constexpr std::size_t kChunkWords = std::size_t{1} << 20;
+  static constexpr std::size_t kChunkWords = ChunkArena::kChunkWords;
+  // States go to `arena` from now on, which its owner clears and counts.
+  void shareArena(ChunkArena* arena) { shared_ = arena; }
   // Keeps the chunks: the next level reuses their pages. `expected` states
   // size the slots from the start (the level before is a good guess), so
   // that the table seldom grows.
   void reset(std::size_t expected = 0) {
     count_ = 0;
-    used_ = 0;
+    if (shared_ == nullptr) own_.clear();
     place_.clear();
     std::size_t slots = 64;
     while (slots < 2 * expected && slots < (std::size_t{1} << 31))
@@ -157,18 +207,17 @@ class VarLevelTable {
     slots_.assign(slots, 0);
   }
   std::size_t size() const { return count_; }
-  const std::uint64_t* state(std::size_t i) const { return at(place_[i] >> 24); }
+  const std::uint64_t* state(std::size_t i) const { return arena().at(place_[i] >> 24); }
+  // Bytes held, a shared arena not counted.
   std::size_t bytes() const {
-    return chunks_.size() * kChunkWords * 8 + place_.capacity() * 8 + slots_.capacity() * 8;
+    return (shared_ == nullptr ? own_.bytes() : 0) + place_.capacity() * 8 + slots_.capacity() * 8;
   }
   std::size_t bytesAfterInsert(std::size_t words) const {
-    std::size_t chunks = chunks_.size();
-    if (used_ + words > chunks * kChunkWords) chunks = used_ / kChunkWords + 2;
     std::size_t places = place_.capacity();
     if (count_ + 1 > places) places = std::max<std::size_t>(2 * places, 64);
     std::size_t slots = slots_.size();
     if (2 * (count_ + 1) > slots) slots *= 2;
-    return chunks * kChunkWords * 8 + places * 8 + slots * 8;
+    return (shared_ == nullptr ? own_.bytesAfterPut(words) : 0) + places * 8 + slots * 8;
   }
   static std::uint64_t hashOf(const std::uint64_t* key, std::size_t words) {
     return hashWords(key, words) ^ words;
@@ -190,12 +239,7 @@ class VarLevelTable {
       const std::uint64_t slot = slots_[at];
       if (slot == 0) {
         fresh = true;
-        if (used_ / kChunkWords != (used_ + words - 1) / kChunkWords)
-          used_ = (used_ / kChunkWords + 1) * kChunkWords;  // the rest of a chunk stays empty
-        if (used_ + words > chunks_.size() * kChunkWords) chunks_.push_back(newChunk());
-        std::memcpy(this->at(used_), key, words * 8);
-        place_.push_back(used_ << 24 | words);
-        used_ += words;
+        place_.push_back(arena().put(key, words) << 24 | words);
         slots_[at] = tag | static_cast<std::uint32_t>(++count_);
         if (2 * count_ > slots_.size()) grow();
         return static_cast<std::int32_t>(count_ - 1);
@@ -209,23 +253,22 @@ class VarLevelTable {
     }
   }
   void release() {
-    decltype(chunks_)().swap(chunks_);
+    own_.release();
     decltype(place_)().swap(place_);
     decltype(slots_)().swap(slots_);
-    count_ = used_ = 0;
+    count_ = 0;
   }
   void swap(VarLevelTable& other) {
     std::swap(count_, other.count_);
-    std::swap(used_, other.used_);
-    chunks_.swap(other.chunks_);
+    own_.swap(other.own_);
+    std::swap(shared_, other.shared_);
     place_.swap(other.place_);
     slots_.swap(other.slots_);
   }
 
  private:
-  std::uint64_t* at(std::size_t word) const {
-    return chunks_[word / kChunkWords].get() + word % kChunkWords;
-  }
+  const ChunkArena& arena() const { return shared_ == nullptr ? own_ : *shared_; }
+  ChunkArena& arena() { return shared_ == nullptr ? own_ : *shared_; }
   void grow() {
     decltype(slots_) old(slots_.size() * 2, 0);
     old.swap(slots_);
@@ -238,16 +281,9 @@ class VarLevelTable {
       slots_[at] = slot;
     }
   }
-  std::size_t count_ = 0, used_ = 0;  // states; words placed (with chunk tails skipped)
-  // Chunks on huge pages (large.hpp).
-  struct FreeChunk {
-    void operator()(std::uint64_t* p) const noexcept { detail::freeLarge(p, kChunkWords * 8); }
-  };
-  using Chunk = std::unique_ptr<std::uint64_t[], FreeChunk>;
-  static Chunk newChunk() {
-    return Chunk(static_cast<std::uint64_t*>(detail::allocateLarge(kChunkWords * 8)));
-  }
-  std::vector<Chunk> chunks_;
+  std::size_t count_ = 0;
+  ChunkArena own_;
+  ChunkArena* shared_ = nullptr;
   std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> place_;
   std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
 };
