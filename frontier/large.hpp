@@ -2,13 +2,17 @@
 //
 // A sweep's levels are arrays of megabytes to gigabytes, each page of which
 // is touched first when a state lands on it. Every first touch of a small
-// page is a fault: on the virtual machines we measure on, 13 to 15 us each,
-// a fifth of a sweep of a million states. Arrays of 2 MiB or more are
-// therefore aligned to 2 MiB and marked for transparent huge pages
-// (madvise), which the kernel then fills a huge page at a time, and which
-// also spare the TLB. Where the kernel has no huge page at hand it falls back
-// to small pages: the same as without the mark. Smaller arrays, and systems
-// without the call, take the plain allocator.
+// page is a fault: on the virtual machines we measure on, 13 to 15 us each.
+// The states' own arrays of 2 MiB or more (the tables' arenas, which fill
+// from the front) are therefore aligned to 2 MiB and marked for transparent
+// huge pages (madvise), which the kernel then fills a huge page at a time,
+// and which also spare the TLB. Where the kernel has no huge page at hand it
+// falls back to small pages: the same as without the mark. Arrays reserved
+// ahead of their use or written at random (slots, masses) stay on small
+// pages: the kernel may fill a marked huge page around a single touched
+// page, which there would add a fifth to a sweep's peak memory beyond what
+// its bound counts. Smaller arrays, and systems without the call, take the
+// plain allocator.
 #pragma once
 
 #include <cstddef>

@@ -134,7 +134,7 @@ class ShardedLevel {
   std::vector<Shard> shards_;
   std::vector<ChunkArena> arenas_;  // varying length: one a worker
   // number -> shard << 32 | place
-  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> where_;
+  std::vector<std::uint64_t> where_;
 };
 
 template <class Rules, class Sink>

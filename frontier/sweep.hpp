@@ -133,7 +133,7 @@ class LevelTable {
   int words_ = 1;
   std::size_t count_ = 0;
   std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> arena_;
-  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> slots_;
+  std::vector<std::uint32_t> slots_;
 };
 
 // Words end to end in chunks of 2^20 words (8 MiB) on huge pages
@@ -284,8 +284,8 @@ class VarLevelTable {
   std::size_t count_ = 0;
   ChunkArena own_;
   ChunkArena* shared_ = nullptr;
-  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> place_;
-  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
+  std::vector<std::uint64_t> place_;
+  std::vector<std::uint64_t> slots_;
 };
 
 // Whether a kind's states vary in length (see ProfileRules).
