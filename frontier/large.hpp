@@ -13,6 +13,12 @@
 // page, which there would add a fifth to a sweep's peak memory beyond what
 // its bound counts. Smaller arrays, and systems without the call, take the
 // plain allocator.
+//
+// The search's tables map their pages afresh (graph/large_pages.hpp); here
+// the blocks come from the heap, aligned, because a solve makes and drops
+// many tables (the pilots', the screens', the sweep's), and a block the heap
+// hands out again has its pages already: eon19 at D = 7 took 11.8k faults
+// with fresh mappings, 7.6k with these.
 #pragma once
 
 #include <cstddef>
