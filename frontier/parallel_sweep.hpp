@@ -46,6 +46,26 @@ inline std::size_t sliceParents = std::size_t{1} << 16;
 // Levels of fewer parents are expanded by the calling thread alone (the
 // threads' hand-offs would cost more than they save); tests set it low.
 inline std::size_t shareFrom = 2048;
+
+// Walks `lists` lists, each ascending by key, as one ascending list:
+// visit(k, i) for item i of list k, `size(k)` items in list k, key(k, i)
+// its key. `heads` is scratch.
+template <class Size, class Key, class Visit>
+void mergeWalk(std::vector<std::size_t>& heads, std::size_t lists, const Size& size, const Key& key,
+               const Visit& visit) {
+  heads.assign(lists, 0);
+  for (;;) {
+    std::size_t from = lists;
+    std::uint32_t best = 0;
+    for (std::size_t k = 0; k < lists; ++k)
+      if (heads[k] < size(k) && (from == lists || key(k, heads[k]) < best)) {
+        from = k;
+        best = key(k, heads[k]);
+      }
+    if (from == lists) return;
+    visit(from, heads[from]++);
+  }
+}
 }  // namespace detail
 
 template <class Table>
@@ -315,21 +335,11 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
           w.placed.clear();
-          w.heads.assign(workers, 0);
           w.order.clear();
-          for (;;) {
-            std::size_t from = workers;
-            std::uint32_t best = 0;
-            for (std::size_t k = 0; k < workers; ++k) {
-              const auto& sent = work[k].boxes[me].sent;
-              if (w.heads[k] < sent.size() && (from == workers || sent[w.heads[k]].branch < best)) {
-                from = k;
-                best = sent[w.heads[k]].branch;
-              }
-            }
-            if (from == workers) break;
-            w.order.push_back(&work[from].boxes[me].sent[w.heads[from]++]);
-          }
+          detail::mergeWalk(
+              w.heads, workers, [&](std::size_t k) { return work[k].boxes[me].sent.size(); },
+              [&](std::size_t k, std::size_t i) { return work[k].boxes[me].sent[i].branch; },
+              [&](std::size_t k, std::size_t i) { w.order.push_back(&work[k].boxes[me].sent[i]); });
           // The slots of a few children ahead are fetched while one is
           // inserted, so that their cache misses overlap.
           constexpr std::size_t kAhead = 8;
@@ -403,21 +413,14 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
                         isNew);
           }
         });
-        std::vector<std::size_t>& endAt = work[0].heads;  // free again after the insert
-        endAt.assign(workers, 0);
-        for (;;) {
-          std::size_t from = workers;
-          std::uint32_t best = 0;
-          for (std::size_t k = 0; k < workers; ++k)
-            if (endAt[k] < work[k].ends.size() &&
-                (from == workers || work[k].ends[endAt[k]] < best)) {
-              from = k;
-              best = work[k].ends[endAt[k]];
-            }
-          if (from == workers) break;
-          ++endAt[from];
-          sink.add(first + (best >> 2), (best >> 1 & 1) != 0, (best & 1) != 0 ? kAccept : kReject);
-        }
+        detail::mergeWalk(
+            work[0].heads,  // free again after the insert
+            workers, [&](std::size_t k) { return work[k].ends.size(); },
+            [&](std::size_t k, std::size_t i) { return work[k].ends[i]; },
+            [&](std::size_t k, std::size_t i) {
+              const std::uint32_t end = work[k].ends[i];
+              sink.add(first + (end >> 2), (end >> 1 & 1) != 0, (end & 1) != 0 ? kAccept : kReject);
+            });
         if (Status st = poll(level, stats.statesCreated + next.size()); st != Status::kComplete)
           return finish(st);
       }
