@@ -5,18 +5,22 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" g++ cmake make pkg-config libgtest-dev libcli11-dev gnuplot-nox \
   libgmp-dev nlohmann-json3-dev pybind11-dev python3-dev python3-networkx python3-pytest libigraph-dev \
-  libopenmpi-dev openmpi-bin
+  libopenmpi-dev openmpi-bin ninja-build
 jobs=2
+# Ninja keeps both cores busy across targets, where make finishes each
+# library before its dependents' files start (about 20 s a build here). A
+# build folder made before keeps the generator it was made with.
+generator() { [[ -f "$1/CMakeCache.txt" ]] || echo "-GNinja"; }
 
 echo "== Release build and tests"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DDCR_TESTS=ON -DDCR_TOOL=ON -DDCR_WERROR=ON >/dev/null
+cmake -S "$root" -B "$root/build" $(generator "$root/build") -DCMAKE_BUILD_TYPE=Release -DDCR_TESTS=ON -DDCR_TOOL=ON -DDCR_WERROR=ON >/dev/null
 cmake --build "$root/build" -j$jobs
 ctest --test-dir "$root/build" --output-on-failure -j$jobs
 
 echo "== Sanitizer build and tests (address, undefined)"
 # Line tables only (-g1): the sanitizers' reports keep file and line, and
 # the build takes about a minute less than with full debug information.
-cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDCR_TESTS=ON -DDCR_TOOL=ON \
+cmake -S "$root" -B "$root/build-sanitize" $(generator "$root/build-sanitize") -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDCR_TESTS=ON -DDCR_TOOL=ON \
   -DDCR_WERROR=ON -DDCR_CHECKS=ON "-DDCR_SANITIZE=address;undefined" \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" >/dev/null
 cmake --build "$root/build-sanitize" -j$jobs

@@ -9,6 +9,7 @@
 #include "frontier/frontier.hpp"
 #include "reliability/my_graph.hpp"
 #include "tests/frontier/brute_force.hpp"
+#include "tests/support/rounds.hpp"
 
 namespace {
 
@@ -25,7 +26,7 @@ TEST(FrontierDouble, ErrorBoundsBracketExactValue) {
   std::mt19937 rng(4242);
   const std::pair<long, long> ps[] = {
       {9, 10}, {9999, 10000}, {999999, 1000000}, {1, 3}, {123456789, 1000000000}, {1, 1}, {0, 1}};
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < test_support::rounds(300); ++round) {
     const int n = 3 + static_cast<int>(rng() % 10);
     const int m = 2 + static_cast<int>(rng() % std::min(n * (n - 1) / 2 - 1, 22));
     const int K = 2 + static_cast<int>(rng() % std::min(n - 1, 4));
@@ -63,7 +64,7 @@ TEST(FrontierDouble, ErrorBoundsBracketExactValue) {
 // random simple graphs (uniform p, as dcr takes it).
 TEST(FrontierDouble, AgreesWithDcrEngine) {
   std::mt19937 rng(31337);
-  for (int round = 0; round < 2500; ++round) {
+  for (int round = 0; round < test_support::rounds(2500); ++round) {
     const int n = 2 + static_cast<int>(rng() % 8);
     const int m = 1 + static_cast<int>(rng() % std::min(n * (n - 1) / 2, 13));
     // Up to every node a terminal: from five on, auto keeps profiles.

@@ -8,6 +8,7 @@
 
 #include "frontier/frontier.hpp"
 #include "tests/frontier/brute_force.hpp"
+#include "tests/support/rounds.hpp"
 
 namespace {
 
@@ -32,7 +33,7 @@ mpq_class reliability(const Problem& pr, const std::vector<mpq_class>& p) {
 TEST(FrontierImportance, AgreesWithConditionedSolves) {
   std::mt19937 rng(777);
   const long denominators[] = {2, 3, 10, 100, 1000000};
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < test_support::rounds(300); ++round) {
     const int n = 2 + static_cast<int>(rng() % 7);
     const int m = 1 + static_cast<int>(rng() % std::min(n * (n - 1) / 2, 12));
     const int K = 2 + static_cast<int>(rng() % (n - 1));

@@ -7,6 +7,7 @@
 
 #include "frontier/frontier.hpp"
 #include "tests/frontier/brute_force.hpp"
+#include "tests/support/rounds.hpp"
 
 namespace {
 
@@ -49,7 +50,7 @@ int terminalDiameter(const Problem& pr) {
 TEST(FrontierProfile, AgreesWithBruteForceOnRandomGraphs) {
   std::mt19937 rng(20261210);
   int binding = 0;
-  for (int round = 0; round < 600; ++round) {
+  for (int round = 0; round < test_support::rounds(600); ++round) {
     const int n = 3 + static_cast<int>(rng() % 10);
     const int maxM = std::min(n * (n - 1) / 2, 16);
     const int m = std::min(maxM, n - 1 + static_cast<int>(rng() % (maxM - n + 3)));
@@ -73,7 +74,7 @@ TEST(FrontierProfile, AgreesWithBruteForceOnRandomGraphs) {
     ASSERT_EQ(r.unreliability, 1 - want) << describe(pr);
     binding += want > 0 && want < 1 && pr.maxHops < n - 1;
   }
-  EXPECT_GT(binding, 150);  // the cases above are not all trivial
+  EXPECT_GT(binding, test_support::rounds(600) / 4);  // the cases above are not all trivial
 }
 
 // On graphs too large for the oracle, the profile and distance states give
