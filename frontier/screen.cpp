@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
@@ -18,7 +20,8 @@
 
 namespace frontier {
 
-double screenStates(const Plan& plan, std::size_t sample) {
+double screenStates(const Plan& plan, std::size_t sample,
+                    const std::function<double()>& stopAbove) {
   if (plan.hopeless) return 0;
   try {
     ProfileRules rules(plan);
@@ -63,6 +66,8 @@ double screenStates(const Plan& plan, std::size_t sample) {
         estimate = c * std::pow(estimate / static_cast<double>(k), a);
       }
       total += estimate;
+      // The total only grows from here: past the bound, the order has lost.
+      if (stopAbove && total > stopAbove()) return std::numeric_limits<double>::infinity();
       cur.swap(next);
     }
     return total;
@@ -74,14 +79,30 @@ double screenStates(const Plan& plan, std::size_t sample) {
 namespace {
 
 // Screens of `plans` at `sample`, over up to `threads` threads; each result
-// lands in its plan's slot, so the thread count never changes them.
+// lands in its plan's slot. Only the `kept` cheapest results are used: a
+// screen stops (infinity) once its running total exceeds the kept-th
+// cheapest of those finished, which every result that stops exceeds too.
+// So the kept cheapest, their values and their order are those of screens
+// run to the end, whatever the thread count and the timing.
 std::vector<double> screenAll(const std::vector<const Plan*>& plans, std::size_t sample,
-                              int threads) {
+                              int threads, std::size_t kept) {
   std::vector<double> cost(plans.size(), 0);
   std::atomic<std::size_t> next{0};
+  std::mutex lock;
+  std::vector<double> finished;  // ascending, at most `kept`
+  auto bound = [&] {
+    std::lock_guard<std::mutex> hold(lock);
+    return finished.size() < kept ? std::numeric_limits<double>::infinity() : finished.back();
+  };
+  std::function<double()> stopAbove;
+  if (kept < plans.size()) stopAbove = bound;
   auto work = [&] {
-    for (std::size_t i; (i = next++) < plans.size();)
-      cost[i] = screenStates(*plans[i], sample);
+    for (std::size_t i; (i = next++) < plans.size();) {
+      cost[i] = screenStates(*plans[i], sample, stopAbove);
+      std::lock_guard<std::mutex> hold(lock);
+      finished.insert(std::upper_bound(finished.begin(), finished.end(), cost[i]), cost[i]);
+      if (finished.size() > kept) finished.pop_back();
+    }
   };
   std::vector<std::thread> others;
   for (int t = 1; t < threads && static_cast<std::size_t>(t) < plans.size(); ++t) {
@@ -109,7 +130,7 @@ void screenPlans(std::vector<Plan>& plans, int threads) {
   if (plans.size() < 2 || plans[1].edges.empty() || plans[0].kind != StateKind::kProfile) return;
   // A pilot tells when the cheaper order makes a small sweep, which the
   // screen would cost about as much as: both orders are raced as they are.
-  std::vector<double> cost = screenAll({&plans[0], &plans[1]}, kPilotSample, threads);
+  std::vector<double> cost = screenAll({&plans[0], &plans[1]}, kPilotSample, threads, 2);
   if (std::min(cost[0], cost[1]) < detail::smallSweep) return;
   // A large sweep with terminals at most half the nodes: every greedy
   // order is piloted, and the cheapest pilots take the two planned orders'
@@ -126,7 +147,7 @@ void screenPlans(std::vector<Plan>& plans, int threads) {
     std::vector<const Plan*> all;
     for (const Plan& p : more)
       all.push_back(&p);
-    const std::vector<double> pilot = screenAll(all, kPilotSample, threads);
+    const std::vector<double> pilot = screenAll(all, kPilotSample, threads, kWideScreens);
     std::vector<std::size_t> rank(more.size());
     for (std::size_t i = 0; i < rank.size(); ++i)
       rank[i] = i;
@@ -140,6 +161,14 @@ void screenPlans(std::vector<Plan>& plans, int threads) {
         best.push_back(std::move(more[i])), cost.push_back(pilot[i]);
       plans.swap(best);
       widened = ", the best pilot of " + std::to_string(more.size()) + " orders";
+      // A small sweep after all: the screens would cost about what it
+      // does, so the two best pilots are raced as they are.
+      if (cost[0] < detail::smallSweep) {
+        plans.resize(2);
+        for (Plan& p : plans)
+          p.order += widened + ", raced";
+        return;
+      }
     }
   }
   // A pilot twice as cheap for one order as every other, on a sweep of a
@@ -160,7 +189,7 @@ void screenPlans(std::vector<Plan>& plans, int threads) {
     std::vector<const Plan*> all;
     for (const Plan& p : plans)
       all.push_back(&p);
-    cost = screenAll(all, kScreenSample, threads);
+    cost = screenAll(all, kScreenSample, threads, 2);
     sortByCost();
   }
   const std::size_t best = byCost[0], next = byCost[1];

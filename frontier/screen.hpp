@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "frontier/plan.hpp"
@@ -28,8 +29,11 @@
 namespace frontier {
 
 // Estimated states of the profile sweep in `plan`'s order; infinity when
-// the sampled sweep itself cannot run (a state too large to hold).
-double screenStates(const Plan& plan, std::size_t sample);
+// the sampled sweep itself cannot run (a state too large to hold), or when
+// its running total exceeds `stopAbove()` (asked once a level), since the
+// total only grows.
+double screenStates(const Plan& plan, std::size_t sample,
+                    const std::function<double()>& stopAbove = {});
 
 // The two orders of a profile plan (plans[0], plans[1]) weighed by their
 // screens, side by side when `threads` allows; the cheaper is kept alone,
@@ -41,10 +45,12 @@ double screenStates(const Plan& plan, std::size_t sample);
 // screen costs little beside them). When that pilot reaches
 // detail::wideSweep and at most half the nodes are terminals, every greedy
 // order (greedyPlans, kWideSeeds ties a start) is piloted, and the
-// kWideScreens cheapest pilots are screened in the two orders' place. On
-// AttMpls with 6 to 10 terminals at D = 6 that finds orders with a third
+// kWideScreens cheapest pilots are screened in the two orders' place, or
+// the two cheapest raced unscreened when the best pilot is a small sweep.
+// On AttMpls with 6 to 10 terminals at D = 6 that finds orders with a third
 // of the states (30M to 11M); the 64 pilots and 6 screens cost about 0.8 s
-// of two threads there, against a sweep of 5 to 15 s.
+// of two threads there, against a sweep of 5 to 15 s. A pilot or screen
+// stops once it exceeds the ones that will be kept (see screenAll).
 //
 // Screens within a tenth of each other are not raced: on every such case of
 // the shared networks the two orders' sweeps were within 4 % of each other,

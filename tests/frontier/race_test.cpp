@@ -180,13 +180,28 @@ TEST(FrontierScreen, CountsWithinTheSampleAndEstimatesBeyondIt) {
   const auto raced = frontier::solveDouble(pr, p, o);
   frontier::detail::smallSweep = frontier::detail::wideSweep = 0;
   const auto widened = frontier::solveDouble(pr, p, o);
+  // Pilots and screens that stop once they have lost leave the same order
+  // on any thread count.
+  Options one = o;
+  one.threads = 1;
+  const auto widenedOne = frontier::solveDouble(pr, p, one);
+  // Widened, and the best pilot of all is smaller than the planned orders'
+  // (25.7k against 29.2k here) and small: the two best are raced.
+  frontier::detail::smallSweep = std::min(frontier::screenStates(plans[0], frontier::kPilotSample),
+                                          frontier::screenStates(plans[1], frontier::kPilotSample));
+  const auto small = frontier::solveDouble(pr, p, o);
   frontier::detail::smallSweep = 250000, frontier::detail::wideSweep = 2e6;
   ASSERT_EQ(widened.status, Status::kComplete);
   EXPECT_NE(widened.stats.order.find("the best pilot of"), std::string::npos)
       << widened.stats.order;
   EXPECT_EQ(widened.stats.orders, 1);
-  EXPECT_LE(std::abs(widened.reliability - raced.reliability),
-            widened.reliabilityError + raced.reliabilityError);
+  EXPECT_EQ(widenedOne.stats.order, widened.stats.order);
+  EXPECT_EQ(widenedOne.reliability, widened.reliability);
+  EXPECT_NE(small.stats.order.find("orders, raced"), std::string::npos) << small.stats.order;
+  EXPECT_EQ(small.stats.orders, 2);
+  for (const auto& r : {widened, small})
+    EXPECT_LE(std::abs(r.reliability - raced.reliability),
+              r.reliabilityError + raced.reliabilityError);
 }
 
 }  // namespace
