@@ -59,6 +59,8 @@ for name in "${names[@]}"; do
   f="$dir/$name.edges"
   [[ -f "$f" ]] || { echo "no $f" >&2; continue; }
   n=$(grep -m1 '^# nodes:' "$f" | awk '{print $3}')
+  # Without the header: the nodes the links name.
+  [[ -n "$n" ]] || n=$(grep -v '^#' "$f" | awk 'NF >= 2 {seen[$1]; seen[$2]} END {print length(seen)}')
   m=$(grep -vc '^#' "$f")
   while read -r D terminals; do
     K=$([[ $terminals == all ]] && echo "$n" || awk -F, '{print NF}' <<<"$terminals")
