@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "frontier/connectivity.hpp"
@@ -162,6 +163,20 @@ Status racePlans(const std::vector<Plan>& plans, const Make& make,
     return runSweep(plans[i], *sinks[i], o, st, lost);
   };
   return race(plans.size(), lane, options, stats, winner);
+}
+
+// A solve's race (solveDouble, solveExact): `make` builds a plan's sink; the
+// winner's sink writes its values into `r`, and a race that failed says why.
+template <class Result, class Make>
+void raceSolve(const std::vector<Plan>& plans, const Make& make, const Options& options,
+               Result& r) {
+  using Sink = typename std::invoke_result_t<const Make&, const Plan&>::element_type;
+  std::vector<std::unique_ptr<Sink>> sinks;
+  std::size_t winner = 0;
+  r.status = racePlans(plans, make, sinks, options, r.stats, winner);
+  if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
+  if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
+  if (sinks[winner]) sinks[winner]->result(r.status, r);
 }
 
 // Records every transition; the masses come later (Diagram::evaluate, the

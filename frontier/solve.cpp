@@ -220,12 +220,7 @@ DoubleResult solveDouble(const Problem& problem, const std::vector<double>& p,
     return std::make_unique<IntervalSink>(std::move(pNear), std::move(qNear), std::move(pLo),
                                           std::move(pHi), std::move(qLo), std::move(qHi));
   };
-  std::vector<std::unique_ptr<IntervalSink>> sinks;
-  std::size_t winner = 0;
-  r.status = racePlans(plans, make, sinks, opts, r.stats, winner);
-  if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
-  if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
-  if (sinks[winner]) sinks[winner]->result(r.status, r);
+  raceSolve(plans, make, opts, r);
   return r;
 }
 

@@ -214,12 +214,7 @@ ExactResult solveExact(const Problem& problem, const std::vector<mpq_class>& p,
     return std::make_unique<ExactSink>(std::move(a), std::move(b));
   };
   try {
-    std::vector<std::unique_ptr<ExactSink>> sinks;
-    std::size_t winner = 0;
-    r.status = racePlans(plans, make, sinks, opts, r.stats, winner);
-    if (r.status == Status::kInvalidInput) r.message = "internal: states left after the last edge";
-    if (r.status == Status::kMemoryLimit) r.message = "the levels exceed the memory bound";
-    if (sinks[winner]) sinks[winner]->result(r.status, r);
+    raceSolve(plans, make, opts, r);
   } catch (const std::bad_alloc&) {
     r.status = Status::kMemoryLimit;
     r.message = "the levels exceed the memory bound";
