@@ -212,7 +212,7 @@ TEST(Differential, ManyPairsTrailedFormMatchesTheReference) {
   using form = myGraph::searchForm;
   testnet::Rng rng(9090);
   int trailed = 0, no = 0, yes = 0, deep = 0;
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < test_support::rounds(300); ++round) {
     const int n = rng.between(12, 16);
     const testnet::Edges edges = testnet::randomEdges(rng, n, n - 1 + rng.below(5), true);
     std::vector<int> terminals(n);
@@ -240,10 +240,10 @@ TEST(Differential, ManyPairsTrailedFormMatchesTheReference) {
     ++(answer == "NO" ? no : yes);
     deep += steps > 100;
   }
-  EXPECT_GT(trailed, 100);
-  EXPECT_GT(no, 30);
-  EXPECT_GT(yes, 30);
-  EXPECT_GT(deep, 30);
+  EXPECT_GT(trailed, test_support::rounds(100));
+  EXPECT_GT(no, test_support::rounds(30));
+  EXPECT_GT(yes, test_support::rounds(30));
+  EXPECT_GT(deep, test_support::rounds(30));
 }
 
 // Thousands of pairs, most or all of them without a path: the table form
@@ -254,7 +254,7 @@ TEST(Differential, ManyPairsTrailedFormMatchesTheReference) {
 TEST(Differential, PathlessPairsMatchTheReference) {
   testnet::Rng rng(4242);
   int tables = 0;
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < test_support::rounds(60); ++round) {
     const int half = rng.between(5, 9);
     testnet::Edges edges = testnet::randomEdges(rng, half, half + rng.below(4), true);
     for (auto [a, b] : testnet::randomEdges(rng, half, half + rng.below(4), true))
@@ -273,7 +273,7 @@ TEST(Differential, PathlessPairsMatchTheReference) {
     ASSERT_EQ(answer, answerText(r.computeReliability()));
     tables += g.searchRan == myGraph::searchForm::table;
   }
-  EXPECT_GT(tables, 15);
+  EXPECT_GT(tables, test_support::rounds(60) / 4);
   const int n = 300;
   std::vector<int> all(n);
   for (int v = 0; v < n; ++v)

@@ -96,7 +96,7 @@ TEST(FrontierDouble, AgreesWithDcrEngine) {
 // both error bounds, and brackets the polynomial's exact value.
 TEST(FrontierDiagram, EvaluatesLikeSolves) {
   std::mt19937 rng(5);
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < test_support::rounds(40); ++round) {
     const int n = 4 + static_cast<int>(rng() % 8);
     const int m = 3 + static_cast<int>(rng() % std::min(n * (n - 1) / 2 - 2, 20));
     const int K = 2 + static_cast<int>(rng() % (n - 1));

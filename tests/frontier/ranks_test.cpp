@@ -13,6 +13,7 @@
 #include "frontier/sweep.hpp"
 #include "tests/frontier/brute_force.hpp"
 #include "tests/frontier/loopback.hpp"
+#include "tests/support/rounds.hpp"
 
 namespace {
 
@@ -42,7 +43,7 @@ TEST(FrontierRanks, SameBitsOnEveryRankForEveryRankCount) {
   frontier::detail::rankSliceParents = 16;  // many slices a level
   std::mt19937 rng(20261211);
   std::set<frontier::StateKind> kinds;
-  for (int round = 0; round < 30; ++round) {
+  for (int round = 0; round < test_support::rounds(30); ++round) {
     const Problem pr = frontier_test::mixedProblem(rng, round);
     std::vector<double> p;
     for (std::size_t e = 0; e < pr.edges.size(); ++e)

@@ -10,6 +10,7 @@
 #include "frontier/frontier.hpp"
 #include "frontier/sweep.hpp"
 #include "tests/frontier/brute_force.hpp"
+#include "tests/support/rounds.hpp"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST(FrontierThreads, SameBitsForEveryThreadCount) {
   frontier::detail::shareFrom = 8;
   std::mt19937 rng(20261210);
   std::set<frontier::StateKind> kinds;
-  for (int round = 0; round < 30; ++round) {
+  for (int round = 0; round < test_support::rounds(30); ++round) {
     const Problem pr = frontier_test::mixedProblem(rng, round);
     std::vector<double> p, q;
     std::vector<mpq_class> exactP;
