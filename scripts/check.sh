@@ -6,10 +6,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" g++ cmake make pkg-config libgtest-dev libcli11-dev gnuplot-nox \
   libgmp-dev nlohmann-json3-dev pybind11-dev python3-dev python3-networkx python3-pytest libigraph-dev \
   libopenmpi-dev openmpi-bin ninja-build
-# One job more than the cores: the tests that start programs, and the
-# links, wait on the kernel often enough to leave a core idle (the
-# sanitizer tests: 101 s at 2 jobs on 2 cores, 83 s at 3).
-jobs=$(($(nproc) + 1))
+jobs=2
 # Ninja keeps both cores busy across targets, where make finishes each
 # library before its dependents' files start (about 20 s a build here). A
 # build folder made before keeps the generator it was made with.
