@@ -22,8 +22,23 @@ inline Lanes load(const std::uint8_t* p) {
 inline void store(std::uint8_t* p, Lanes x) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
 }
+// Every byte value splat over 16 lanes: a load, where building one from
+// a byte takes SSE2 four instructions.
+struct SplatTable {
+  alignas(16) std::uint8_t lanes[256][16];
+  constexpr SplatTable() : lanes() {
+    for (int v = 0; v < 256; ++v)
+      for (int k = 0; k < 16; ++k)
+        lanes[v][k] = static_cast<std::uint8_t>(v);
+  }
+};
+constexpr SplatTable kSplats;
 inline Lanes splat(std::uint8_t x) {
-  return _mm_set1_epi8(static_cast<char>(x));
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.lanes[x]));
+}
+// The 16 bytes one place down (byte k + 1 to k), zero in the top one.
+inline Lanes downOne(Lanes x) {
+  return _mm_srli_si128(x, 1);
 }
 inline Lanes addSat(Lanes a, Lanes b) {
   return _mm_adds_epu8(a, b);
@@ -57,6 +72,12 @@ inline Lanes splat(std::uint8_t x) {
   Lanes r;
   std::memset(r.v, x, 16);
   return r;
+}
+inline Lanes downOne(Lanes x) {
+  for (int k = 0; k < 15; ++k)
+    x.v[k] = x.v[k + 1];
+  x.v[15] = 0;
+  return x;
 }
 inline Lanes addSat(Lanes a, Lanes b) {
   for (int k = 0; k < 16; ++k)
@@ -99,6 +120,25 @@ inline void relax(std::uint8_t* t, int s, const std::uint8_t* row, std::uint8_t 
   const Lanes add = splat(static_cast<std::uint8_t>(s)), cap = splat(inf);
   for (int k = 0; k < S; k += 16)
     store(t + k, lower(load(t + k), lower(addSat(add, load(row + k)), cap)));
+}
+
+// r = min over x < n of p[x] + rows[x] (rows S apart), capped at inf. The running minimum stays in
+// registers and starts at inf, so no per-row cap is needed.
+template <int S>
+inline void reachFrom(const std::uint8_t* p, int n, const std::uint8_t* rows, std::uint8_t* r,
+                      std::uint8_t inf) {
+  Lanes acc[S / 16];
+  for (int k = 0; k < S / 16; ++k)
+    acc[k] = splat(inf);
+  // An entry past D is D + 1 (capped): its sums are D + 1 or more, which
+  // leaves the minimum as it is, so it needs no test.
+  for (int x = 0; x < n; ++x) {
+    const Lanes add = splat(p[x]);
+    for (int k = 0; k < S / 16; ++k)
+      acc[k] = lower(acc[k], addSat(add, load(rows + std::size_t(x) * S + 16 * k)));
+  }
+  for (int k = 0; k < S / 16; ++k)
+    store(r + 16 * k, acc[k]);
 }
 
 // Whether a[k] + b[k] <= D for some k.
@@ -198,6 +238,17 @@ inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
   }
   return false;
 }
+// The same order, three-way: negative, zero or positive as a is before,
+// equal to or after b.
+inline int compare(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
+  for (int k = 0; k < bytes; k += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + k, 8);
+    std::memcpy(&y, b + k, 8);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
 
 // Sorts `count` records of `Bytes` bytes in place, drops duplicates and
 // every record that another dominates. Returns the count left. Pointwise
@@ -208,21 +259,29 @@ int canonical(std::vector<std::uint8_t>& records, int count, const Dominated& do
   if (count <= 1) return count;
   std::uint8_t* base = records.data();
   auto at = [base](int i) { return base + std::size_t(i) * Bytes; };
-  // Insertion sort: a state holds a few dozen records at most.
-  for (int i = 1; i < count; ++i) {
-    std::uint8_t x[Bytes];
-    std::memcpy(x, at(i), Bytes);
-    int j = i;
-    for (; j > 0 && before(x, at(j - 1), Bytes); --j)
-      std::memcpy(at(j), at(j - 1), Bytes);
-    if (j != i) std::memcpy(at(j), x, Bytes);
-  }
+  // Insertion sort that drops duplicates as it goes: a state holds a few
+  // dozen records at most, and they come mostly in order (the parent's
+  // were sorted). at(0) .. at(kept - 1) are sorted and distinct.
   int kept = 1;
-  for (int i = 1; i < count; ++i)
-    if (std::memcmp(at(kept - 1), at(i), Bytes) != 0) {
+  for (int i = 1; i < count; ++i) {
+    const int last = compare(at(i), at(kept - 1), Bytes);
+    if (last == 0) continue;
+    if (last > 0) {
       if (kept != i) std::memcpy(at(kept), at(i), Bytes);
       ++kept;
+      continue;
     }
+    int j = kept - 1;  // at(i) goes before at(j): find where
+    int c = -1;
+    while (j > 0 && (c = compare(at(i), at(j - 1), Bytes)) < 0)
+      --j;
+    if (j > 0 && c == 0) continue;
+    std::uint8_t x[Bytes];
+    std::memcpy(x, at(i), Bytes);
+    std::memmove(at(j + 1), at(j), std::size_t(kept - j) * Bytes);
+    std::memcpy(at(j), x, Bytes);
+    ++kept;
+  }
   // Kept records move down only, past records already read.
   int out = 0;
   for (int i = 0; i < kept; ++i) {
@@ -540,33 +599,31 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   }
   if (L.t1 == 0 && nPairs == 0) return Outcome::kAccepted;
 
-  // Onto the child's frontier.
+  // Onto the child's frontier. The kept positions are the work positions
+  // in order, less the edge's ends that leave: for S = 16 each leaving
+  // byte goes by moving the bytes above it one place down, then the bytes
+  // past f1 read D + 1. The masks are made once a child, in locals: every
+  // row is written through a byte pointer, which could alias the level's.
   const int f1 = L.f1;
+  const int leaves = static_cast<int>(L.leaving.size());
+  Lanes below[16], keep = splat(0), padding = splat(0);  // below[i]: the bytes under leaving i
+  if constexpr (S == 16) {                               // work positions < 16
+    auto lanesOf = [](Bytes16 bits) {
+      std::uint8_t b[16];
+      std::memcpy(b, &bits, 16);  // byte j of the number is lane j (little-endian)
+      return load(b);
+    };
+    for (int i = 0; i < leaves; ++i)
+      below[i] = lanesOf((Bytes16(1) << (8 * L.leaving[i])) - 1);
+    keep = lanesOf(L.keepMask);
+    padding = lanesOf(L.padding);
+  }
   auto project = [&](std::uint8_t* p) {
     if constexpr (S == 16) {
-      // The kept positions are the work positions in order, less the
-      // edge's ends that leave: remove their bytes by shifts.
-      if (L.work <= 8) {  // all in the low word: 64-bit shifts are cheaper
-        std::uint64_t x;
-        std::memcpy(&x, p, 8);
-        for (int k : L.leaving) {  // highest first
-          const std::uint64_t low = (std::uint64_t{1} << (8 * k)) - 1;
-          x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
-        }
-        x = (x & static_cast<std::uint64_t>(L.keepMask)) | static_cast<std::uint64_t>(L.padding);
-        const std::uint64_t high = static_cast<std::uint64_t>(L.padding >> 64);  // D + 1 bytes
-        std::memcpy(p, &x, 8);
-        std::memcpy(p + 8, &high, 8);
-      } else {
-        Bytes16 x;
-        std::memcpy(&x, p, 16);
-        for (int k : L.leaving) {
-          const Bytes16 low = (Bytes16(1) << (8 * k)) - 1;
-          x = (x & low) | ((x >> 8 >> (8 * k)) << (8 * k));
-        }
-        x = (x & L.keepMask) | L.padding;
-        std::memcpy(p, &x, 16);
-      }
+      Lanes x = load(p);
+      for (int i = 0; i < leaves; ++i)
+        x = pick(x, below[i], downOne(x));
+      store(p, pick(x, keep, padding));
     } else {
       std::uint8_t tmp[S];
       for (int j = 0; j < S; ++j)
@@ -585,10 +642,13 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     project(&pairs_[std::size_t(p) * S]);
 
   const int keyBytes = f1 * (f1 - 1) / 2;
-  std::fill(key_.begin(), key_.begin() + (keyBytes + 7) / 8 * 8 + 8, 0);
-  for (int a = 0, k = 0; a < f1; ++a)
-    for (int b = a + 1; b < f1; ++b)
-      key_[k++] = cd[a * S + b];
+  // Row a's part right of the diagonal, 16 bytes at a time: the bytes
+  // past it are written over by the next row, or zeroed after the last
+  // (rows and key have room: a * S + a + 17 <= S * S for a <= S - 2).
+  for (int a = 0, k = 0; a + 1 < f1; k += f1 - a - 1, ++a)
+    for (int j = 0; j < f1 - a - 1; j += 16)
+      std::memcpy(&key_[k + j], cd + a * S + a + 1 + j, 16);
+  std::fill(key_.begin() + keyBytes, key_.begin() + (keyBytes + 7) / 8 * 8 + 8, 0);
   const CacheEntry entry = lookup<S>(level, key_.data(), keyBytes, L);
   if (!entry.ok) return Outcome::kRejected;
   const std::uint8_t* mf = cacheData_.data() + entry.offset;
@@ -597,11 +657,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   const std::uint8_t* who = near2 + S;
   const std::uint8_t* cols = who + S;
   // reach = min over x of p[x] + M(x, .)
-  auto reachOf = [&](const std::uint8_t* p, std::uint8_t* r) {
-    std::fill(r, r + S, inf);
-    for (int x = 0; x < f1; ++x)
-      if (p[x] <= D) relax<S>(r, p[x], mf + x * S, inf);
-  };
+  auto reachOf = [&](const std::uint8_t* p, std::uint8_t* r) { reachFrom<S>(p, f1, mf, r, inf); };
 
   for (int r = 0; r < nR2; ++r) {
     std::uint8_t* p = &r2_[std::size_t(r) * S];
@@ -642,9 +698,8 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   head[0] = static_cast<std::uint8_t>(nR2), head[1] = static_cast<std::uint8_t>(nR2 >> 8);
   head[2] = static_cast<std::uint8_t>(nPairs), head[3] = static_cast<std::uint8_t>(nPairs >> 8);
   std::uint8_t* o = packed_ ? rawFor(body) : head + 4;
-  for (int a = 0; a < f1; ++a)
-    for (int b = a + 1; b < f1; ++b)
-      *o++ = cd[a * S + b];
+  std::memcpy(o, key_.data(), keyBytes);  // d's upper triangle, as the cache's key
+  o += keyBytes;
   capShortcuts<S>(o - keyBytes, f1, nR2, pairsBefore, nearT, near2, who, reachOf);
   for (int r = 0; r < nR2; ++r, o += f1)
     copyRow(o, &r2_[std::size_t(r) * S], f1);
