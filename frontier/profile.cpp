@@ -141,6 +141,28 @@ inline void reachFrom(const std::uint8_t* p, int n, const std::uint8_t* rows, st
     store(r + 16 * k, acc[k]);
 }
 
+// reachFrom for the two sides of a pair at once: each row is read once.
+template <int S>
+inline void reachFrom2(const std::uint8_t* p, const std::uint8_t* q, int n,
+                       const std::uint8_t* rows, std::uint8_t* rp, std::uint8_t* rq,
+                       std::uint8_t inf) {
+  Lanes accP[S / 16], accQ[S / 16];
+  for (int k = 0; k < S / 16; ++k)
+    accP[k] = accQ[k] = splat(inf);
+  for (int x = 0; x < n; ++x) {
+    const Lanes addP = splat(p[x]), addQ = splat(q[x]);
+    for (int k = 0; k < S / 16; ++k) {
+      const Lanes row = load(rows + std::size_t(x) * S + 16 * k);
+      accP[k] = lower(accP[k], addSat(addP, row));
+      accQ[k] = lower(accQ[k], addSat(addQ, row));
+    }
+  }
+  for (int k = 0; k < S / 16; ++k) {
+    store(rp + 16 * k, accP[k]);
+    store(rq + 16 * k, accQ[k]);
+  }
+}
+
 // Whether a[k] + b[k] <= D for some k.
 template <int S>
 inline bool anyWithin(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t D) {
@@ -453,6 +475,7 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
     cacheIndex_.reset(keyBytes);
     cache_.clear();
     cacheData_.clear();
+    cacheOpen_.clear();
   }
   bool fresh = false;
   const std::int32_t index = cacheIndex_.insert(reinterpret_cast<const std::uint64_t*>(key), fresh);
@@ -505,33 +528,36 @@ const ProfileRules::CacheEntry& ProfileRules::lookup(int level, const std::uint8
         colRecords, t1,
         [](const std::uint8_t* a, const std::uint8_t* b) { return lessEqual<S>(a, b); }));
     std::copy(colRecords.begin(), colRecords.begin() + std::size_t(e.cols) * S, cols);
+    // The entries of d within D that no two untouched terminals can use
+    // (distinct ones: the nearest and second nearest of each end tell).
+    auto untouched = [&](int a, int b) {
+      if (who[a] != who[b] || nearT[a] >= inf) return nearT[a] + nearT[b];
+      return std::min(nearT[a] + near2[b], near2[a] + nearT[b]);
+    };
+    e.open = static_cast<std::uint32_t>(cacheOpen_.size());
+    for (int a = 0, k = 0; a < f1; ++a)
+      for (int b = a + 1; b < f1; ++b, ++k)
+        if (key[k] <= D_ && key[k] + untouched(a, b) > D_)
+          cacheOpen_.push_back(static_cast<std::uint32_t>(k << 16 | a << 8 | b));
+    e.opens = static_cast<std::uint32_t>(cacheOpen_.size()) - e.open;
     cacheData_.resize(e.offset + std::size_t(f1 + 3 + e.cols) * S);
   }
   cache_.push_back(e);
-  cacheBytes_ =
-      cacheIndex_.bytes() + cacheData_.capacity() + cache_.capacity() * sizeof(CacheEntry);
+  cacheBytes_ = cacheIndex_.bytes() + cacheData_.capacity() + cacheOpen_.capacity() * 4 +
+                cache_.capacity() * sizeof(CacheEntry);
   return cache_.back();
 }
 
 // d(a, b) reads D + 1 unless some requirement has a best-case route
-// through it within D: two untouched terminals (distinct ones: the nearest
-// and second nearest of each end tell), a profile of R2 and an untouched
-// terminal, or the two sides of a pair. `out` holds the child's d bytes.
+// through it within D: two untouched terminals, a profile of R2 and an
+// untouched terminal, or the two sides of a pair. `out` holds the child's
+// d bytes; the entries to weigh, those the untouched terminals cannot use,
+// depend on d alone and come from the cache.
 template <int S, class ReachOf>
-void ProfileRules::capShortcuts(std::uint8_t* out, int f1, int nR2, int nPairs,
-                                const std::uint8_t* nearT, const std::uint8_t* near2,
-                                const std::uint8_t* who, const ReachOf& reachOf) {
+void ProfileRules::capShortcuts(std::uint8_t* out, int nR2, int nPairs, const CacheEntry& entry,
+                                const std::uint8_t* nearT, const ReachOf& reachOf) {
+  if (entry.opens == 0) return;
   const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
-  auto untouched = [&](int a, int b) {
-    if (who[a] != who[b] || nearT[a] >= inf) return nearT[a] + nearT[b];
-    return std::min(nearT[a] + near2[b], near2[a] + nearT[b]);
-  };
-  bool open = false;  // some entry within D not yet shown useful
-  std::uint8_t* e = out;
-  for (int a = 0; a < f1; ++a)
-    for (int b = a + 1; b < f1; ++b, ++e)
-      open = open || (*e <= D_ && *e + untouched(a, b) > D_);
-  if (!open) return;
   // The nearest reach of any profile of R2: the minima over profiles and
   // over frontier nodes commute, so one reach of the profiles' minimum.
   std::uint8_t* lowest = a_.data();
@@ -540,19 +566,18 @@ void ProfileRules::capShortcuts(std::uint8_t* out, int f1, int nR2, int nPairs,
     lowerInto<S>(lowest, &r2_[std::size_t(r) * S]);
   std::uint8_t* nearR2 = b_.data();
   reachOf(lowest, nearR2);
-  e = out;
-  for (int a = 0; a < f1; ++a)
-    for (int b = a + 1; b < f1; ++b, ++e) {
-      const int x = *e;
-      if (x > D_ || x + untouched(a, b) <= D_) continue;
-      bool useful = x + nearR2[a] + nearT[b] <= D_ || x + nearT[a] + nearR2[b] <= D_;
-      for (int q = 0; q < nPairs && !useful; ++q) {
-        const std::uint8_t* rp = &pairReach_[std::size_t(q) * 2 * S];
-        const std::uint8_t* rq = rp + S;
-        useful = x + rp[a] + rq[b] <= D_ || x + rq[a] + rp[b] <= D_;
-      }
-      if (!useful) *e = inf;
+  const std::uint32_t* open = cacheOpen_.data() + entry.open;
+  for (std::uint32_t c = 0; c < entry.opens; ++c) {
+    const int k = static_cast<int>(open[c] >> 16), a = open[c] >> 8 & 0xFF, b = open[c] & 0xFF;
+    const int x = out[k];
+    bool useful = x + nearR2[a] + nearT[b] <= D_ || x + nearT[a] + nearR2[b] <= D_;
+    for (int q = 0; q < nPairs && !useful; ++q) {
+      const std::uint8_t* rp = &pairReach_[std::size_t(q) * 2 * S];
+      const std::uint8_t* rq = rp + S;
+      useful = x + rp[a] + rq[b] <= D_ || x + rq[a] + rp[b] <= D_;
     }
+    if (!useful) out[k] = inf;
+  }
 }
 
 template <int S>
@@ -618,28 +643,47 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     keep = lanesOf(L.keepMask);
     padding = lanesOf(L.padding);
   }
-  auto project = [&](std::uint8_t* p) {
+  // `rows` rows of S bytes from `p` on; for S = 16 the usual one or two
+  // leaving bytes are steps written out, not a loop a row.
+  auto project = [&](std::uint8_t* p, int rows) {
     if constexpr (S == 16) {
-      Lanes x = load(p);
-      for (int i = 0; i < leaves; ++i)
-        x = pick(x, below[i], downOne(x));
-      store(p, pick(x, keep, padding));
+      auto each = [&](auto step) {
+        for (int r = 0; r < rows; ++r, p += S)
+          store(p, pick(step(load(p)), keep, padding));
+      };
+      auto one = [&](Lanes x, int i) { return pick(x, below[i], downOne(x)); };
+      switch (leaves) {
+        case 0:
+          each([](Lanes x) { return x; });
+          break;
+        case 1:
+          each([&](Lanes x) { return one(x, 0); });
+          break;
+        case 2:
+          each([&](Lanes x) { return one(one(x, 0), 1); });
+          break;
+        default:
+          each([&](Lanes x) {
+            for (int i = 0; i < leaves; ++i)
+              x = one(x, i);
+            return x;
+          });
+      }
     } else {
-      std::uint8_t tmp[S];
-      for (int j = 0; j < S; ++j)
-        tmp[j] = j < f1 ? p[L.keep[j]] : inf;
-      std::memcpy(p, tmp, S);
+      for (int r = 0; r < rows; ++r, p += S) {
+        std::uint8_t tmp[S];
+        for (int j = 0; j < S; ++j)
+          tmp[j] = j < f1 ? p[L.keep[j]] : inf;
+        std::memcpy(p, tmp, S);
+      }
     }
   };
   std::uint8_t* cd = childD_.data();  // rows past f1 are never read
-  for (int a = 0; a < f1; ++a) {
+  for (int a = 0; a < f1; ++a)
     std::memcpy(cd + a * S, d + L.keep[a] * S, S);
-    project(cd + a * S);
-  }
-  for (int r = 0; r < nR2; ++r)
-    project(&r2_[std::size_t(r) * S]);
-  for (int p = 0; p < 2 * nPairs; ++p)
-    project(&pairs_[std::size_t(p) * S]);
+  project(cd, f1);
+  project(r2_.data(), nR2);
+  project(pairs_.data(), 2 * nPairs);
 
   const int keyBytes = f1 * (f1 - 1) / 2;
   // Row a's part right of the diagonal, 16 bytes at a time: the bytes
@@ -653,9 +697,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   if (!entry.ok) return Outcome::kRejected;
   const std::uint8_t* mf = cacheData_.data() + entry.offset;
   const std::uint8_t* nearT = mf + f1 * S;
-  const std::uint8_t* near2 = nearT + S;
-  const std::uint8_t* who = near2 + S;
-  const std::uint8_t* cols = who + S;
+  const std::uint8_t* cols = nearT + 3 * S;  // past near2 and who
   // reach = min over x of p[x] + M(x, .)
   auto reachOf = [&](const std::uint8_t* p, std::uint8_t* r) { reachFrom<S>(p, f1, mf, r, inf); };
 
@@ -671,14 +713,16 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     std::uint8_t* pq = p + S;
     std::uint8_t* reachP = &pairReach_[std::size_t(q) * 2 * S];
     std::uint8_t* reachQ = reachP + S;
-    reachOf(p, reachP);
-    reachOf(pq, reachQ);
+    reachFrom2<S>(p, pq, f1, mf, reachP, reachQ, inf);
     if (!anyWithin<S>(reachP, pq, D)) return Outcome::kRejected;
     capBy<S>(pq, reachP, D, inf);
     capBy<S>(p, reachQ, D, inf);
     if (before(pq, p, S))
-      for (int k = 0; k < S; ++k)
-        std::swap(p[k], pq[k]);
+      for (int k = 0; k < S; k += 16) {
+        const Lanes x = load(p + k);
+        store(p + k, load(pq + k));
+        store(pq + k, x);
+      }
   }
   const int pairsBefore = nPairs;  // pairReach_ rows: every pair, dominated ones too
   nR2 = canonical<S>(
@@ -700,7 +744,7 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   std::uint8_t* o = packed_ ? rawFor(body) : head + 4;
   std::memcpy(o, key_.data(), keyBytes);  // d's upper triangle, as the cache's key
   o += keyBytes;
-  capShortcuts<S>(o - keyBytes, f1, nR2, pairsBefore, nearT, near2, who, reachOf);
+  capShortcuts<S>(o - keyBytes, nR2, pairsBefore, entry, nearT, reachOf);
   for (int r = 0; r < nR2; ++r, o += f1)
     copyRow(o, &r2_[std::size_t(r) * S], f1);
   for (int q = 0; q < nPairs; ++q, o += 2 * f1) {

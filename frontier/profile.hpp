@@ -116,13 +116,18 @@ class ProfileRules {
     std::uint32_t offset =
         0;                   // into cacheData_: MF rows (f1 x S), nearT, near2, who (S each), cols
     std::uint32_t cols = 0;  // maximal columns M(F, z), z in T
+    // d's entries that capShortcuts must weigh (within D, and no pair of
+    // untouched terminals has a best-case route through them):
+    // cacheOpen_[open, open + opens), each k << 16 | a << 8 | b for d(a, b),
+    // the k-th entry of d's upper triangle.
+    std::uint32_t open = 0, opens = 0;
   };
   template <int S>
   Outcome childOf(int level, const std::uint64_t* parent, bool works,
                   std::vector<std::uint64_t>& out);
   template <int S, class ReachOf>
-  void capShortcuts(std::uint8_t* out, int f1, int nR2, int nPairs, const std::uint8_t* nearT,
-                    const std::uint8_t* near2, const std::uint8_t* who, const ReachOf& reachOf);
+  void capShortcuts(std::uint8_t* out, int nR2, int nPairs, const CacheEntry& entry,
+                    const std::uint8_t* nearT, const ReachOf& reachOf);
   template <int S>
   void decode(const Level& L, const std::uint8_t* state, int f);
   template <int S>
@@ -152,6 +157,7 @@ class ProfileRules {
   LevelTable cacheIndex_;
   std::vector<CacheEntry> cache_;
   std::vector<std::uint8_t> cacheData_, closure_;
+  std::vector<std::uint32_t> cacheOpen_;
   std::size_t cacheBytes_ = 0;
 };
 
