@@ -36,6 +36,19 @@ constexpr SplatTable kSplats;
 inline Lanes splat(std::uint8_t x) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.lanes[x]));
 }
+// Lanes below k (0 <= k <= 16) all ones, the others zero.
+struct BelowTable {
+  alignas(16) std::uint8_t lanes[17][16];
+  constexpr BelowTable() : lanes() {
+    for (int k = 0; k <= 16; ++k)
+      for (int j = 0; j < k; ++j)
+        lanes[k][j] = 0xFF;
+  }
+};
+constexpr BelowTable kBelow;
+inline Lanes below(int k) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(kBelow.lanes[k]));
+}
 // The 16 bytes one place down (byte k + 1 to k), zero in the top one.
 inline Lanes downOne(Lanes x) {
   return _mm_srli_si128(x, 1);
@@ -71,6 +84,12 @@ inline void store(std::uint8_t* p, Lanes x) {
 inline Lanes splat(std::uint8_t x) {
   Lanes r;
   std::memset(r.v, x, 16);
+  return r;
+}
+inline Lanes below(int k) {
+  Lanes r;
+  for (int j = 0; j < 16; ++j)
+    r.v[j] = j < k ? 0xFF : 0;
   return r;
 }
 inline Lanes downOne(Lanes x) {
@@ -351,13 +370,6 @@ ProfileRules::ProfileRules(const Plan& plan) : plan_(plan) {
       L.keep.push_back(position[x]);
     for (int k = L.work - 1; k >= 0; --k)
       if (std::find(L.keep.begin(), L.keep.end(), k) == L.keep.end()) L.leaving.push_back(k);
-    for (int j = 0; j < 16; ++j) {
-      const Bytes16 byte = Bytes16(0xFF) << (8 * j);
-      if (j < L.f1)
-        L.keepMask |= byte;
-      else
-        L.padding |= Bytes16(static_cast<std::uint8_t>(inf_)) << (8 * j);
-    }
     std::vector<int> nodes = F1;
     for (int t : plan.terminals)
       if (plan.first[t] > i) nodes.push_back(t);
@@ -426,6 +438,8 @@ void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
   const std::uint8_t inf = static_cast<std::uint8_t>(inf_);
   const int nR2 = state[0] | state[1] << 8, nPairs = state[2] | state[3] << 8;
   const std::uint8_t* at = state + 4;
+  const Lanes infs = splat(inf);
+  const Lanes firstF = below(std::min(f, 16));
   if (packed_) {
     const std::size_t body = std::size_t(f) * (f - 1) / 2 + std::size_t(nR2 + 2 * nPairs) * f;
     unpackNibbles(rawFor(body), at, body);
@@ -443,22 +457,39 @@ void ProfileRules::decode(const Level& L, const std::uint8_t* state, int f) {
   // Room for the touches: each turns every profile into a pair, then adds one.
   const std::size_t r2Room = nR2 + touches;
   const std::size_t pairRoom = nPairs + touches * r2Room;
-  baseR2_.assign(r2Room * S, inf);
-  basePairs_.assign(pairRoom * 2 * S, inf);
+  // Every row used is written whole below: the buffers only grow.
+  if (baseR2_.size() < r2Room * S) baseR2_.resize(r2Room * S);
+  if (basePairs_.size() < pairRoom * 2 * S) basePairs_.resize(pairRoom * 2 * S);
+  std::uint8_t* r2Rows = baseR2_.data();
+  std::uint8_t* pairRows = basePairs_.data();
+  auto row = [&](std::uint8_t* to, const std::uint8_t* from) {
+    if constexpr (S == 16) {
+      // raw_ has 16 bytes of room past its entries (rawFor): one load, the
+      // bytes past f set to D + 1.
+      if (packed_) {
+        store(to, pick(load(from), firstF, infs));
+        return;
+      }
+    }
+    std::memset(to, inf, S);
+    copyRow(to, from, f);
+  };
   for (int r = 0; r < nR2; ++r, at += f)
-    copyRow(&baseR2_[std::size_t(r) * S], at, f);
+    row(r2Rows + std::size_t(r) * S, at);
   for (int p = 0; p < nPairs; ++p, at += 2 * f) {
-    copyRow(&basePairs_[std::size_t(p) * 2 * S], at, f);
-    copyRow(&basePairs_[std::size_t(p) * 2 * S + S], at + f, f);
+    row(pairRows + std::size_t(p) * 2 * S, at);
+    row(pairRows + std::size_t(p) * 2 * S + S, at + f);
   }
   int r2 = nR2, pairs = nPairs;
   for (int z : L.touched) {
     for (int r = 0; r < r2; ++r, ++pairs) {
-      std::uint8_t* pair = &basePairs_[std::size_t(pairs) * 2 * S];
-      std::memcpy(pair, &baseR2_[std::size_t(r) * S], S);
+      std::uint8_t* pair = pairRows + std::size_t(pairs) * 2 * S;
+      std::memcpy(pair, r2Rows + std::size_t(r) * S, S);
+      std::memset(pair + S, inf, S);
       pair[S + z] = 0;
     }
-    baseR2_[std::size_t(r2++) * S + z] = 0;
+    std::memset(r2Rows + std::size_t(r2) * S, inf, S);
+    r2Rows[std::size_t(r2++) * S + z] = 0;
   }
   baseR2Count_ = L.dropsR2 ? 0 : r2;
   basePairCount_ = pairs;
@@ -631,27 +662,20 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   // row is written through a byte pointer, which could alias the level's.
   const int f1 = L.f1;
   const int leaves = static_cast<int>(L.leaving.size());
-  Lanes below[16], keep = splat(0), padding = splat(0);  // below[i]: the bytes under leaving i
-  if constexpr (S == 16) {                               // work positions < 16
-    auto lanesOf = [](Bytes16 bits) {
-      std::uint8_t b[16];
-      std::memcpy(b, &bits, 16);  // byte j of the number is lane j (little-endian)
-      return load(b);
-    };
+  Lanes under[16];        // under[i]: the lanes below leaving position i
+  if constexpr (S == 16)  // work positions < 16
     for (int i = 0; i < leaves; ++i)
-      below[i] = lanesOf((Bytes16(1) << (8 * L.leaving[i])) - 1);
-    keep = lanesOf(L.keepMask);
-    padding = lanesOf(L.padding);
-  }
+      under[i] = below(L.leaving[i]);
+  const Lanes keep = below(std::min(f1, 16)), infs = splat(inf);
   // `rows` rows of S bytes from `p` on; for S = 16 the usual one or two
   // leaving bytes are steps written out, not a loop a row.
   auto project = [&](std::uint8_t* p, int rows) {
     if constexpr (S == 16) {
       auto each = [&](auto step) {
         for (int r = 0; r < rows; ++r, p += S)
-          store(p, pick(step(load(p)), keep, padding));
+          store(p, pick(step(load(p)), keep, infs));
       };
-      auto one = [&](Lanes x, int i) { return pick(x, below[i], downOne(x)); };
+      auto one = [&](Lanes x, int i) { return pick(x, under[i], downOne(x)); };
       switch (leaves) {
         case 0:
           each([](Lanes x) { return x; });
@@ -707,7 +731,8 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     for (std::uint32_t c = 0; c < entry.cols; ++c)
       if (!anyWithin<S>(p, cols + c * S, D)) return Outcome::kRejected;
   }
-  pairReach_.resize(std::size_t(nPairs) * 2 * S);
+  if (pairReach_.size() < std::size_t(nPairs) * 2 * S)  // grows only: its rows are all written
+    pairReach_.resize(std::size_t(nPairs) * 2 * S);
   for (int q = 0; q < nPairs; ++q) {
     std::uint8_t* p = &pairs_[std::size_t(q) * 2 * S];
     std::uint8_t* pq = p + S;
@@ -737,7 +762,10 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   // body (all but the counts) goes through raw_ when it is packed.
   const std::size_t body = keyBytes + std::size_t(nR2) * f1 + std::size_t(nPairs) * 2 * f1;
   const std::size_t bytes = 4 + (packed_ ? (body + 1) / 2 : body);
-  out.assign((bytes + 7) / 8, 0);
+  // Every byte up to `bytes` is written below; those past it, in the last
+  // word, must read zero.
+  out.resize((bytes + 7) / 8);
+  out.back() = 0;
   auto* head = reinterpret_cast<std::uint8_t*>(out.data());
   head[0] = static_cast<std::uint8_t>(nR2), head[1] = static_cast<std::uint8_t>(nR2 >> 8);
   head[2] = static_cast<std::uint8_t>(nPairs), head[3] = static_cast<std::uint8_t>(nPairs >> 8);

@@ -80,8 +80,6 @@
 
 namespace frontier {
 
-__extension__ typedef unsigned __int128 Bytes16;
-
 class ProfileRules {
  public:
   static constexpr bool kVariableWidth = true;
@@ -100,13 +98,11 @@ class ProfileRules {
     int f = 0;     // parent frontier size
     int work = 0;  // work positions: F_i, then the edge's new ends
     int u = 0, v = 0;
-    std::vector<int> touched;  // work positions of terminals first met here
-    bool dropsR2 = false;      // no terminal is untouched after this edge
-    int f1 = 0;                // child frontier size
-    std::vector<int> keep;     // child frontier position -> work position
-    std::vector<int> leaving;  // the work positions not kept, highest first
-    // 16-lane projection: keep the first f1 bytes, D + 1 above them.
-    Bytes16 keepMask = 0, padding = 0;
+    std::vector<int> touched;             // work positions of terminals first met here
+    bool dropsR2 = false;                 // no terminal is untouched after this edge
+    int f1 = 0;                           // child frontier size
+    std::vector<int> keep;                // child frontier position -> work position
+    std::vector<int> leaving;             // the work positions not kept, highest first
     int t1 = 0;                           // terminals untouched after this edge
     int n1 = 0, stride1 = 16;             // M nodes (child frontier, then T) and row stride
     std::vector<std::uint8_t> undecided;  // n1 x stride1, over edges after this one
@@ -137,9 +133,10 @@ class ProfileRules {
   int D_ = 0, inf_ = 0, S_ = 16;
   bool packed_ = false;            // entries two a byte (D + 1 <= 15)
   std::vector<std::uint8_t> raw_;  // a packed state's entries, a byte each
-  // raw_ with room for `n` entries; it only grows, so a sweep seldom allocates.
+  // raw_ with room for `n` entries and 16 bytes more (rows are read 16
+  // bytes at a time); it only grows, so a sweep seldom allocates.
   std::uint8_t* rawFor(std::size_t n) {
-    if (raw_.size() < n) raw_.resize(2 * n);
+    if (raw_.size() < n + 16) raw_.resize(2 * n + 16);
     return raw_.data();
   }
   bool rootRejects_ = false;
