@@ -622,10 +622,20 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
     decodedLevel_ = level;
   }
   int nR2 = baseR2Count_, nPairs = basePairCount_;
-  r2_.assign(baseR2_.begin(), baseR2_.begin() + std::size_t(nR2) * S);
-  pairs_.assign(basePairs_.begin(), basePairs_.begin() + std::size_t(nPairs) * 2 * S);
+  if (works) {
+    // The sweeps ask for a parent's failing branch, then its working one:
+    // this branch takes the decoded rows themselves, and a later call for
+    // the same parent decodes it again.
+    r2_.swap(baseR2_);
+    pairs_.swap(basePairs_);
+    d_.swap(baseD_);
+    decoded_ = nullptr;
+  } else {
+    r2_.assign(baseR2_.begin(), baseR2_.begin() + std::size_t(nR2) * S);
+    pairs_.assign(basePairs_.begin(), basePairs_.begin() + std::size_t(nPairs) * 2 * S);
+    std::copy(baseD_.begin(), baseD_.begin() + std::size_t(L.work) * S, d_.begin());
+  }
   std::uint8_t* d = d_.data();
-  std::copy(baseD_.begin(), baseD_.begin() + std::size_t(L.work) * S, d);
 
   if (works) {
     const int u = L.u, v = L.v;
