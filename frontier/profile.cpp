@@ -783,11 +783,18 @@ Outcome ProfileRules::childOf(int level, const std::uint64_t* parent, bool works
   std::memcpy(o, key_.data(), keyBytes);  // d's upper triangle, as the cache's key
   o += keyBytes;
   capShortcuts<S>(o - keyBytes, nR2, pairsBefore, entry, nearT, reachOf);
-  for (int r = 0; r < nR2; ++r, o += f1)
-    copyRow(o, &r2_[std::size_t(r) * S], f1);
-  for (int q = 0; q < nPairs; ++q, o += 2 * f1) {
-    copyRow(o, &pairs_[std::size_t(q) * 2 * S], f1);
-    copyRow(o + f1, &pairs_[std::size_t(q) * 2 * S + S], f1);
+  if (S == 16 && packed_) {
+    // raw_ has 16 bytes of room past the body: whole rows go, each
+    // written over past f1 by the next.
+    for (int r = 0; r < nR2; ++r, o += f1)
+      store(o, load(&r2_[std::size_t(r) * S]));
+    for (int row = 0; row < 2 * nPairs; ++row, o += f1)
+      store(o, load(&pairs_[std::size_t(row) * S]));
+  } else {
+    for (int r = 0; r < nR2; ++r, o += f1)
+      copyRow(o, &r2_[std::size_t(r) * S], f1);
+    for (int row = 0; row < 2 * nPairs; ++row, o += f1)
+      copyRow(o, &pairs_[std::size_t(row) * S], f1);
   }
   if (packed_) packNibbles(head + 4, raw_.data(), body);
   return Outcome::kState;
