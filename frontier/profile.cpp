@@ -141,8 +141,9 @@ inline void relax(std::uint8_t* t, int s, const std::uint8_t* row, std::uint8_t 
     store(t + k, lower(load(t + k), lower(addSat(add, load(row + k)), cap)));
 }
 
-// r = min over x < n of p[x] + rows[x] (rows S apart), capped at inf. The running minimum stays in
-// registers and starts at inf, so no per-row cap is needed.
+// r = min over x < n of p[x] + rows[x] (rows S apart), capped at inf: the
+// running minimum stays in registers and starts at inf, so no row needs a
+// cap of its own.
 template <int S>
 inline void reachFrom(const std::uint8_t* p, int n, const std::uint8_t* rows, std::uint8_t* r,
                       std::uint8_t inf) {
