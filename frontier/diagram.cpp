@@ -12,6 +12,9 @@
 
 namespace frontier {
 
+template Status runSweep<RecordSink>(const Plan&, RecordSink&, const Options&, Stats&,
+                                     const LostTest&);
+
 Diagram Diagram::build(const Problem& problem, const Options& options) {
   Diagram dg;
   Options opts = options;

@@ -208,5 +208,9 @@ class RecordSink {
  private:
   std::size_t keptBytes_, held_ = 0;
 };
+// Made once, in diagram.cpp: the diagram, the polynomial and the importance
+// all record, and a sweep of every kind is much code to build again.
+extern template Status runSweep<RecordSink>(const Plan&, RecordSink&, const Options&, Stats&,
+                                            const LostTest&);
 
 }  // namespace frontier
