@@ -23,8 +23,11 @@ ctest --test-dir "$root/build" --output-on-failure -j$jobs
 echo "== Sanitizer build and tests (address, undefined)"
 # Line tables only (-g1): the sanitizers' reports keep file and line, and
 # the build takes about a minute less than with full debug information.
+# -Og: the instrumented files compile in about two thirds of -O1's time
+# (frontier/solve.cpp: 13.5 s against 21.4 s) and the tests run a tenth
+# slower.
 cmake -S "$root" -B "$root/build-sanitize" $(generator "$root/build-sanitize") -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDCR_TESTS=ON -DDCR_TOOL=ON \
   -DDCR_WERROR=ON -DDCR_CHECKS=ON "-DDCR_SANITIZE=address;undefined" \
-  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" >/dev/null
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-Og -g1 -DNDEBUG" >/dev/null
 build "$root/build-sanitize"
 ctest --test-dir "$root/build-sanitize" --output-on-failure -j$jobs
