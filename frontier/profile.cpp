@@ -271,17 +271,7 @@ inline void unpackNibbles(std::uint8_t* to, const std::uint8_t* from, std::size_
 
 // A total order on records (whole 8-byte words, as integers): any fixed
 // order makes the sorted sets canonical; this one needs no byte loop.
-inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
-  for (int k = 0; k < bytes; k += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + k, 8);
-    std::memcpy(&y, b + k, 8);
-    if (x != y) return x < y;
-  }
-  return false;
-}
-// The same order, three-way: negative, zero or positive as a is before,
-// equal to or after b.
+// compare is negative, zero or positive as a is before, equal to or after b.
 inline int compare(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
   for (int k = 0; k < bytes; k += 8) {
     std::uint64_t x, y;
@@ -290,6 +280,9 @@ inline int compare(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
+}
+inline bool before(const std::uint8_t* a, const std::uint8_t* b, int bytes) {
+  return compare(a, b, bytes) < 0;
 }
 
 // Sorts `count` records of `Bytes` bytes in place, drops duplicates and
