@@ -1,6 +1,5 @@
 #include "driver/tool/solve_command.hpp"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -342,80 +341,6 @@ dcr::Network networkOf(const Problem& problem, int D) {
   n.searchOffsets = problem.KAO;
   n.searchNeighbours = problem.FO;
   return n;
-}
-
-void addSolveOptions(CLI::App& cmd, SolveArgs& a) {
-  cmd.add_option("FILE", a.file, "Problem file in dcr's format, or - for standard input")
-      ->type_name("FILE");
-  cmd.add_option("--edges", a.edges,
-                 "Edge list instead of a problem file: \"u v\" or \"u v p\" a line")
-      ->type_name("FILE");
-  cmd.add_option("--graph", a.graph,
-                 "A GML or GraphML network file instead (the Topology Zoo's, networkx's)")
-      ->type_name("FILE");
-  cmd.add_option("--terminals", a.terminals,
-                 "With --edges: terminal nodes, e.g. 0,3,5, or all; with --graph: node labels, "
-                 "e.g. \"New York,Chicago\", #N for the N-th node (from 0), or all")
-      ->type_name("LIST");
-  cmd.add_option("--diameter,-D", a.diameter,
-                 "With --edges or --graph: hop limit D; negative for none")
-      ->type_name("D");
-  cmd.add_option("--p", a.p,
-                 "With --edges or --graph: probability of links that give none themselves")
-      ->type_name("P");
-  cmd.add_option("--p-attribute", a.pAttribute,
-                 "With --graph: the link attribute that holds each link's probability")
-      ->type_name("NAME");
-  cmd.add_option("--nodes", a.nodes, "With --edges: node count (default: largest number + 1)")
-      ->type_name("N");
-  cmd.add_option("--base", a.base, "With --edges: first node number (0 or 1)")
-      ->capture_default_str();
-  cmd.add_option("--method", a.method, "auto, frontier, search or estimate")
-      ->check(CLI::IsMember({"auto", "frontier", "search", "estimate"}))
-      ->capture_default_str();
-  addEstimateOptions(cmd, a.estimate);
-  cmd.add_option("--threshold", a.threshold,
-                 "Reliability level for a verdict (default: the problem file's)")
-      ->type_name("R");
-  cmd.add_flag("--decide", a.decide, "Stop as soon as the verdict is certain");
-  cmd.add_flag("--exact", a.exact, "Exact rational arithmetic (probabilities as written)");
-  cmd.add_flag("--fraction", a.fraction, "With --exact: also print the value as a fraction");
-  cmd.add_flag("--polynomial", a.polynomial,
-               "Also print N_0..N_m, the working edge sets of each size that meet the condition");
-  cmd.add_flag("--importance", a.importance,
-               "Also rank the links by Birnbaum importance dR/dp_e and improvement potential "
-               "(1 - p_e) dR/dp_e");
-  cmd.add_option("--time-limit", a.timeLimit, "Stop after S seconds with the bounds proved so far")
-      ->type_name("S");
-  cmd.add_option("--memory-limit", a.memoryLimit,
-                 "MiB the frontier's levels may take (default: half of the memory)")
-      ->type_name("MIB");
-  cmd.add_option("--format", a.format, "text or json")
-      ->check(CLI::IsMember({"text", "json"}))
-      ->capture_default_str();
-  cmd.add_flag("--mpi", a.mpi,
-               "Under mpirun: spread the frontier's levels (one thread a rank; --memory-limit "
-               "is per rank) or the estimate's samples over the job's ranks; rank 0 prints");
-  cmd.footer(
-      "The frontier engine builds a decision diagram edge by edge: the true value, with a\n"
-      "rigorous bound on its rounding error (or exact with --exact), any probability per edge.\n"
-      "The search method is dcr's own engine (one probability for all edges). auto picks one\n"
-      "per problem and falls back to the search when the frontier outgrows its memory.");
-}
-
-void addEstimateOptions(CLI::App& cmd, EstimateArgs& a) {
-  cmd.add_option("--samples", a.samples, "Estimate: stop after N samples")->type_name("N");
-  cmd.add_option("--rel-error", a.relError,
-                 "Estimate: stop once the interval's half-width is at most E times the smaller "
-                 "of R and 1 - R (default 1e-3)")
-      ->type_name("E");
-  cmd.add_option("--confidence", a.confidence, "Estimate: of the interval (default 0.95)")
-      ->type_name("C");
-  cmd.add_option("--seed", a.seed, "Estimate: the same seed gives the same estimate (default 1)")
-      ->type_name("S");
-  cmd.add_option("--threads", a.threads,
-                 "Threads for the frontier sweep and the estimate (default: all cores)")
-      ->type_name("N");
 }
 
 std::string readEstimateOptions(const EstimateArgs& a, dcr::Options& o) {

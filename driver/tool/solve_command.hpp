@@ -1,6 +1,7 @@
-// `dcr-tool solve`: its options, how the network is read (a problem file,
-// an edge list or a network file) and how the front door's answer is
-// printed; the engines and the choice between them are the front door's.
+// `dcr-tool solve`: its options as typed (main.cpp declares them), how the
+// network is read (a problem file, an edge list or a network file) and how
+// the front door's answer is printed; the engines and the choice between
+// them are the front door's.
 #pragma once
 
 #include <cstddef>
@@ -10,15 +11,10 @@
 #include "api/dcr.hpp"
 #include "driver/problem_file.hpp"
 
-namespace CLI {
-class App;
-}
-
 // The estimate's options, as typed; solve and sweep share them.
 struct EstimateArgs {
   std::string samples, relError, confidence, seed, threads;
 };
-void addEstimateOptions(CLI::App& cmd, EstimateArgs& args);
 // Sets the estimate's fields of `options`; returns "" or what is wrong.
 std::string readEstimateOptions(const EstimateArgs& args, dcr::Options& options);
 
@@ -49,9 +45,6 @@ struct SolveArgs {
 // A checked problem file's network for the front door, with hop limit D
 // (the search keeps the file's neighbour order).
 dcr::Network networkOf(const Problem& problem, int D);
-
-// Declares the subcommand's options on `app` (the "solve" subcommand).
-void addSolveOptions(CLI::App& app, SolveArgs& args);
 
 // Reports a failure: prints the message and returns the status.
 using Fail = std::function<int(int status, const std::string& message)>;

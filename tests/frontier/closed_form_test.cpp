@@ -155,7 +155,7 @@ TEST(FrontierStops, BoundsBracketTheExactValue) {
 }
 
 TEST(FrontierStops, MemoryBoundStopsCleanly) {
-  for (const Problem& pr : {frontier_test::grid(6, 14), everyNode(frontier_test::grid(5, 9))}) {
+  for (const Problem& pr : {frontier_test::grid(6, 14), everyNode(frontier_test::grid(4, 8))}) {
     Options tight;
     tight.memoryBytes = 64 * 1024;
     const std::vector<double> p(pr.edges.size(), 0.9);
