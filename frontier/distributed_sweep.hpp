@@ -178,7 +178,7 @@ Status sweepDistributed(const Plan& plan, Rules& rules, Sink& sink, const Option
       {
         std::vector<std::uint8_t> verdict(1, 0);
         if (me == 0)
-          verdict[0] = static_cast<std::uint8_t>(monitor.poll(level, stats.statesCreated, 0));
+          verdict[0] = static_cast<std::uint8_t>(monitor.poll(level, stats.statesCreated, 0, true));
         ex.broadcast(verdict);
         if (static_cast<Status>(verdict[0]) != Status::kComplete)
           return finish(static_cast<Status>(verdict[0]));

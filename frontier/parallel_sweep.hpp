@@ -261,12 +261,13 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     cur.extend(1);
     cur.assign(0, 0, 0);
     monitor.rootState();
-    auto poll = [&](int level, std::uint64_t made) {
-      return monitor.poll(level, made, next.size());
+    auto poll = [&](int level, std::uint64_t made, bool levelStart = false) {
+      return monitor.poll(level, made, next.size(), levelStart);
     };
 
     for (int level = 0; level < m; ++level) {
-      if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
+      if (Status s = poll(level, stats.statesCreated, true); s != Status::kComplete)
+        return finish(s);
       int nextWords = 0;
       if constexpr (!variable) {
         width = rules.width(level + 1);

@@ -25,8 +25,6 @@ std::uint64_t key(std::uint64_t states, std::size_t lane) {
 Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,
                  std::size_t& winner) {
   std::atomic<std::uint64_t> best{kNone};  // smallest finishing key so far
-  std::atomic<bool> stopAll{false};        // a lane decided the threshold
-  std::atomic<std::size_t> decidedLane{kNone};
   std::mutex progressLock, callbackLock;
   std::vector<Progress> seen(lanes);
   std::vector<Status> status(lanes, Status::kCancelled);
@@ -44,7 +42,6 @@ Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, St
     o.threads = together ? std::max<int>(1, options.threads / static_cast<int>(lanes))
                          : std::max(1, options.threads);
     o.cancelled = [&] {
-      if (stopAll.load()) return true;
       if (!options.cancelled) return false;
       std::lock_guard<std::mutex> hold(callbackLock);  // one caller at a time
       return options.cancelled();
@@ -68,15 +65,14 @@ Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, St
     };
     const Status s = lane(i, o, laneStats[i], lost);
     status[i] = s;
-    if (s == Status::kComplete) {
+    // A lane that decides the threshold finishes too, with the states it
+    // made before the level start where it decided: the same count on
+    // every run, so the winner is again a matter of counts alone.
+    if (s == Status::kComplete || s == Status::kDecided) {
       const std::uint64_t k = key(laneStats[i].statesCreated, i);
       std::uint64_t b = best.load();
       while (k < b && !best.compare_exchange_weak(b, k)) {
       }
-    } else if (s == Status::kDecided) {
-      std::size_t none = kNone;
-      decidedLane.compare_exchange_strong(none, i);
-      stopAll = true;
     }
   };
 
@@ -101,15 +97,10 @@ Status raceLanes(std::size_t lanes, const Lane& lane, const Options& options, St
   for (std::size_t i : later)
     runLane(i);
 
-  if (decidedLane.load() != kNone) {
-    winner = decidedLane.load();
-    stats = laneStats[winner];
-    return Status::kDecided;
-  }
   if (best.load() != kNone) {
     winner = static_cast<std::size_t>(best.load() & 0xFF);
     stats = laneStats[winner];
-    return Status::kComplete;
+    return status[winner];
   }
   bool allMemory = true;
   for (std::size_t i = 0; i < lanes; ++i) {

@@ -28,7 +28,9 @@ using Lane = std::function<Status(std::size_t i, const Options&, Stats&, const L
 // of Options::memoryBytes; if every lane runs out, lane 0 runs again alone
 // with the whole bound (a lane is alone exactly when its LostTest is empty,
 // so it may free what the others held). Stopped by the clock or the caller, the winner is
-// the lane that got furthest; with Options::decide, the first that decides.
+// the lane that got furthest. With Options::decide, a lane that decides
+// finishes like one that completes, counted by the states it made: the
+// fewest states of all finished lanes win.
 // Options::progress and Options::cancelled are called from the lanes'
 // threads, but never two at a time.
 Status race(std::size_t lanes, const Lane& lane, const Options& options, Stats& stats,

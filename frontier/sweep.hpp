@@ -345,8 +345,12 @@ class SweepMonitor {
   // Polled at each level start and every few hundred parents: decide, a
   // lost race (with `made` states so far), clock, cancel, progress (with
   // `states` in the level being built). The stop status, or kComplete.
-  Status poll(int level, std::uint64_t made, std::uint64_t states) {
-    if (options_.decide && sink_.decided(*options_.decide)) return Status::kDecided;
+  // Decide is weighed at level starts only: the sweeps on one thread, on
+  // threads and on ranks poll at different parents within a level, and
+  // where a decided sweep stops (its status and bounds) must not depend on
+  // which ran; a complete last level is never reported as decided either.
+  Status poll(int level, std::uint64_t made, std::uint64_t states, bool levelStart = false) {
+    if (levelStart && options_.decide && sink_.decided(*options_.decide)) return Status::kDecided;
     if (lost_ && lost_(made)) return Status::kCancelled;
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - start_).count();
@@ -429,12 +433,13 @@ Status sweep(const Plan& plan, Rules& rules, Sink& sink, const Options& options,
     else
       cur.insert(buffer.data(), fresh);
     monitor.rootState();
-    auto poll = [&](int level, std::uint64_t made) {
-      return monitor.poll(level, made, next.size());
+    auto poll = [&](int level, std::uint64_t made, bool levelStart = false) {
+      return monitor.poll(level, made, next.size(), levelStart);
     };
 
     for (int level = 0; level < m; ++level) {
-      if (Status s = poll(level, stats.statesCreated); s != Status::kComplete) return finish(s);
+      if (Status s = poll(level, stats.statesCreated, true); s != Status::kComplete)
+        return finish(s);
       std::uint8_t* out = nullptr;
       const std::size_t expected = std::min<std::size_t>(cur.size(), options.memoryBytes / 128);
       if constexpr (variable) {

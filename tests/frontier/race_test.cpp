@@ -72,19 +72,27 @@ TEST(FrontierRace, FewestStatesWinsWhateverTheTiming) {
     }
 }
 
-TEST(FrontierRace, DecidingLaneStopsTheOthers) {
-  const frontier::Lane lane = [](std::size_t i, const Options& o, Stats&, const LostTest&) {
-    if (i == 1) return Status::kDecided;
-    while (!(o.cancelled && o.cancelled())) {
-    }
-    return Status::kCancelled;
-  };
-  Options two;
-  two.threads = 2;  // the lanes side by side
-  Stats stats;
-  std::size_t winner = 0;
-  EXPECT_EQ(frontier::race(2, lane, two, stats, winner), Status::kDecided);
-  EXPECT_EQ(winner, 1u);
+TEST(FrontierRace, DecidingLanesWinByTheirStates) {
+  // Lane 1 decides at once, having made 5 states; lane 0 decides after 3
+  // (it wins whichever thread was quicker) or would after 9 (it stops once
+  // it has made more than 5, since it could not win).
+  for (std::uint64_t decidesAt : {3u, 9u}) {
+    const frontier::Lane lane = [decidesAt](std::size_t i, const Options&, Stats& st,
+                                            const LostTest& lost) {
+      if (i == 1) return st.statesCreated = 5, Status::kDecided;
+      for (std::uint64_t made = 0;; ++made) {
+        if (lost && lost(made)) return Status::kCancelled;
+        if (made == decidesAt) return st.statesCreated = made, Status::kDecided;
+      }
+    };
+    Options two;
+    two.threads = 2;  // the lanes side by side
+    Stats stats;
+    std::size_t winner = 9;
+    EXPECT_EQ(frontier::race(2, lane, two, stats, winner), Status::kDecided);
+    EXPECT_EQ(winner, decidesAt < 5 ? 0u : 1u);
+    EXPECT_EQ(stats.statesCreated, std::min<std::uint64_t>(decidesAt, 5));
+  }
 }
 
 TEST(FrontierRace, LanesShareTheMemoryBoundAndRetryAloneWhenAllRunOut) {

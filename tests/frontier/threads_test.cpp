@@ -61,6 +61,14 @@ TEST(FrontierThreads, SameBitsForEveryThreadCount) {
       EXPECT_EQ(bits(r.reliabilityError), bits(one.reliabilityError));
       EXPECT_EQ(bits(r.lower), bits(one.lower));
       EXPECT_EQ(r.stats.levelStates, one.stats.levelStates);
+      // A threshold decided on the way stops where one thread stops.
+      Options d1 = withThreads(1), dn = withThreads(threads);
+      d1.decide = dn.decide = 0.9 * one.reliability;
+      const auto a = frontier::solveDouble(pr, p, d1), b = frontier::solveDouble(pr, p, dn);
+      EXPECT_EQ(b.status, a.status);
+      EXPECT_EQ(bits(b.lower), bits(a.lower));
+      EXPECT_EQ(bits(b.upper), bits(a.upper));
+      EXPECT_EQ(b.stats.levelStates, a.stats.levelStates);
       const auto x = frontier::solveExact(pr, exactP, withThreads(threads));
       EXPECT_EQ(x.reliability, oneExact.reliability);
       const auto imp = frontier::importanceDouble(pr, p, q, withThreads(threads));
