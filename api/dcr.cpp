@@ -339,10 +339,24 @@ estimate::Options estimateOptions(const Options& o, double timeLimit) {
 void runEstimate(const Network& n, const Options& o, double timeLimit, bool asked, Result& out) {
   const estimate::Result e =
       estimate::estimateReliability(estimateProblem(n), estimateOptions(o, timeLimit));
-  if (!asked && e.samples == 0) return;
+  // Settled without a sample (no terminal pair can ever meet, or the links
+  // with p = 1 already join them all): the value is known exactly.
+  const bool settled = e.status == estimate::Status::kComplete && e.sampler == "exact";
+  if (!asked && e.samples == 0 && !settled) return;
   out.method = Method::kEstimate;
   out.complete = false;
   out.estimated = e.samples > 0;
+  if (settled) {
+    out.complete = true;
+    out.status = "complete";
+    out.value = out.lower = out.upper = e.estimate;
+    out.unreliability = 1 - e.estimate;
+    out.errorBound = 0;
+    out.seed = e.seed;
+    out.sampler = e.sampler;
+    if (!e.reason.empty()) out.estimateReason = e.reason;
+    return;
+  }
   out.status = e.status == estimate::Status::kComplete    ? "estimate"
                : e.status == estimate::Status::kTimeLimit ? "time limit"
                : e.status == estimate::Status::kCancelled ? "cancelled"
@@ -464,8 +478,16 @@ const char* methodName(Method m) {
 }
 
 std::optional<std::string> Result::verdict(const std::optional<double>& threshold) const {
-  if (!threshold) return std::nullopt;
-  if (exactValue) return *exactValue >= mpq_class(*threshold) ? "above" : "below";
+  if (!threshold || std::isnan(*threshold)) return std::nullopt;
+  // Exact bounds against the threshold's exact value, as the exact sweep
+  // decides: their nearest doubles may sit on the other side of it. An
+  // infinite threshold (a file may hold one) needs no exact value.
+  if (exactLower && exactUpper && std::isfinite(*threshold)) {
+    const mpq_class t(*threshold);
+    if (*exactLower >= t) return "above";
+    if (*exactUpper < t) return "below";
+    return std::nullopt;
+  }
   if (lower >= *threshold) return "above";
   if (upper < *threshold) return "below";
   return std::nullopt;  // the bounds straddle the threshold

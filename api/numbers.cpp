@@ -20,7 +20,7 @@ mpz_class powerOfTen(unsigned long k) {
 }
 
 // round(value * 10^scale) to nearest, ties to even; value >= 0.
-mpz_class scaledRound(const mpq_class& value, long scale) {
+mpz_class scaledRound(const mpq_class& value, long scale, Rounding rounding = Rounding::kNearest) {
   mpq_class scaled = value;
   if (scale >= 0)
     scaled *= mpq_class(powerOfTen(static_cast<unsigned long>(scale)));
@@ -29,6 +29,8 @@ mpz_class scaledRound(const mpq_class& value, long scale) {
   mpz_class quotient, remainder;
   mpz_fdiv_qr(quotient.get_mpz_t(), remainder.get_mpz_t(), scaled.get_num_mpz_t(),
               scaled.get_den_mpz_t());
+  if (rounding == Rounding::kDown) return quotient;  // floor
+  if (rounding == Rounding::kUp) return sgn(remainder) != 0 ? quotient + 1 : quotient;
   const mpz_class twice = 2 * remainder;
   const int side = cmp(twice, scaled.get_den());
   if (side > 0 || (side == 0 && mpz_odd_p(quotient.get_mpz_t()))) ++quotient;
@@ -95,9 +97,9 @@ double nearestDouble(const mpq_class& value) {
   return (bits & 1) == 0 ? down : up;
 }
 
-std::string fixedDecimals(const mpq_class& value, int decimals) {
+std::string fixedDecimals(const mpq_class& value, int decimals, Rounding rounding) {
   const std::size_t places = static_cast<std::size_t>(decimals);
-  std::string digits = scaledRound(value, decimals).get_str();
+  std::string digits = scaledRound(value, decimals, rounding).get_str();
   if (digits.size() <= places) digits = std::string(places + 1 - digits.size(), '0') + digits;
   const std::size_t whole = digits.size() - places;
   return digits.substr(0, whole) + "." + digits.substr(whole);
@@ -124,7 +126,10 @@ std::string scientific(const mpq_class& value, int digits) {
   }
 }
 
-std::string fixed20(double value) {
+std::string fixed20(double value, Rounding rounding) {
+  // A double is a fraction: rounded outward from its exact value.
+  if (rounding != Rounding::kNearest && value >= 0 && value <= 1)
+    return fixedDecimals(mpq_class(value), 20, rounding);
   char buf[512];
   std::snprintf(buf, sizeof buf, "%.20f", value);
   return buf;

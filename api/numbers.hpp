@@ -17,14 +17,20 @@ bool parseDecimal(std::string_view text, mpq_class& value);
 // The double nearest to `value` (ties to even), for values in [0, 1].
 double nearestDouble(const mpq_class& value);
 
-// `value` (in [0, 1]) rounded to nearest, ties to even, with `decimals`
-// digits after the point: "0.97555658950537834091".
-std::string fixedDecimals(const mpq_class& value, int decimals);
+// How a value is cut to a number of decimals: to nearest (ties to even),
+// or down and up, so that a printed bound still holds.
+enum class Rounding { kNearest, kDown, kUp };
+
+// `value` (in [0, 1]) with `decimals` digits after the point, rounded to
+// nearest unless asked otherwise: "0.97555658950537834091".
+std::string fixedDecimals(const mpq_class& value, int decimals,
+                          Rounding rounding = Rounding::kNearest);
 
 // `value` > 0 in scientific notation with `digits` significant digits,
 // rounded to nearest ("2.4443410494621659e-02"); "0" for zero.
 std::string scientific(const mpq_class& value, int digits);
 
-// A double printed as "%.20f" and as "%.16e".
-std::string fixed20(double value);
+// A double printed as "%.20f" (or, for a value in [0, 1], rounded down or
+// up at the 20th decimal) and as "%.16e".
+std::string fixed20(double value, Rounding rounding = Rounding::kNearest);
 std::string scientific17(double value);

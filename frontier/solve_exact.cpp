@@ -150,6 +150,8 @@ class ExactSink {
     upper = hi.get_d();
   }
   bool decided(double threshold) const {
+    // R < +inf and R >= -inf hold from the start; NaN is never settled.
+    if (!std::isfinite(threshold)) return !std::isnan(threshold);
     mpq_class lo, hi;
     exactBounds(lo, hi);
     const mpq_class r(threshold);

@@ -170,8 +170,11 @@ Printed printedOf(const dcr::Result& r) {
     p.unreliability = r.exactUnreliability ? scientific(*r.exactUnreliability, 20)
                                            : scientific17(r.unreliability);
   }
-  p.lower = r.exactLower ? fixedDecimals(*r.exactLower, 20) : fixed20(r.lower);
-  p.upper = r.exactUpper ? fixedDecimals(*r.exactUpper, 20) : fixed20(r.upper);
+  // Bounds are cut outward: the printed digits bound R too.
+  p.lower = r.exactLower ? fixedDecimals(*r.exactLower, 20, Rounding::kDown)
+                         : fixed20(r.lower, Rounding::kDown);
+  p.upper = r.exactUpper ? fixedDecimals(*r.exactUpper, 20, Rounding::kUp)
+                         : fixed20(r.upper, Rounding::kUp);
   return p;
 }
 

@@ -12,9 +12,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #if DCR_HAVE_NETFILE
+#include "api/numbers.hpp"
 #include "netfile/network_file.hpp"
 #endif
 #include "tests/tool/tool_test_support.hpp"
@@ -88,10 +90,20 @@ TEST(Solve, BothMethodsAndExactAgreeOnTheExamples) {
     for (const auto& j : {f, s}) {
       const double r = std::stod(j["reliability"].get<std::string>());
       EXPECT_LE(std::abs(r - exact.get_d()), j["error_bound"].get<double>()) << j.dump();
-      EXPECT_LE(std::stod(j["lower"].get<std::string>()), exact.get_d());
-      EXPECT_GE(std::stod(j["upper"].get<std::string>()), exact.get_d());
     }
-    EXPECT_EQ(x["lower"], x["reliability"]);
+    // The printed bounds hold R itself, digit for digit: cut outward at
+    // the 20th decimal (exact ones to neighbouring 20-decimal numbers).
+    for (const auto& j : {f, s, x}) {
+      mpq_class lo, hi;
+      ASSERT_TRUE(parseDecimal(j["lower"].get<std::string>(), lo)) << j.dump();
+      ASSERT_TRUE(parseDecimal(j["upper"].get<std::string>(), hi)) << j.dump();
+      EXPECT_LE(lo, exact) << j.dump();
+      EXPECT_GE(hi, exact) << j.dump();
+    }
+    mpq_class lo, hi;
+    parseDecimal(x["lower"].get<std::string>(), lo);
+    parseDecimal(x["upper"].get<std::string>(), hi);
+    EXPECT_LE(hi - lo, mpq_class(mpz_class(1), mpz_class("100000000000000000000")));
   }
 }
 
@@ -147,6 +159,36 @@ TEST(Solve, StoppedRunsReportBoundsThatBracketTheValue) {
     if (j["verdict"].is_string()) {
       EXPECT_EQ(j["verdict"] == "above", value >= mpq_class(j["threshold"].get<double>()));
     }
+  }
+}
+
+// Verdicts at the edges: a problem file may hold an infinite threshold,
+// and an exact R just below the double nearest the threshold is below it
+// whether the sweep runs to the end or stops once decided. Answers the
+// estimate knows without a sample are answers.
+TEST(Solve, VerdictsAtTheEdgesAndAnswersKnownWithoutSampling) {
+  TempDir dir;
+  writeFile(dir / "inf.in", "3 3\n0,2,4,6,\n2,3,1,3,1,2,\n1,1,0,\n1 0.5 inf\n");
+  for (const auto& extra : {std::vector<std::string>{"--exact"}, {"--exact", "--decide"}, {}}) {
+    std::vector<std::string> args{"inf.in"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    EXPECT_EQ(solveJson(dir, args)["verdict"], "below");
+  }
+  writeFile(dir / "one.edges", "0 1\n");
+  for (const char* decide : {"--exact", "--decide"}) {
+    const auto j = solveJson(dir, {"--edges", "one.edges", "--terminals", "0,1", "-D", "1", "--p",
+                                   "0.1", "--exact", "--threshold", "0.1", decide});
+    EXPECT_EQ(j["verdict"], "below") << j.dump();
+  }
+  writeFile(dir / "half.edges", "0 1 0.5\n");
+  writeFile(dir / "sure.edges", "0 1 1\n");
+  for (const auto& [file, terminals, value] :
+       {std::tuple{"half.edges", "0,2", "0.00000000000000000000"},
+        std::tuple{"sure.edges", "0,1", "1.00000000000000000000"}}) {
+    const auto j = solveJson(dir, {"--edges", file, "--nodes", "3", "--terminals", terminals, "-D",
+                                   "1", "--method", "estimate"});
+    EXPECT_EQ(j["status"], "complete") << j.dump();
+    EXPECT_EQ(j["reliability"], value) << j.dump();
   }
 }
 
