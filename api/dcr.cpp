@@ -285,6 +285,10 @@ std::string runSearch(const Network& n, const Options& o,
       out.value = g.reliability;
       out.unreliability = 1.0 - g.reliability;
     }
+  } catch (const pathsStopped&) {
+    // Stopped before the search began: nothing proved beyond [0, 1].
+    out.status = o.cancelled && o.cancelled() ? "cancelled" : "time limit";
+    out.lower = 0, out.upper = 1, out.errorBound = 0;
   } catch (const pathStoreFull& full) {
     return "the paths do not fit in memory (" + std::to_string(full.pathsStored) +
            " paths stored); a tighter hop limit D needs fewer paths";

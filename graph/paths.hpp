@@ -23,9 +23,12 @@ struct pathScratch {
 // certain with the one stored before it for this pair (0 for the first).
 // With a hop limit a partial path whose last node cannot reach t within the
 // hops left is not extended: the paths and their order stay the same.
-template <class Store>
+// `poll()` is called every 16384 steps of the walk, which can be long
+// between two paths (without a hop limit, most partial paths never reach
+// t); it may throw to stop the walk.
+template <class Store, class Poll>
 void forEachPath(const int* start, const int* adj, int n, int s, int t, int maxHops, pathScratch& w,
-                 Store&& store) {
+                 Store&& store, Poll&& poll) {
   // A negative limit converts to a huge unsigned bound: no limit.
   const std::size_t maxNodes = static_cast<std::size_t>(static_cast<unsigned>(maxHops));
   // A one-node path is extended only while it has fewer than D edges.
@@ -77,7 +80,8 @@ void forEachPath(const int* start, const int* adj, int n, int s, int t, int maxH
     store(static_cast<const int*>(path), nodes, std::min(kept, nodes - 1));
     kept = nodes - 1;
   };
-  for (;;) {
+  for (unsigned steps = 1;; ++steps) {
+    if ((steps & 0x3FFF) == 0) poll();
     const int c = path[d];
     if (cursor[d] == start[c + 1]) {
       on[c] = 0;

@@ -86,7 +86,10 @@ struct totals {
   bool stopped = false;            // the watcher stopped it: sum and bound are bounds only
 };
 
-inline constexpr long long kWatchEvery = 1LL << 20;
+// Steps between two polls of the watcher: a step can take 20 us (a per-path
+// counter form over a million paths), and a time limit should hold within
+// a tenth of a second.
+inline constexpr long long kWatchEvery = 1LL << 12;
 
 // Four probabilities, one per lane, and eight in two halves (only lane 0
 // until a doubling).

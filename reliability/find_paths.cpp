@@ -5,6 +5,7 @@
 
 #include "graph/paths.hpp"
 #include "reliability/checks.hpp"
+#include "reliability/factor_skeleton.hpp"
 #include "reliability/my_graph.hpp"
 
 namespace {
@@ -55,6 +56,12 @@ void myGraph::findAllPaths() {
   const std::size_t limit = memoryLimit;
   const int* const terminal = terminals.data();
   const int K = numTerminals;
+  // The search's watch sees the enumeration too: without a hop limit a
+  // walk can run long between two paths, or find none for ages.
+  const search::watch* const watch = searchWatch;
+  auto poll = [watch] {
+    if (watch != nullptr && watch->poll(watch->context, 0.0, 1.0, 0)) throw pathsStopped();
+  };
   for (int i = 0; i < K - 1; ++i) {
     const int s = terminal[i];
     for (int j = i + 1; j < K; ++j) {
@@ -66,16 +73,17 @@ void myGraph::findAllPaths() {
       // Without a single hop allowed (D = 0) no pair has a path.
       if (D == 0) continue;
       pathList& found = terminalPairs.back().paths;
-      forEachPath(nodeStart.data(), adjacency.data(), n, s, t, D, scratch,
-                  [&](const int* path, std::size_t nodes, std::size_t kept) {
-                    bytes += footprint(nodes);
-                    if (bytes > limit || numPaths == INT_MAX / 4)
-                      throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t,
-                                          numPaths);
-                    found.append(path, nodes, kept);
-                    DCR_CHECK(sharedPrefixHolds(found), "a path's shared-prefix length too long");
-                    ++numPaths;
-                  });
+      forEachPath(
+          nodeStart.data(), adjacency.data(), n, s, t, D, scratch,
+          [&](const int* path, std::size_t nodes, std::size_t kept) {
+            bytes += footprint(nodes);
+            if (bytes > limit || numPaths == INT_MAX / 4)
+              throw pathStoreFull(static_cast<int>(terminalPairs.size()) - 1, s, t, numPaths);
+            found.append(path, nodes, kept);
+            DCR_CHECK(sharedPrefixHolds(found), "a path's shared-prefix length too long");
+            ++numPaths;
+          },
+          poll);
     }
   }
 }

@@ -72,7 +72,6 @@ namespace masks {
 struct problem;  // reliability/mask_search.hpp
 }
 
-
 // Positions in a path-state row (layout above). A row is read through these
 // and nothing else: `entry(j)` is path j's entry, relative to the row.
 struct pathRowView {
@@ -125,6 +124,13 @@ class pathStoreFull : public std::runtime_error {
   int pairIndex;          // the pair being enumerated
   int source, target;     // its terminals (0-based)
   long long pathsStored;  // paths stored over all pairs when enumeration stopped
+};
+
+// Thrown by findAllPaths when the search's watch (searchWatch) asks it to
+// stop: the deadline passed or the caller cancelled during the enumeration.
+class pathsStopped : public std::runtime_error {
+ public:
+  pathsStopped() : std::runtime_error("stopped while enumerating paths") {}
 };
 
 class myGraph {

@@ -337,6 +337,20 @@ TEST(Solve, SearchStopsAtItsTimeLimitWithBounds) {
   EXPECT_GE(std::stod(j["upper"].get<std::string>()), exact.get_d());
   EXPECT_LT(std::stod(j["upper"].get<std::string>()) - std::stod(j["lower"].get<std::string>()),
             1.0);
+  // Without a hop limit on a 9 x 9 grid the enumeration of paths runs for
+  // ages between two paths (corner to corner of one side): the time limit
+  // holds there too, under auto (which hands over to the search) and alone.
+  std::string grid9;
+  for (int v = 0; v < 81; ++v) {
+    if (v % 9 < 8) grid9 += std::to_string(v) + ' ' + std::to_string(v + 1) + '\n';
+    if (v < 72) grid9 += std::to_string(v) + ' ' + std::to_string(v + 9) + '\n';
+  }
+  writeFile(dir / "grid9.edges", grid9);
+  for (const char* method : {"auto", "search"}) {
+    const auto stopped = solveJson(dir, {"--edges", "grid9.edges", "--terminals", "0,8", "-D", "-1",
+                                         "--p", "0.9", "--method", method, "--time-limit", "0.01"});
+    EXPECT_EQ(stopped["status"], "time limit") << stopped.dump();
+  }
 }
 
 #if DCR_HAVE_NETFILE
