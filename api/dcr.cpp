@@ -89,7 +89,10 @@ frontier::Status runFrontier(const Network& n, const Options& o, double timeLimi
   if (o.polynomial) {
     const frontier::Polynomial poly = frontier::reliabilityPolynomial(g, options);
     if (poly.status != frontier::Status::kComplete) {
+      // Stopped: the counts prove no bounds on R, so [0, 1] stands.
       message = poly.message;
+      copyStats(poly.stats, out);
+      out.status = frontier::statusName(poly.status);
       return poly.status;
     }
     out.polynomial = poly.counts;
