@@ -107,8 +107,9 @@ bool writeOutput(const std::string& path, const std::string& text) {
 // Reads and checks a problem file with dcr's reader. Returns kExitOk or the
 // status already reported.
 int loadProblem(const std::string& path, Problem& problem, std::string& text, std::size_t& end) {
-  if (!readInput(path, text))
-    return fail(kExitInputUnreadable, "cannot read the problem file '" + path + "'");
+  if (const InputRead why = readInput(path, text); why != InputRead::kOk)
+    return fail(why == InputRead::kUnreadable ? kExitInputUnreadable : kExitBadInput,
+                inputProblem(why, "problem file", path));
   const ReadOutcome read = readProblem(text, problem);
   if (!read.ok) return fail(kExitBadInput, path + ": " + read.error);
   end = read.end;
@@ -181,8 +182,9 @@ int runMakeInput(const MakeInputArgs& a) {
       flags[t] = 1;
   } else {
     std::string text;
-    if (!readInput(a.edges, text))
-      return fail(kExitInputUnreadable, "cannot read the edge list '" + a.edges + "'");
+    if (const InputRead why = readInput(a.edges, text); why != InputRead::kOk)
+      return fail(why == InputRead::kUnreadable ? kExitInputUnreadable : kExitBadInput,
+                  inputProblem(why, "edge list", a.edges));
     if (std::string bad = parseEdgeList(text, base, nodes, list); !bad.empty())
       return fail(kExitBadInput, a.edges + ": " + bad);
     if (std::string bad = parseTerminals(a.terminals, base, list.nodes, flags); !bad.empty())

@@ -83,8 +83,9 @@ int loadEdges(const SolveArgs& a, Loaded& in, const Fail& fail) {
                                 ": the node count must be a decimal integer from 0 to " +
                                 std::to_string(kMaxNodes));
   std::string text;
-  if (!readInput(a.edges, text))
-    return fail(kExitInputUnreadable, "cannot read the edge list '" + a.edges + "'");
+  if (const InputRead why = readInput(a.edges, text); why != InputRead::kOk)
+    return fail(why == InputRead::kUnreadable ? kExitInputUnreadable : kExitBadInput,
+                inputProblem(why, "edge list", a.edges));
   std::map<int, std::string> byLine;
   const std::string plain = splitProbabilities(text, byLine);
   EdgeList list;
@@ -144,8 +145,9 @@ int loadGraph(const SolveArgs& a, Loaded& in, const Fail& fail) {
 
 int loadFile(const SolveArgs& a, Loaded& in, const Fail& fail) {
   std::string text;
-  if (!readInput(a.file, text))
-    return fail(kExitInputUnreadable, "cannot read the problem file '" + a.file + "'");
+  if (const InputRead why = readInput(a.file, text); why != InputRead::kOk)
+    return fail(why == InputRead::kUnreadable ? kExitInputUnreadable : kExitBadInput,
+                inputProblem(why, "problem file", a.file));
   Problem problem;
   const ReadOutcome read = readProblem(text, problem);
   if (!read.ok) return fail(kExitBadInput, a.file + ": " + read.error);

@@ -1,8 +1,7 @@
 #include "driver/tool/text.hpp"
 
 #include <cstdio>
-#include <iostream>
-#include <iterator>
+#include <string>
 
 #include "driver/problem_file.hpp"
 
@@ -107,8 +106,32 @@ std::string titleText(std::string_view text) {
   });
 }
 
-bool readInput(const std::string& path, std::string& text) {
-  if (path != "-") return readWholeFile(path, text);
-  text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  return !std::cin.bad();
+InputRead readInput(const std::string& path, std::string& text) {
+  std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return InputRead::kUnreadable;
+  text.clear();
+  InputRead result = InputRead::kOk;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    if (text.size() + got > kMaxInputBytes) {
+      result = InputRead::kTooLarge;
+      break;
+    }
+    text.append(buffer, got);
+  }
+  if (result == InputRead::kOk && std::ferror(file)) result = InputRead::kUnreadable;
+  if (file != stdin) std::fclose(file);
+  if (result != InputRead::kOk) text.clear();
+  return result;
+}
+
+std::string inputProblem(InputRead why, const std::string& what, const std::string& path) {
+  switch (why) {
+    case InputRead::kTooLarge:
+      return "the " + what + " '" + path + "' is larger than " +
+             std::to_string(kMaxInputBytes >> 20) + " MiB";
+    default:
+      return "cannot read the " + what + " '" + path + "'";
+  }
 }

@@ -2,6 +2,7 @@
 // would move the cursor or rewrite the screen, and in a plot title.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,15 @@ std::string printable(std::string_view text);
 // blank, and bytes that are not valid UTF-8 become '?'.
 std::string titleText(std::string_view text);
 
-// Reads the whole file at `path`, or standard input for "-". False when it
-// cannot be read.
-bool readInput(const std::string& path, std::string& text);
+// What readInput found: the text, or why there is none.
+enum class InputRead { kOk, kUnreadable, kTooLarge };
+inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+
+// Reads the whole file at `path`, or standard input for "-", as it comes:
+// past kMaxInputBytes (an endless stream such as /dev/zero; the networks
+// this tool can solve take far less) the reading stops, so memory holds at
+// most that.
+InputRead readInput(const std::string& path, std::string& text);
+
+// "cannot read the problem file 'x'", "the edge list 'x' is larger than ...".
+std::string inputProblem(InputRead why, const std::string& what, const std::string& path);

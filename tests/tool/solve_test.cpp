@@ -222,6 +222,7 @@ TEST(Solve, BadInputGetsAClearStatus) {
       {{"bad.input"}, 3, "line 1"},
       {{"one.input"}, 3, "terminals"},
       {{"missing.input"}, 1, "missing.input"},
+      {{"/dev/zero"}, 3, "larger than"},  // endless: read only so far
       {{"one.input", "--edges", "ok.edges"}, 64, ""},
       {{}, 64, ""},
       {{"one.input", "--fraction"}, 64, "--exact"},
