@@ -510,6 +510,14 @@ Result solve(const Network& n, const Options& o) {
     return failure(ErrorKind::kInvalidNetwork, bad);
   if (o.decide && !o.threshold)
     return failure(ErrorKind::kInvalidOptions, "deciding needs a threshold");
+  // The command line refuses these as it reads them; the library's callers
+  // (the Python module) get the same answer here.
+  if (o.threshold && std::isnan(*o.threshold))
+    return failure(ErrorKind::kInvalidOptions, "the threshold is not a number");
+  if (std::isnan(o.timeLimit))
+    return failure(ErrorKind::kInvalidOptions, "the time limit is not a number");
+  if (o.threads < 0)
+    return failure(ErrorKind::kInvalidOptions, "threads must be 0 (all cores) or more");
   const bool uniform = n.uniform();
   const bool searchable = uniform && simple(n);
   const bool frontierOnly = o.exact || o.polynomial || o.importance;
