@@ -19,7 +19,8 @@ mpz_class powerOfTen(unsigned long k) {
   return out;
 }
 
-// round(value * 10^scale) to nearest, ties to even; value >= 0.
+// value * 10^scale as a whole number: to nearest (ties to even), down or
+// up; value >= 0.
 mpz_class scaledRound(const mpq_class& value, long scale, Rounding rounding = Rounding::kNearest) {
   mpq_class scaled = value;
   if (scale >= 0)
