@@ -7,6 +7,7 @@
 // handing out; the first exception is thrown again by the call.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -42,9 +43,11 @@ class Pool {
   const std::function<void(std::size_t, int)>* fn_ = nullptr;
   const std::function<void(int)>* eachFn_ = nullptr;  // set: each() mode
   std::size_t tasks_ = 0, next_ = 0;
-  std::size_t generation_ = 0;
-  int busy_ = 0;     // workers inside the current job
-  int pending_ = 0;  // each(): workers yet to run theirs
+  // Changed under lock_ (the waits' predicates read them there), and read
+  // without it by the short spins that come before a wait.
+  std::atomic<std::size_t> generation_{0};
+  std::atomic<int> busy_{0};     // workers inside the current job
+  std::atomic<int> pending_{0};  // each(): workers yet to run theirs
   bool quit_ = false;
   std::exception_ptr error_;
 };
