@@ -7,12 +7,14 @@
 // from the front) are therefore aligned to 2 MiB and marked for transparent
 // huge pages (madvise), which the kernel then fills a huge page at a time,
 // and which also spare the TLB. Where the kernel has no huge page at hand it
-// falls back to small pages: the same as without the mark. Arrays reserved
-// ahead of their use or written at random (slots, masses) stay on small
-// pages: the kernel may fill a marked huge page around a single touched
-// page, which there would add a fifth to a sweep's peak memory beyond what
-// its bound counts. Smaller arrays, and systems without the call, take the
-// plain allocator.
+// falls back to small pages: the same as without the mark. Arrays written
+// in full up to their size (the arenas, the double masses of a level and
+// the threaded sweep's number -> place map) take huge pages too. Arrays
+// reserved far ahead of their use or written at random (the slots) stay on
+// small pages: the kernel may fill a marked huge page around a single
+// touched page, which there would add a fifth to a sweep's peak memory
+// beyond what its bound counts. Smaller arrays, and systems without the
+// call, take the plain allocator.
 //
 // The search's tables map their pages afresh (graph/large_pages.hpp); here
 // the blocks come from the heap, aligned, because a solve makes and drops
@@ -22,7 +24,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <new>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -66,6 +70,27 @@ struct LargeAllocator {
   template <class U>
   bool operator==(const LargeAllocator<U>&) const noexcept {
     return true;
+  }
+};
+
+// LargeAllocator, but a vector's resize leaves the new values unset: for
+// arrays that are sized first and then written in full by several threads,
+// so that no one thread zeroes, and faults in, every page beforehand.
+template <class T>
+struct UnsetLargeAllocator : LargeAllocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UnsetLargeAllocator<U>;
+  };
+  UnsetLargeAllocator() = default;
+  template <class U>
+  UnsetLargeAllocator(const UnsetLargeAllocator<U>&) noexcept {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
   }
 };
 

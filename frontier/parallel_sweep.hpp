@@ -4,9 +4,12 @@
 // A level's states are split by hash over shards, each shard a table of its
 // own, owned by one worker (shard % workers). The parents are taken in
 // slices; per slice:
-//   1. expand (each worker): a worker makes the children of the parents in
-//      its own shards, in parent order, with its own copy of the rules, and
-//      sends each child to the worker that owns the child's shard;
+//   1. expand (each worker): the workers take the slice's parents a chunk
+//      at a time, in turn as each is free (so a worker the host slows down
+//      takes fewer), make their children in parent order, each with its own
+//      copy of the rules, and send each child to the worker that owns the
+//      child's shard; a worker's chunks come in ascending order, so what it
+//      sends stays in parent order;
 //   2. insert (each worker): a worker merges what it was sent into parent
 //      order and inserts it into its shards, so each shard sees its
 //      children in parent order, and marks the branches that made a new
@@ -22,13 +25,14 @@
 // and each end's, are those of the one-thread sweep, whatever the thread
 // count: the results are the same bits. A state of the level is found
 // through `where` (number -> shard and place), which the next level walks
-// in number order. A worker reads again, in the next level, the states it
-// inserted itself.
+// in number order. Which worker expands a parent changes nothing but who
+// does the work: the children are merged into parent order all the same.
 //
 // Included by sweep.hpp, after the tables it uses.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,7 +106,19 @@ class ShardedLevel {
     const std::uint64_t w = where_[i];
     return shards_[w >> 32].table.state(w & 0xFFFFFFFFu);
   }
-  std::size_t shardOf(std::size_t i) const { return where_[i] >> 32; }
+  // Ahead of state(i): its place in its shard (far ahead), then its words.
+  void prefetchPlace(std::size_t i) const {
+    if constexpr (!std::is_same_v<Table, LevelTable>) {
+      const std::uint64_t w = where_[i];
+      shards_[w >> 32].table.prefetchPlace(w & 0xFFFFFFFFu);
+    }
+  }
+  void prefetchState(std::size_t i) const {
+    if constexpr (!std::is_same_v<Table, LevelTable>) {
+      const std::uint64_t w = where_[i];
+      shards_[w >> 32].table.prefetchState(w & 0xFFFFFFFFu);
+    }
+  }
   Table& shard(std::size_t s) { return shards_[s].table; }
   // Numbers [size(), count) are about to be given (extend), each to one
   // state (assign): by the workers that own the shards, each assigning its
@@ -154,7 +170,7 @@ class ShardedLevel {
   std::vector<Shard> shards_;
   std::vector<ChunkArena> arenas_;  // varying length: one a worker
   // number -> shard << 32 | place
-  std::vector<std::uint64_t> where_;
+  std::vector<std::uint64_t, UnsetLargeAllocator<std::uint64_t>> where_;
 };
 
 template <class Rules, class Sink>
@@ -211,7 +227,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   };
   struct Box {
     std::vector<Sent> sent;
-    std::vector<std::uint64_t> words;
+    std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> words;  // megabytes a slice
   };
   // Per worker, aligned so that no two workers' records share a line:
   //   expand: its copy of the rules, scratch, the branches of its own
@@ -229,6 +245,11 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     int widest = 0;                  // widest child seen, bytes
   };
   std::vector<Worker> work(workers);
+  // Parents a worker takes at once in the expand phase: small enough that
+  // the workers end within a chunk's time of each other, large enough that
+  // taking one costs nothing against expanding it.
+  constexpr std::size_t kChunk = 512;
+  std::atomic<std::size_t> nextChunk{0};
   // Per branch of a slice: whether it made a new state, and if so its number.
   std::vector<std::uint8_t> newAt(2 * kSlice);
   std::vector<std::uint32_t> numbers(2 * kSlice);
@@ -287,7 +308,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       for (std::size_t first = 0; first < parents; first += kSlice) {
         const std::size_t last = std::min(parents, first + kSlice);
 
-        // 1. Expand: each worker its own parents, those in its shards.
+        // 1. Expand: chunks of parents, to whichever worker is free.
+        nextChunk.store(0, std::memory_order_relaxed);
         each(parents, [&](int wi) {
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
@@ -299,31 +321,39 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           }
           std::vector<std::uint64_t>& buffer = w.scratch;
           if constexpr (!variable) buffer.assign(nextWords, 0);
-          for (std::size_t g = first; g < last; ++g) {
-            if (ownerOf(cur.shardOf(g)) != me) continue;
-            const std::uint64_t* parent = cur.state(g);
-            for (int works = 0; works < 2; ++works) {
-              Outcome o;
-              if constexpr (variable) {
-                o = r.child(level, parent, works != 0, buffer);
-              } else {
-                buffer.back() = 0;
-                o = r.child(level, reinterpret_cast<const std::uint8_t*>(parent), works != 0,
-                            reinterpret_cast<std::uint8_t*>(buffer.data()));
+          for (;;) {
+            const std::size_t from =
+                first + kChunk * nextChunk.fetch_add(1, std::memory_order_relaxed);
+            if (from >= last) break;
+            const std::size_t to = std::min(last, from + kChunk);
+            for (std::size_t g = from; g < to; ++g) {
+              // The parents of a chunk lie in 64 shards' tables: too many
+              // streams for the hardware to fetch ahead on its own.
+              if (g + 8 < to) cur.prefetchPlace(g + 8);
+              if (g + 2 < to) cur.prefetchState(g + 2);
+              const std::uint64_t* parent = cur.state(g);
+              for (int works = 0; works < 2; ++works) {
+                Outcome o;
+                if constexpr (variable) {
+                  o = r.child(level, parent, works != 0, buffer);
+                } else {
+                  buffer.back() = 0;
+                  o = r.child(level, reinterpret_cast<const std::uint8_t*>(parent), works != 0,
+                              reinterpret_cast<std::uint8_t*>(buffer.data()));
+                }
+                const std::uint32_t branch = static_cast<std::uint32_t>(2 * (g - first) + works);
+                if (o != Outcome::kState) {
+                  w.ends.push_back(branch << 1 | (o == Outcome::kAccepted ? 1u : 0u));
+                  continue;
+                }
+                const std::size_t n = buffer.size();
+                const std::uint64_t h = Table::hashOf(buffer.data(), n);
+                Box& box = w.boxes[ownerOf(shardOf(h))];
+                box.sent.push_back({h, branch, static_cast<std::uint32_t>(box.words.size()),
+                                    static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(me)});
+                box.words.insert(box.words.end(), buffer.begin(), buffer.end());
+                if constexpr (variable) w.widest = std::max(w.widest, static_cast<int>(n * 8));
               }
-              const std::uint32_t branch = static_cast<std::uint32_t>(2 * (g - first) + works);
-              if (o != Outcome::kState) {
-                w.ends.push_back(branch << 1 | (o == Outcome::kAccepted ? 1u : 0u));
-                continue;
-              }
-              const std::size_t n = buffer.size();
-              const std::uint64_t h = Table::hashOf(buffer.data(), n);
-              const std::size_t to = ownerOf(shardOf(h));
-              Box& box = w.boxes[to];
-              box.sent.push_back({h, branch, static_cast<std::uint32_t>(box.words.size()),
-                                  static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(me)});
-              box.words.insert(box.words.end(), buffer.begin(), buffer.end());
-              if constexpr (variable) w.widest = std::max(w.widest, static_cast<int>(n * 8));
             }
           }
         });
@@ -348,8 +378,12 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
             next.shard(shardOf(w.order[i]->hash)).prefetch(w.order[i]->hash);
           for (std::size_t i = 0; i < w.order.size(); ++i) {
             if (i + kAhead < w.order.size()) {
-              const std::uint64_t h = w.order[i + kAhead]->hash;
-              next.shard(shardOf(h)).prefetch(h);
+              const Sent& ahead = *w.order[i + kAhead];
+              next.shard(shardOf(ahead.hash)).prefetch(ahead.hash);
+              // A child another worker made is in its cache, not ours.
+              const std::uint64_t* words = work[ahead.from].boxes[me].words.data() + ahead.start;
+              for (std::uint32_t k = 0; k < ahead.words; k += 8)
+                __builtin_prefetch(words + k);
             }
             const Sent& c = *w.order[i];
             const Box& box = work[c.from].boxes[me];

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "frontier/frontier.hpp"
+#include "frontier/large.hpp"
 #include "frontier/record.hpp"
 
 namespace frontier {
@@ -190,7 +191,7 @@ class IntervalSink {
     t.near += c.near;
   }
   std::vector<double> p_, q_, pLo_, pHi_, qLo_, qHi_;
-  std::vector<Payload> cur_, next_;
+  std::vector<Payload, UnsetLargeAllocator<Payload>> cur_, next_;
   double accLo_ = 0, accHi_ = 0, rejLo_ = 0, rejHi_ = 0, accNear_ = 0, rejNear_ = 0;
   int level_ = 0;
 };
