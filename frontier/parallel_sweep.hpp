@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -191,15 +192,23 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   const std::size_t workers = static_cast<std::size_t>(std::max(1, options.threads));
   const std::size_t kShareFrom = detail::shareFrom;
   std::unique_ptr<PoolLease> pool;
-  std::vector<Rules> copies;
+  // Each copy is made by the thread that uses it, so that its buffers come
+  // from that thread's heap and never share a cache line with what another
+  // thread writes (made by the caller, two threads took a third more time to
+  // expand eon19's parents than one).
+  std::vector<std::unique_ptr<Rules>> copies;
   bool together = false;  // the roles of this phase run at once
-  auto rulesOf = [&](std::size_t w) -> Rules& { return together && w > 0 ? copies[w - 1] : rules; };
+  auto rulesOf = [&](std::size_t w) -> Rules& {
+    return together && w > 0 ? *copies[w - 1] : rules;
+  };
   auto each = [&](std::size_t parents, const std::function<void(int)>& role) {
     if (parents >= kShareFrom && !pool) {
-      copies.reserve(workers - 1);
-      for (std::size_t w = 1; w < workers; ++w)
-        copies.push_back(rules);
       pool = std::make_unique<PoolLease>(static_cast<int>(workers));
+      copies.resize(workers - 1);
+      if (static_cast<std::size_t>((*pool)->size()) == workers)
+        (*pool)->each([&](int w) {
+          if (w > 0) copies[static_cast<std::size_t>(w) - 1] = std::make_unique<Rules>(rules);
+        });
     }
     together = parents >= kShareFrom && static_cast<std::size_t>((*pool)->size()) == workers;
     if (together) {
@@ -225,7 +234,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     std::uint64_t hash;
     std::uint32_t branch, start, words, from;
   };
-  struct Box {
+  // A box's ends move with every child sent: a line of its own.
+  struct alignas(64) Box {
     std::vector<Sent> sent;
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> words;  // megabytes a slice
   };
@@ -234,15 +244,18 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   //     parents that ended (branch << 1 | accepted, in branch order), and
   //     one box per receiving worker;
   //   insert: per child it received (in branch order) its shard and place,
-  //     and whether it was new (bit 63).
+  //     and whether it was new (bit 63); and a bit per branch of the slice,
+  //     set where it made a new state (its own words: marks in one shared
+  //     array would have the workers write the same lines at once).
   struct alignas(64) Worker {
     std::vector<std::uint64_t> scratch;
     std::vector<std::uint32_t> ends;
     std::vector<Box> boxes;
     std::vector<std::uint64_t> placed;
-    std::vector<std::size_t> heads;  // merge cursors, one per sender
-    std::vector<const Sent*> order;  // what was sent here, in branch order
-    int widest = 0;                  // widest child seen, bytes
+    std::vector<std::size_t> heads;   // merge cursors, one per sender
+    std::vector<const Sent*> order;   // what was sent here, in branch order
+    std::vector<std::uint64_t> made;  // bit b: branch b made a new state
+    int widest = 0;                   // widest child seen, bytes
   };
   std::vector<Worker> work(workers);
   // Parents a worker takes at once in the expand phase: small enough that
@@ -250,13 +263,10 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
   // taking one costs nothing against expanding it.
   constexpr std::size_t kChunk = 512;
   std::atomic<std::size_t> nextChunk{0};
-  // Per branch of a slice: whether it made a new state, and if so its number.
-  std::vector<std::uint8_t> newAt(2 * kSlice);
+  // Per branch of a slice that made a new state, its number.
   std::vector<std::uint32_t> numbers(2 * kSlice);
-  for (auto& w : work) {
-    w.scratch.reserve(1024);
+  for (auto& w : work)
     w.boxes.resize(workers);
-  }
 
   ShardedLevel<Table> cur, next;
   try {
@@ -301,8 +311,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
       std::size_t rulesBytes = 0;
       if constexpr (variable) {
         rulesBytes = rules.heldBytes();
-        for (const Rules& r : copies)
-          rulesBytes += r.heldBytes();
+        for (const auto& r : copies)
+          if (r) rulesBytes += r->heldBytes();
       }
       const std::size_t parents = cur.size();
       for (std::size_t first = 0; first < parents; first += kSlice) {
@@ -361,11 +371,12 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         // 2. Insert: each worker what was sent to it, in branch order (the
         // senders' boxes merged), into its shards, marking the branches
         // that made a new state.
-        std::fill(newAt.begin(), newAt.begin() + 2 * (last - first), 0);
+        const std::size_t madeWords = (2 * (last - first) + 63) / 64;
         each(parents, [&](int wi) {
           const std::size_t me = static_cast<std::size_t>(wi);
           Worker& w = work[me];
           w.placed.clear();
+          w.made.assign(madeWords, 0);
           w.order.clear();
           detail::mergeWalk(
               w.heads, workers, [&](std::size_t k) { return work[k].boxes[me].sent.size(); },
@@ -395,7 +406,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
               place = table.insert(box.words.data() + c.start, c.words, c.hash, isNew);
             else
               place = table.insert(box.words.data() + c.start, c.hash, isNew);
-            newAt[c.branch] = isNew;
+            w.made[c.branch / 64] |= static_cast<std::uint64_t>(isNew) << (c.branch % 64);
             w.placed.push_back(static_cast<std::uint64_t>(isNew) << 63 |
                                static_cast<std::uint64_t>(s) << 32 |
                                static_cast<std::uint32_t>(place));
@@ -404,9 +415,10 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
 
         // The bound, as the one-thread sweep counts it, with the slice's
         // boxes and the rules' copies on top.
-        std::size_t staging = newAt.size() + numbers.size() * 4;
+        std::size_t staging = numbers.size() * 4;
         for (const Worker& w : work) {
-          staging += w.ends.capacity() * 4 + w.placed.capacity() * 8 + w.order.capacity() * 8;
+          staging += w.ends.capacity() * 4 + w.placed.capacity() * 8 + w.order.capacity() * 8 +
+                     w.made.capacity() * 8;
           for (const Box& b : w.boxes)
             staging += b.sent.capacity() * sizeof(Sent) + b.words.capacity() * 8;
           stats.stateBytes = std::max(stats.stateBytes, w.widest);
@@ -421,8 +433,14 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         // 3. Number: a new state's number is the count of new states
         // before it in branch order.
         std::size_t count = next.size();
-        for (std::size_t b = 0; b < 2 * (last - first); ++b)
-          if (newAt[b]) numbers[b] = static_cast<std::uint32_t>(count++);
+        for (std::size_t k = 0; k < madeWords; ++k) {
+          std::uint64_t bits = 0;
+          for (const Worker& w : work)
+            bits |= w.made[k];
+          for (; bits != 0; bits &= bits - 1)
+            numbers[64 * k + static_cast<std::size_t>(std::countr_zero(bits))] =
+                static_cast<std::uint32_t>(count++);
+        }
         next.extend(count);
         sink.reserveNext(count);
 
