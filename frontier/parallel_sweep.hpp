@@ -124,13 +124,13 @@ class ShardedLevel {
   }
   Table& shard(std::size_t s) { return shards_[s].table; }
   // Numbers [size(), count) are about to be given (extend), each to one
-  // state (assign): by the workers that own the shards, each assigning its
-  // own shards' new states in the order of their places.
+  // state: by the workers that own the shards, each numbering its own
+  // shards' new states in the order of their places (give), and by the
+  // worker that adds the masses of that number, which records where the
+  // state is, shard << 32 | place (locate).
   void extend(std::size_t count) { where_.resize(count); }
-  void assign(std::size_t s, std::uint32_t local, std::uint32_t number) {
-    shards_[s].number.push_back(number);
-    where_[number] = static_cast<std::uint64_t>(s) << 32 | local;
-  }
+  void give(std::size_t s, std::uint32_t number) { shards_[s].number.push_back(number); }
+  void locate(std::uint32_t number, std::uint64_t where) { where_[number] = where; }
   std::uint32_t numberOf(std::size_t s, std::uint32_t local) const {
     return shards_[s].number[local];
   }
@@ -236,11 +236,25 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     std::uint64_t hash;
     std::uint32_t branch, start, words, from;
   };
-  // A box's ends move with every child sent: a line of its own.
+  // A branch's arrival at its state, for the worker that adds the masses of
+  // the state's number: the branch, the number, and (new states only, bit
+  // 63 set) the state's shard << 32 | place.
+  struct Arrival {
+    std::uint32_t branch, code;
+    std::uint64_t where;
+  };
+  // What one worker hands another in a slice: children (expand) and
+  // arrivals (arrive). A box's ends move with every item: a line of its own.
   struct alignas(64) Box {
     std::vector<Sent> sent;
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> words;  // megabytes a slice
+    std::vector<Arrival> arrivals;
   };
+  // The worker that adds the masses of state number `code`: blocks of 512
+  // numbers in turn, so that no two workers write the same lines of the
+  // masses or of `where` (the numbers of one owner's states interleave
+  // with the others', state by state).
+  auto adderOf = [workers](std::uint32_t code) { return (code >> 9) % workers; };
   // Per worker, aligned so that no two workers' records share a line:
   //   expand: its copy of the rules, scratch, the branches of its own
   //     parents that ended (branch << 1 | accepted, in branch order), and
@@ -292,7 +306,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     else
       cur.shard(0).insert(rootBuffer.data(), fresh);
     cur.extend(1);
-    cur.assign(0, 0, 0);
+    cur.give(0, 0);
+    cur.locate(0, 0);
     monitor.rootState();
     auto poll = [&](int level, std::uint64_t made, bool levelStart = false) {
       return monitor.poll(level, made, next.size(), levelStart);
@@ -422,7 +437,8 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
           staging += w.ends.capacity() * 4 + w.placed.capacity() * 8 + w.order.capacity() * 8 +
                      w.made.capacity() * 8;
           for (const Box& b : w.boxes)
-            staging += b.sent.capacity() * sizeof(Sent) + b.words.capacity() * 8;
+            staging += b.sent.capacity() * sizeof(Sent) + b.words.capacity() * 8 +
+                       b.arrivals.capacity() * sizeof(Arrival);
           stats.stateBytes = std::max(stats.stateBytes, w.widest);
         }
         const std::size_t placed = next.placedCount();
@@ -446,27 +462,39 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
         next.extend(count);
         sink.reserveNext(count);
 
-        // 4. Arrive: each worker tells the sink of the children it
-        // inserted, in branch order, so a state's masses add up in parent
-        // order; the ends' sums follow, merged into branch order.
+        // 4. Arrive: each owner numbers the children it inserted, in branch
+        // order, and hands each to the worker that adds its state's
+        // masses; that worker tells the sink of them, each owner's in
+        // branch order, so a state's masses (all from one owner) add up in
+        // parent order. The ends' sums follow, merged into branch order.
         each(parents, [&](int wi) {
-          const Worker& w = work[static_cast<std::size_t>(wi)];
+          Worker& w = work[static_cast<std::size_t>(wi)];
+          for (Box& b : w.boxes)
+            b.arrivals.clear();
           for (std::size_t i = 0; i < w.order.size(); ++i) {
             const std::uint32_t branch = w.order[i]->branch;
             const std::uint64_t at = w.placed[i];
             const std::size_t s = (at >> 32) & 0x7FFFFFFF;
             const auto local = static_cast<std::uint32_t>(at);
-            const bool isNew = (at >> 63) != 0;
             std::uint32_t code;
-            if (isNew) {
+            if ((at >> 63) != 0) {
               code = numbers[branch];
-              next.assign(s, local, code);
+              next.give(s, code);
             } else {
               code = next.numberOf(s, local);
             }
-            sink.arrive(first + branch / 2, (branch & 1) != 0, static_cast<std::int32_t>(code),
-                        isNew);
+            w.boxes[adderOf(code)].arrivals.push_back({branch, code, at});
           }
+        });
+        each(parents, [&](int wi) {
+          const std::size_t me = static_cast<std::size_t>(wi);
+          for (const Worker& from : work)
+            for (const Arrival& a : from.boxes[me].arrivals) {
+              const bool isNew = (a.where >> 63) != 0;
+              if (isNew) next.locate(a.code, a.where & ~(std::uint64_t{1} << 63));
+              sink.arrive(first + a.branch / 2, (a.branch & 1) != 0,
+                          static_cast<std::int32_t>(a.code), isNew);
+            }
         });
         detail::mergeWalk(
             work[0].heads,  // free again after the insert
