@@ -17,10 +17,14 @@
 //   3. number (the calling thread): a new state's number is the count of
 //      marks before its branch, so a state gets its number the first time
 //      it is met in parent order;
-//   4. arrive (each worker): a worker hands the sink the branches it
-//      inserted, in parent order (Sink::arrive; a state's masses all come
-//      from its one owner); then the calling thread hands it the ends
-//      (accepted, rejected), merged into parent order.
+//   4. arrive (each worker, twice): each owner looks up the numbers of
+//      the children it inserted and hands each, in parent order, to the
+//      worker that adds the masses of its number's block (512 numbers);
+//      each worker then hands the sink what it was given (Sink::arrive),
+//      each owner's in parent order: a state's branches all come from its
+//      one owner, so its masses add up in parent order, and no two workers
+//      write the same lines of the masses. Then the calling thread hands
+//      the sink the ends (accepted, rejected), merged into parent order.
 // So the numbers, and the order in which the sink adds each state's masses
 // and each end's, are those of the one-thread sweep, whatever the thread
 // count: the results are the same bits. A state of the level is found
