@@ -31,6 +31,14 @@ Result failure(ErrorKind kind, std::string message) {
   return r;
 }
 
+// Terminals named twice count once, as the engines take them (the
+// network is checked first: every terminal is a node).
+std::size_t distinctTerminals(const Network& n) {
+  std::vector<int> t = n.terminals;
+  std::sort(t.begin(), t.end());
+  return static_cast<std::size_t>(std::unique(t.begin(), t.end()) - t.begin());
+}
+
 bool stoppedWithBounds(frontier::Status s) {
   return s == frontier::Status::kComplete || s == frontier::Status::kDecided ||
          s == frontier::Status::kTimeLimit || s == frontier::Status::kCancelled;
@@ -557,7 +565,7 @@ Result solve(const Network& n, const Options& o) {
           : !uniform     ? "per-edge probabilities: only the frontier engine takes them"
           : noLimit
               ? "no hop limit binds"
-              : std::to_string(n.terminals.size()) + " terminals, hop limit " + std::to_string(D);
+              : std::to_string(distinctTerminals(n)) + " terminals, hop limit " + std::to_string(D);
   }
 
   Result out;

@@ -164,6 +164,7 @@ def test_results_read_well():
     assert d["exact_value"] == "94851/100000" and json.loads(json.dumps(d)) == d
     assert "94851/100000" in repr(r) and "above" in repr(r)
     assert dcr.reliability(nx.cycle_graph(5), [0, 2], 3, p=0.9, threshold=0.95).verdict == "below"
+    assert dcr.reliability(nx.cycle_graph(5), [0, 0, 2], 3, p=0.9).reason == "2 terminals, hop limit 3"
 
 
 G5 = nx.cycle_graph(5)
