@@ -57,6 +57,15 @@ inline std::size_t sliceParents = std::size_t{1} << 14;
 // Levels of fewer parents are expanded by the calling thread alone (the
 // threads' hand-offs would cost more than they save); tests set it low.
 inline std::size_t shareFrom = 2048;
+// Parents a worker takes at once in the expand phase: small enough that
+// the workers end within a chunk's time of each other, large enough that
+// taking one costs nothing against expanding it.
+inline std::size_t chunkParents = 512;
+// The masses of states numbered in one block of 2^blockBits numbers are
+// all added by one worker (see the arrive phase).
+inline int blockBits = 9;
+// Tests make both small, so that the workers' chunks and blocks interleave
+// even in small levels.
 
 // Walks `lists` lists, each ascending by key, as one ascending list:
 // visit(k, i) for item i of list k, `size(k)` items in list k, key(k, i)
@@ -255,10 +264,11 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     std::vector<Arrival> arrivals;
   };
   // The worker that adds the masses of state number `code`: blocks of 512
-  // numbers in turn, so that no two workers write the same lines of the
+  // numbers (detail::blockBits) in turn, so that no two workers write the same lines of the
   // masses or of `where` (the numbers of one owner's states interleave
   // with the others', state by state).
-  auto adderOf = [workers](std::uint32_t code) { return (code >> 9) % workers; };
+  const int blockBits = detail::blockBits;
+  auto adderOf = [workers, blockBits](std::uint32_t code) { return (code >> blockBits) % workers; };
   // Per worker, aligned so that no two workers' records share a line:
   //   expand: its copy of the rules, scratch, the branches of its own
   //     parents that ended (branch << 1 | accepted, in branch order), and
@@ -278,10 +288,7 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     int widest = 0;                   // widest child seen, bytes
   };
   std::vector<Worker> work(workers);
-  // Parents a worker takes at once in the expand phase: small enough that
-  // the workers end within a chunk's time of each other, large enough that
-  // taking one costs nothing against expanding it.
-  constexpr std::size_t kChunk = 512;
+  const std::size_t kChunk = std::max<std::size_t>(1, detail::chunkParents);
   std::atomic<std::size_t> nextChunk{0};
   // Per branch of a slice that made a new state, its number.
   std::vector<std::uint32_t> numbers(2 * kSlice);

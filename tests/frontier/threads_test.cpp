@@ -28,13 +28,35 @@ Options withThreads(int threads) {
   return o;
 }
 
+// Slices, chunks and number blocks of a few states each, so that the
+// workers' shares interleave within small levels; the sizes come back
+// when the test ends.
+struct SmallShares {
+  explicit SmallShares(std::size_t slice, std::size_t shareFrom) {
+    frontier::detail::sliceParents = slice;
+    frontier::detail::shareFrom = shareFrom;
+    frontier::detail::chunkParents = 3;
+    frontier::detail::blockBits = 1;
+  }
+  ~SmallShares() {
+    frontier::detail::sliceParents = saved.slice;
+    frontier::detail::shareFrom = saved.shareFrom;
+    frontier::detail::chunkParents = saved.chunk;
+    frontier::detail::blockBits = saved.blockBits;
+  }
+  struct {
+    std::size_t slice = frontier::detail::sliceParents, shareFrom = frontier::detail::shareFrom,
+                chunk = frontier::detail::chunkParents;
+    int blockBits = frontier::detail::blockBits;
+  } saved;
+};
+
 // Random problems of every kind (no limit: connectivity; few terminals:
 // distances; many: profiles), slices of a few parents so that a level
 // spans many; doubles, exact values, the diagram, importance and the
 // polynomial all agree with one thread.
 TEST(FrontierThreads, SameBitsForEveryThreadCount) {
-  frontier::detail::sliceParents = 32;
-  frontier::detail::shareFrom = 8;
+  const SmallShares shares(32, 8);
   std::mt19937 rng(20261210);
   std::set<frontier::StateKind> kinds;
   for (int round = 0; round < test_support::rounds(30); ++round) {
@@ -85,14 +107,12 @@ TEST(FrontierThreads, SameBitsForEveryThreadCount) {
     }
   }
   EXPECT_EQ(kinds.size(), 3u);
-  frontier::detail::sliceParents = std::size_t{1} << 16;
 }
 
 // A memory bound that cuts a level short, and a time limit, stop the
 // threaded sweep with bounds that still hold.
 TEST(FrontierThreads, LimitsStopCleanlyWithBounds) {
-  frontier::detail::sliceParents = 64;
-  frontier::detail::shareFrom = 0;
+  const SmallShares shares(64, 0);
   const Problem pr = frontier_test::grid(8, -1);
   const std::vector<double> p(pr.edges.size(), 0.9);
   const auto full = frontier::solveDouble(pr, p, withThreads(1));
@@ -106,7 +126,6 @@ TEST(FrontierThreads, LimitsStopCleanlyWithBounds) {
   Options now = withThreads(2);
   now.timeLimit = 0;
   EXPECT_EQ(frontier::solveDouble(pr, p, now).status, Status::kTimeLimit);
-  frontier::detail::sliceParents = std::size_t{1} << 16;
 }
 
 }  // namespace
