@@ -118,22 +118,13 @@ class ShardedLevel {
     where_.reserve(expected);  // levels change width slowly: seldom a copy
   }
   std::size_t size() const { return where_.size(); }
-  const std::uint64_t* state(std::size_t i) const {
-    const std::uint64_t w = where_[i];
-    return shards_[w >> 32].table.state(w & 0xFFFFFFFFu);
-  }
+  const std::uint64_t* state(std::size_t i) const { return tableOf(i).state(placeOf(i)); }
   // Ahead of state(i): its place in its shard (far ahead), then its words.
   void prefetchPlace(std::size_t i) const {
-    if constexpr (!std::is_same_v<Table, LevelTable>) {
-      const std::uint64_t w = where_[i];
-      shards_[w >> 32].table.prefetchPlace(w & 0xFFFFFFFFu);
-    }
+    if constexpr (!std::is_same_v<Table, LevelTable>) tableOf(i).prefetchPlace(placeOf(i));
   }
   void prefetchState(std::size_t i) const {
-    if constexpr (!std::is_same_v<Table, LevelTable>) {
-      const std::uint64_t w = where_[i];
-      shards_[w >> 32].table.prefetchState(w & 0xFFFFFFFFu);
-    }
+    if constexpr (!std::is_same_v<Table, LevelTable>) tableOf(i).prefetchState(placeOf(i));
   }
   Table& shard(std::size_t s) { return shards_[s].table; }
   // Numbers [size(), count) are about to be given (extend), each to one
@@ -178,6 +169,8 @@ class ShardedLevel {
   }
 
  private:
+  const Table& tableOf(std::size_t i) const { return shards_[where_[i] >> 32].table; }
+  std::uint32_t placeOf(std::size_t i) const { return where_[i] & 0xFFFFFFFFu; }
   // Aligned: shards filled on different threads must not share a line.
   struct alignas(64) Shard {
     Table table;
@@ -263,10 +256,10 @@ Status sweepParallel(const Plan& plan, Rules& rules, Sink& sink, const Options& 
     std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> words;  // megabytes a slice
     std::vector<Arrival> arrivals;
   };
-  // The worker that adds the masses of state number `code`: blocks of 512
-  // numbers (detail::blockBits) in turn, so that no two workers write the same lines of the
-  // masses or of `where` (the numbers of one owner's states interleave
-  // with the others', state by state).
+  // The worker that adds the masses of state number `code`: blocks of
+  // 2^blockBits numbers in turn, so that no two workers write the same
+  // lines of the masses or of `where` (the numbers of one owner's states
+  // interleave with the others', state by state).
   const int blockBits = detail::blockBits;
   auto adderOf = [workers, blockBits](std::uint32_t code) { return (code >> blockBits) % workers; };
   // Per worker, aligned so that no two workers' records share a line:
