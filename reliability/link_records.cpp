@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "reliability/my_graph.hpp"
 #include "reliability/edge_index.hpp"
+#include "reliability/my_graph.hpp"
 
 void myGraph::buildPathState() {
   enterStage(stage::pathsFound, stage::pathStateBuilt);

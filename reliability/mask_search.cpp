@@ -40,9 +40,9 @@
 #include <new>
 
 #include "graph/large_pages.hpp"
-#include "reliability/my_graph.hpp"
 #include "reliability/checks.hpp"
 #include "reliability/lane_store.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/one_pair_search.hpp"
 #include "reliability/path_tables.hpp"
 #include "reliability/snapshot_search.hpp"

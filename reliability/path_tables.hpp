@@ -29,9 +29,9 @@
 #include <memory>
 #include <vector>
 
-#include "reliability/my_graph.hpp"
 #include "reliability/edge_index.hpp"
 #include "reliability/mask_search.hpp"
+#include "reliability/my_graph.hpp"
 
 namespace pathTables {
 

@@ -23,10 +23,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "reliability/my_graph.hpp"
 #include "reliability/checks.hpp"
 #include "reliability/factor_skeleton.hpp"
 #include "reliability/mask_search.hpp"
+#include "reliability/my_graph.hpp"
 #include "reliability/path_tables.hpp"
 
 namespace {

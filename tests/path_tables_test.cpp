@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "driver/answer.hpp"
-#include "reliability/my_graph.hpp"
 #include "reliability/mask_search.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/reference/reference_engine.hpp"
 #include "tests/support/test_graphs.hpp"
 

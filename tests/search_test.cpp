@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "driver/answer.hpp"
-#include "reliability/my_graph.hpp"
 #include "reliability/factor_skeleton.hpp"
+#include "reliability/my_graph.hpp"
 #include "tests/support/problems.hpp"
 #include "tests/support/test_graphs.hpp"
 
