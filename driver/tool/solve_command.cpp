@@ -294,7 +294,12 @@ std::string jsonReport(const dcr::Network& network, const dcr::Result& o,
   const auto v = o.verdict(threshold);
   j["verdict"] = v ? json(*v) : json(nullptr);
   j["seconds"] = o.seconds;
+  // Named "states" since the first version; what it counts is the
+  // method's work, and work_unit says which.
   j["states"] = o.work;
+  j["work_unit"] = frontier                             ? "states"
+                   : o.method == dcr::Method::kEstimate ? "samples"
+                                                        : "search steps";
   if (frontier) j["state"] = o.state;
   if (frontier && !o.order.empty()) j["order"] = o.order;
   if (fraction && o.exactValue) j["fraction"] = o.exactValue->get_str();

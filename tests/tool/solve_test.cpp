@@ -58,6 +58,7 @@ TEST(Solve, JsonHasEveryKeyWithItsType) {
   EXPECT_TRUE(j["verdict"] == "above" || j["verdict"] == "below");
   EXPECT_TRUE(j["seconds"].is_number());
   EXPECT_TRUE(j["states"].is_number_unsigned());
+  EXPECT_EQ(j["work_unit"], "states");
   EXPECT_FALSE(j.contains("polynomial"));
   // Bounds bracket the value; the value and dcr's are both within their
   // error bounds of the exact one (dcr's long sums drift: here by 1e-12).
@@ -73,6 +74,7 @@ TEST(Solve, JsonHasEveryKeyWithItsType) {
       tooltest::readFile(std::string(DCR_EXAMPLES_DIR) + "/dodecahedron/output");
   ASSERT_EQ(dcr.rfind("YES\r\n", 0), 0u);
   EXPECT_EQ(s["reliability"], dcr.substr(5));
+  EXPECT_EQ(s["work_unit"], "search steps");
   EXPECT_LE(std::abs(std::stod(dcr.substr(5)) - exact.get_d()), s["error_bound"].get<double>());
 }
 
@@ -575,6 +577,8 @@ TEST(Solve, EstimateGivesAnIntervalAroundTheTrueValue) {
     EXPECT_EQ(j["exact"], false);
     EXPECT_TRUE(j["error_bound"].is_null());
     EXPECT_EQ(j["samples"], 200000);
+    EXPECT_EQ(j["states"], j["samples"]);
+    EXPECT_EQ(j["work_unit"], "samples");
     EXPECT_LE(j["ci_low"].get<double>(), R) << j.dump();
     EXPECT_GE(j["ci_high"].get<double>(), R) << j.dump();
     if (first.empty()) first = j["estimate"].dump();
