@@ -180,6 +180,18 @@ Printed printedOf(const dcr::Result& r) {
   return p;
 }
 
+// What Result::work counts for the method that answered.
+const char* workUnit(const dcr::Result& o) {
+  switch (o.method) {
+    case dcr::Method::kSearch:
+      return "search steps";
+    case dcr::Method::kEstimate:
+      return "samples";
+    default:
+      return "states";
+  }
+}
+
 std::string textReport(const dcr::Network& network, const dcr::Result& o,
                        const std::optional<double>& threshold, bool fraction) {
   const Printed p = printedOf(o);
@@ -252,7 +264,7 @@ std::string textReport(const dcr::Network& network, const dcr::Result& o,
     }
   }
   if (o.method != dcr::Method::kEstimate)
-    row(search ? "search steps" : "states",
+    row(workUnit(o),
         std::to_string(o.work) +
             (search ? ""
                     : " (widest level " + std::to_string(o.widest) + ", " + o.state + " state)"));
@@ -297,9 +309,7 @@ std::string jsonReport(const dcr::Network& network, const dcr::Result& o,
   // Named "states" since the first version; what it counts is the
   // method's work, and work_unit says which.
   j["states"] = o.work;
-  j["work_unit"] = frontier                             ? "states"
-                   : o.method == dcr::Method::kEstimate ? "samples"
-                                                        : "search steps";
+  j["work_unit"] = workUnit(o);
   if (frontier) j["state"] = o.state;
   if (frontier && !o.order.empty()) j["order"] = o.order;
   if (fraction && o.exactValue) j["fraction"] = o.exactValue->get_str();
