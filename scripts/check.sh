@@ -10,7 +10,8 @@ jobs=2
 # Ninja keeps both cores busy across targets, where make finishes each
 # library before its dependents' files start (about 20 s a build here). A
 # build folder made before keeps the generator it was made with.
-generator() {
+# Sets `generator` for the build folder $1.
+pickGenerator() {
   generator=(-GNinja)
   [[ -f "$1/CMakeCache.txt" ]] && generator=()
   return 0
@@ -20,7 +21,7 @@ generator() {
 build() { GLIBC_TUNABLES="${GLIBC_TUNABLES:+$GLIBC_TUNABLES:}glibc.malloc.hugetlb=1" cmake --build "$1" -j$jobs; }
 
 echo "== Release build and tests"
-generator "$root/build"
+pickGenerator "$root/build"
 cmake -S "$root" -B "$root/build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DDCR_TESTS=ON -DDCR_TOOL=ON -DDCR_WERROR=ON >/dev/null
 build "$root/build"
 ctest --test-dir "$root/build" --output-on-failure -j$jobs
@@ -31,7 +32,7 @@ echo "== Sanitizer build and tests (address, undefined)"
 # -Og: the instrumented files compile in about two thirds of -O1's time
 # (frontier/solve.cpp: 13.5 s against 21.4 s) and the tests run a tenth
 # slower.
-generator "$root/build-sanitize"
+pickGenerator "$root/build-sanitize"
 cmake -S "$root" -B "$root/build-sanitize" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDCR_TESTS=ON -DDCR_TOOL=ON \
   -DDCR_WERROR=ON -DDCR_CHECKS=ON "-DDCR_SANITIZE=address;undefined" \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-Og -g1 -DNDEBUG" >/dev/null
