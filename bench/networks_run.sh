@@ -72,8 +72,7 @@ try:
     j = json.loads(sys.argv[1])
 except ValueError:
     print("%-11s" % "no answer"); sys.exit()
-# the states column holds frontier states only (a stopped run ends with the
-# search'"'"'s steps or the estimate'"'"'s samples)
+# frontier states only: a stopped run may end with search steps or samples
 states = j["states"] if j.get("work_unit", "states") == "states" else "-"
 print("%-11s %8.3f %10s %-9s %s" % (j["status"], j["seconds"], states, j.get("state", "-"), j["reason"]))
 ' "$json" | sed "s/^/$(printf '%-14s %4s %5s %4s %4s ' "$name" "$n" "$m" "$K" "$D")/"
